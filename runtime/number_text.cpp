@@ -1,0 +1,162 @@
+#include "runtime/number_text.h"
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#ifdef __APPLE__
+#include <xlocale.h>
+#endif
+
+#include "runtime/temp_buffer.h"
+
+namespace {
+
+constexpr int64_t kIntegerRoom = 64;
+constexpr int64_t kFloatRoom = 1024;
+constexpr int32_t kAutoDecimals = 10;
+constexpr int32_t kMostDecimals = 512;
+
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringCase(const char* a, const char* b) {
+    while (*a != '\0' && LowerAscii(*a) == LowerAscii(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == '\0' && *b == '\0';
+}
+
+// The "C" locale, made once. strtod_l reads with it, so a locale that the window system set
+// from the environment (German uses a decimal comma) cannot change how numbers are read.
+locale_t CLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+int DigitValue(char c, int base) {
+    int value = -1;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value < base ? value : -1;
+}
+
+char* EmptyResult(int64_t start) {
+    TempEmptyAt(start);
+    return TempAt(start);
+}
+
+}  // namespace
+
+int64_t TextToInteger(const char* text) {
+    if (text == nullptr) return 0;
+    const char* p = text;
+    while (*p == ' ' || *p == '\t')
+        ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    int base = 10;
+    if (*p == '$') {
+        base = 16;
+        ++p;
+    } else if (*p == '%') {
+        base = 2;
+        ++p;
+    }
+    // Unsigned arithmetic wraps modulo 2^64 without undefined behaviour.
+    uint64_t value = 0;
+    for (int digit = DigitValue(*p, base); digit >= 0; digit = DigitValue(*++p, base)) {
+        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    }
+    if (negative) value = 0 - value;
+    return static_cast<int64_t>(value);
+}
+
+char* IntegerToText(int64_t value, int64_t start) {
+    char* out = TempReserve(kIntegerRoom, start);
+    if (out == nullptr) return EmptyResult(start);
+    // The magnitude as unsigned, so the most negative value needs no special case.
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    int64_t length = 0;
+    if (value < 0) {
+        out[length++] = '-';
+        magnitude = 0 - magnitude;
+    }
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0)
+        out[length++] = digits[--count];
+    out[length] = '\0';
+    TempRelease(kIntegerRoom - length);
+    return out;
+}
+
+double TextToFloat(const char* text) {
+    if (text == nullptr) return 0.0;
+    if (EqualIgnoringCase(text, "+Infinity")) return std::numeric_limits<double>::infinity();
+    if (EqualIgnoringCase(text, "-Infinity")) return -std::numeric_limits<double>::infinity();
+    if (EqualIgnoringCase(text, "NaN")) return std::numeric_limits<double>::quiet_NaN();
+    return strtod_l(text, nullptr, CLocale());
+}
+
+char* FloatToText(int32_t decimals, double value, int64_t start) {
+    char* out = TempReserve(kFloatRoom, start);
+    if (out == nullptr) return EmptyResult(start);
+
+    const char* word = nullptr;
+    if (std::isnan(value))
+        word = "NaN";
+    else if (std::isinf(value))
+        word = value > 0 ? "+Infinity" : "-Infinity";
+    if (word != nullptr) {
+        const auto length = static_cast<int64_t>(std::strlen(word));
+        std::memcpy(out, word, static_cast<size_t>(length) + 1);
+        TempRelease(kFloatRoom - length);
+        return out;
+    }
+
+    if (value == 0.0) value = 0.0;  // -0.0 prints as 0
+    const bool automatic = decimals == -1;
+    int32_t precision = automatic ? kAutoDecimals : decimals;
+    if (precision < 0) precision = 0;
+    if (precision > kMostDecimals) precision = kMostDecimals;
+
+    // to_chars formats exactly like printf's "%.Nf" in the "C" locale. The room always suffices:
+    // the largest double has 309 integer digits, plus sign, point and 512 decimals.
+    const auto result =
+        std::to_chars(out, out + kFloatRoom - 1, value, std::chars_format::fixed, precision);
+    int64_t length = result.ptr - out;
+
+    if (automatic && std::memchr(out, '.', static_cast<size_t>(length)) != nullptr) {
+        while (length > 0 && out[length - 1] == '0')
+            --length;
+        if (length > 0 && out[length - 1] == '.') --length;
+    }
+    out[length] = '\0';
+    TempRelease(kFloatRoom - length);
+    return out;
+}
+
+char* FloatToTextAuto(double value, int64_t start) {
+    return FloatToText(-1, value, start);
+}
+
+double Power(double base, double exponent) {
+    return std::pow(base, exponent);
+}

@@ -1,0 +1,178 @@
+#include "runtime/number_text.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+#include "runtime/temp_buffer.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::string AutoText(double value) {
+    TempScope scope;
+    const std::string text = FloatToTextAuto(value, scope.start());
+    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(text.size()));
+    return text;
+}
+
+std::string FixedText(int32_t decimals, double value) {
+    TempScope scope;
+    return FloatToText(decimals, value, scope.start());
+}
+
+std::string IntegerText(int64_t value) {
+    TempScope scope;
+    const std::string text = IntegerToText(value, scope.start());
+    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(text.size()));
+    return text;
+}
+
+struct IntegerCase {
+    const char* text;
+    int64_t expected;
+};
+
+TEST(TextToIntegerTest, ReadsEveryForm) {
+    const IntegerCase cases[] = {
+        {"42", 42},
+        {"  \t 42abc", 42},
+        {"-42", -42},
+        {"+42", 42},
+        {"$FF", 255},
+        {"$ff", 255},
+        {"-$10", -16},
+        {"$", 0},
+        {"$G", 0},
+        {"%101", 5},
+        {"%2", 0},
+        {"%", 0},
+        {"letters", 0},
+        {"", 0},
+        {nullptr, 0},
+        {"- 5", 0},
+        {"--5", 0},
+        {"+-5", 0},
+        {"65536", 65536},
+        {"00080", 80},
+        {"127.0.0.1", 127},
+        {"9223372036854775807", std::numeric_limits<int64_t>::max()},
+        {"9223372036854775808", std::numeric_limits<int64_t>::min()},
+        {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
+        {"18446744073709551617", 1},  // wraps modulo 2^64
+        {"$FFFFFFFFFFFFFFFF", -1},
+        {"$10000000000000000", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(TextToInteger(c.text), c.expected) << (c.text ? c.text : "null");
+    }
+}
+
+TEST(IntegerToTextTest, WritesPlainDecimal) {
+    EXPECT_EQ(IntegerText(0), "0");
+    EXPECT_EQ(IntegerText(35000), "35000");
+    EXPECT_EQ(IntegerText(-35000), "-35000");
+    EXPECT_EQ(IntegerText(std::numeric_limits<int64_t>::max()), "9223372036854775807");
+    EXPECT_EQ(IntegerText(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
+}
+
+struct FloatReadCase {
+    const char* text;
+    double expected;
+};
+
+TEST(TextToFloatTest, ReadsWordsThenDecimal) {
+    const FloatReadCase cases[] = {
+        {"48.117", 48.117},  {"  -3.5e2x", -350.0}, {"12,5", 12.0},       {"", 0.0},
+        {"abc", 0.0},        {".5", 0.5},           {"07.038", 7.038},    {"+Infinity", kInf},
+        {"+INFINITY", kInf}, {"-infinity", -kInf},  {"+Infinity ", kInf},  // atof reads "inf"
+    };
+    for (const auto& c : cases) {
+        EXPECT_DOUBLE_EQ(TextToFloat(c.text), c.expected) << c.text;
+    }
+    EXPECT_EQ(TextToFloat(nullptr), 0.0);
+    EXPECT_TRUE(std::isnan(TextToFloat("NaN")));
+    EXPECT_TRUE(std::isnan(TextToFloat("nan")));
+}
+
+struct AutoCase {
+    double value;
+    const char* expected;
+};
+
+TEST(FloatToTextAutoTest, TrimsZerosAndWritesSpecialValues) {
+    const AutoCase cases[] = {
+        {48.1173, "48.1173"},
+        {2.0, "2"},
+        {0.5, "0.5"},
+        {0.0, "0"},
+        {-0.0, "0"},
+        {100.0, "100"},
+        {-1e-11, "-0"},
+        {1e-11, "0"},
+        {0.123456789012, "0.123456789"},
+        {-48.5, "-48.5"},
+        {1e20, "100000000000000000000"},
+        {kInf, "+Infinity"},
+        {-kInf, "-Infinity"},
+        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(AutoText(c.value), c.expected) << c.value;
+    }
+}
+
+TEST(FloatToTextTest, ExplicitDecimalsAreClampedNotTrimmed) {
+    EXPECT_EQ(FixedText(3, 2.0), "2.000");
+    EXPECT_EQ(FixedText(-5, 2.6), "3");
+    EXPECT_EQ(FixedText(0, 2.4), "2");
+    EXPECT_EQ(FixedText(600, 1.0), "1." + std::string(512, '0'));
+    EXPECT_EQ(FixedText(2, -0.0), "0.00");
+    // The widest possible text still fits.
+    const std::string widest = FixedText(512, -std::numeric_limits<double>::max());
+    EXPECT_EQ(widest.size(), 1 + 309 + 1 + 512u);
+}
+
+TEST(PowerTest, RaisesBase) {
+    EXPECT_DOUBLE_EQ(Power(10.0, 6.0), 1e6);
+    EXPECT_DOUBLE_EQ(Power(10.0, 0.0), 1.0);
+    EXPECT_DOUBLE_EQ(Power(2.0, -1.0), 0.5);
+}
+
+// The window system sets the locale from the environment. Under a locale with a decimal comma
+// the C library's own readers and writers change; ours must not.
+class DecimalCommaLocaleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previous_ = std::setlocale(LC_ALL, nullptr);
+        for (const char* name :
+             {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+            if (std::setlocale(LC_ALL, name) != nullptr) return;
+        }
+        GTEST_SKIP()
+            << "no locale with a decimal comma is installed (scripts/install-deps makes one)";
+    }
+    void TearDown() override { std::setlocale(LC_ALL, previous_.c_str()); }
+
+  private:
+    std::string previous_;
+};
+
+TEST_F(DecimalCommaLocaleTest, NumbersKeepTheirPoint) {
+    // The C library now really reads with a comma; otherwise this test would prove nothing.
+    ASSERT_EQ(std::atof("48.117"), 48.0);
+
+    EXPECT_DOUBLE_EQ(TextToFloat("48.117"), 48.117);
+    EXPECT_DOUBLE_EQ(TextToFloat("48,117"), 48.0);
+    EXPECT_EQ(AutoText(48.1173), "48.1173");
+    EXPECT_EQ(FixedText(2, 1234.5), "1234.50");
+    EXPECT_EQ(IntegerText(35000), "35000");
+}
+
+}  // namespace
