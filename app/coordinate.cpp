@@ -96,8 +96,8 @@ char* ConvertCoordinate(const char* value, const char* hemisphere, int64_t start
     StringCopyNew(valueText.slot(), value);
     StringCopyNew(hemisphereText.slot(), hemisphere);
 
-    const bool negative = TextCompare(hemisphereText.text(), "S") == 1 ||
-                          TextCompare(hemisphereText.text(), "W") == 1;
+    bool negative = TextCompare(hemisphereText.text(), "S") == 1 ||
+                    TextCompare(hemisphereText.text(), "W") == 1;
     const int32_t degreeDigits = TextFind(valueText.text(), ".") == kTwoDigitPointPosition ? 2 : 3;
 
     const double degrees = TextToFloat(TextLeft(valueText.text(), degreeDigits, start));
@@ -107,7 +107,13 @@ char* ConvertCoordinate(const char* value, const char* hemisphere, int64_t start
     const double minutes = TextToFloat(minutesText.text());
     // The output keeps the input's precision: one decimal per character of the minutes text.
     const int64_t decimals = TextLength(minutesText.text());
-    const double number = degrees + minutes / kMinutesPerDegree;
+    double number = degrees + minutes / kMinutesPerDegree;
+    // Real fields carry no sign, but a minutes text such as "-90" would make the number negative
+    // and give a second "-" after the hemisphere's one. The sign moves into the prefix instead.
+    if (number < 0) {
+        number = -number;
+        negative = !negative;
+    }
 
     TempEmptyAt(start);
     if (negative) TempAppend("-");

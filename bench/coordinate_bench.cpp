@@ -1,4 +1,5 @@
-// Throughput of the coordinate conversion on the fields of real RMC sentences.
+// Throughput of the coordinate conversion on the fields of real RMC sentences; the figure is
+// items_per_second (conversions per second).
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -27,7 +28,6 @@ void BM_ConvertCoordinate(benchmark::State& state) {
         benchmark::DoNotOptimize(ConvertCoordinate(field.value, field.hemisphere, scope.start()));
     }
     state.SetItemsProcessed(state.iterations());
-    state.SetLabel("items_per_second = conversions per second");
 }
 BENCHMARK(BM_ConvertCoordinate);
 

@@ -65,6 +65,8 @@ TEST(ConvertCoordinateTest, SignAndOddFields) {
         {"12311.12", "W", "-123.18533"},
         {"17959.9999", "E", "179.9999983"},
         {"9000.0000", "S", "-90.0000000"},
+        {"000-60", "S", "1.000"},  // a signed minutes text moves the sign, never doubles it
+        {"000-60", "N", "-1.000"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Convert(c.value, c.hemisphere), c.expected) << c.value << " " << c.hemisphere;
@@ -84,6 +86,9 @@ TEST(ConvertCoordinateTest, HugeAndStrangeMinutesStayPlainNumbers) {
         "480nan",
         "4807.038e-300",
         "99999.9999999999999999",
+        "9z)-5E071",
+        "000-6e300",
+        "000-inf",
     };
     for (const char* field : fields) {
         for (const char* hemisphere : {"N", "S"}) {
