@@ -1,0 +1,46 @@
+// Runs a program as a child process with a pipe on each of its standard input and output: the
+// input is written while the output is read, so neither side can stall the other. POSIX only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Bytes collected from a child's standard output, in a block from malloc.
+struct ChildOutput {
+    char* bytes = nullptr;
+    int64_t length = 0;
+    int64_t capacity = 0;
+};
+
+// Frees the block of output and leaves it empty.
+void ChildOutputFree(ChildOutput* output);
+
+enum class ChildRunResult {
+    Succeeded,  // the program ran and exited with status 0
+    Failed,     // it could not be started, exited with another status or died from a signal
+    Cancelled,  // cancelFd became readable; the program was ended
+};
+
+// Opens a pipe whose two ends are close-on-exec and numbered above 2 (so they never collide
+// with the standard descriptors a child is given). Returns false when no pipe can be opened.
+bool OpenPrivatePipe(int ends[2]);
+
+// write() that never raises SIGPIPE: a write to a pipe without a reader fails with EPIPE and
+// the process lives on. Retries on EINTR. A SIGPIPE that was pending before stays pending.
+ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count);
+
+// Starts program (a path; no search along PATH, no shell) with no arguments, writes the
+// inputLength bytes of input to its standard input, then closes it, and collects its standard
+// output into output (at most outputLimit bytes; the rest is read and dropped). Its standard
+// error goes to /dev/null. Returns when the child has ended and has been reaped.
+//
+// cancelFd (or -1) is watched throughout: once it is readable the child's process group gets
+// SIGTERM, then SIGKILL after a short grace, and the call returns Cancelled. The child runs in
+// a process group of its own, so anything it starts is ended with it.
+//
+// The caller's signal mask and dispositions do not reach the child. A child that stops reading
+// its input early is not an error; SIGPIPE from that write is kept from the process.
+ChildRunResult RunChildProcess(const char* program, const char* input, int64_t inputLength,
+                               int cancelFd, int64_t outputLimit, ChildOutput* output);

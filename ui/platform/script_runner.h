@@ -1,0 +1,42 @@
+// Runs AppleScript through the system's command-line runner ("osascript") and brings its result
+// back as text. The script goes to the runner's standard input in UTF-8 (converted from the
+// program's Latin-1 text); the runner's standard output comes back converted to Latin-1, where
+// characters that Latin-1 cannot hold become "?".
+//
+// Threads: runs may happen on any thread, several at a time. CancelScriptRuns may be called
+// from any thread (the main thread calls it when the program quits) and ends every run in
+// progress, so that no runner outlives the program.
+#pragma once
+
+#include <cstdint>
+
+// A procedure that runs a script source to its end and returns the script's result text,
+// written at start in the temporary buffer (the empty text on any failure). The tracker calls
+// its script runner through this type, so tests can put a recording runner in its place.
+using ScriptRunner = char* (*)(const char* source, int64_t start);
+
+// Most bytes of a runner's output that are kept; the rest is read and dropped.
+constexpr int64_t kScriptOutputLimit = int64_t{16} << 20;
+
+// Runs source with the "osascript" found along PATH and waits for it to end. Returns what the
+// runner printed, less one line feed at the end (the runner ends every result with one; a plain
+// value thus comes back as its bare text, and a list as the runner prints it: "a, b"). The
+// empty text when there is no runner on PATH, when it cannot be started, when it exits with a
+// status other than 0 (a script that does not compile or fails, an application that does not
+// answer) or when the run was cancelled. Same contract as ScriptRunner. May grow (and move)
+// the temporary buffer: raw pointers into it taken before the call are invalid afterwards.
+char* RunAppleScript(const char* source, int64_t start);
+
+// RunAppleScript with the runner given as a path (no PATH search, no shell); the program is
+// started without arguments and reads the script from its standard input.
+char* RunScriptWith(const char* program, const char* source, int64_t start);
+
+// Ends every run in progress: its runner gets SIGTERM, then SIGKILL after a short grace, and
+// the call running it returns the empty text. Waits (at most about two seconds) until those
+// calls have ended. From then on every run returns the empty text at once, without starting a
+// runner, until AllowScriptRuns.
+void CancelScriptRuns();
+
+// Lets runs start again after CancelScriptRuns (for tests). Call it when no run is in progress:
+// a run still going at that moment is no longer cancelled.
+void AllowScriptRuns();
