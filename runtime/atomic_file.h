@@ -1,0 +1,32 @@
+// Replacing a whole file so that a failure can never leave it half written.
+//
+// The new bytes go to a fresh temporary file beside the destination, are flushed to the disk
+// and only then renamed over the destination. Until the rename the old file is untouched; when
+// any step fails the temporary file is removed and the old file stays byte-for-byte as it was.
+//
+// A destination that is a symbolic link (or a chain of them) stays a link: the file it leads to
+// is replaced, with the temporary file made in that file's directory.
+#pragma once
+
+#include <cstddef>
+
+// The file that a chain of symbolic links starting at path leads to; path itself when it is no
+// link. A link whose target does not exist leads to that missing target. Returns a heap text
+// (free with StringFree), or null when the chain does not end (too many links) or memory runs
+// out.
+char* ResolveLinkTarget(const char* path);
+
+// Whether ReplaceFileContents(path, ...) may replace what lies at path: nothing, or a regular
+// file that could be opened for writing. Any other kind of file (directory, FIFO, device) is
+// never replaced.
+bool FileMayBeReplaced(const char* path);
+
+// Checks that the directory of path (after following links) accepts a new file, by creating a
+// temporary file there and removing it again, and that FileMayBeReplaced holds.
+bool FileCouldBeReplaced(const char* path);
+
+// Replaces the file at path (after following links) with length bytes. An existing file's
+// permission bits (and, where the process may set them, owner and group) carry over; a new
+// file gets the usual mode 0666 narrowed by the process's umask. Returns false, with the old
+// file unchanged and no temporary file left, when anything fails.
+bool ReplaceFileContents(const char* path, const char* bytes, size_t length);
