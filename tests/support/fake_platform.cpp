@@ -1,0 +1,380 @@
+#include "tests/support/fake_platform.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+
+#include "ui/gadget_functions.h"
+#include "ui/menu_delegate.h"
+#include "ui/window_events.h"
+
+namespace {
+
+// Decorations of a titled window: a 28-point title bar.
+constexpr double kTitleBarHeight = 28;
+
+}  // namespace
+
+FakePlatform::FakePlatform() = default;
+
+FakePlatform::~FakePlatform() {
+    // Views report their destruction to gadgets that may already be gone; drop the links.
+    for (auto& window : windows_) {
+        for (auto& view : window->views)
+            view->functions = nullptr;
+    }
+    for (auto& view : orphanViews_)
+        view->functions = nullptr;
+}
+
+std::vector<PlatformWindow*> FakePlatform::windows() const {
+    std::vector<PlatformWindow*> result;
+    for (const auto& window : windows_)
+        result.push_back(window.get());
+    return result;
+}
+
+// --- the user ----------------------------------------------------------------------------
+
+void FakePlatform::click(PlatformView* view) {
+    if (!view->enabled) return;
+    if (view->kind == PlatformViewKind::Button) view->intValue = view->intValue == 0 ? 1 : 0;
+    if (view->functions != nullptr) view->functions->EventHandler(view);
+}
+
+void FakePlatform::moveSlider(PlatformView* view, int64_t value) {
+    if (!view->enabled) return;
+    setViewIntValue(view, value);
+    if (view->functions != nullptr) view->functions->EventHandler(view);
+}
+
+void FakePlatform::type(PlatformView* view, const std::string& text) {
+    for (char c : text)
+        applyEdit(view, view->text + c);
+}
+
+void FakePlatform::deleteCharacter(PlatformView* view, size_t index) {
+    if (index >= view->text.size()) return;
+    std::string proposed = view->text;
+    proposed.erase(index, 1);
+    applyEdit(view, proposed);
+}
+
+void FakePlatform::editText(PlatformView* view, const std::string& text) {
+    applyEdit(view, text);
+}
+
+void FakePlatform::applyEdit(PlatformView* view, const std::string& proposed) {
+    if (!view->enabled || !view->editable) return;
+    if (focusedView != view) focus(view);
+    std::string result = proposed;
+    if (view->validator != nullptr) {
+        std::string replacement;
+        bool replaced = false;
+        const bool accepted =
+            view->validator->isPartialStringValid(proposed, &replacement, &replaced);
+        if (replaced) {
+            result = replacement;
+        } else if (!accepted) {
+            return;
+        }
+    }
+    if (result == view->text) return;
+    view->text = result;
+    if (view->functions != nullptr) view->functions->controlTextDidChange();
+}
+
+void FakePlatform::focus(PlatformView* view) {
+    if (focusedView == view) return;
+    PlatformView* previous = focusedView;
+    focusedView = view;
+    if (previous != nullptr && previous->functions != nullptr) {
+        previous->functions->textDidEndEditing(false);
+    }
+    if (view != nullptr && view->functions != nullptr) view->functions->becomeFirstResponder();
+}
+
+void FakePlatform::pressReturn(PlatformView* view) {
+    if (view->kind == PlatformViewKind::TextField || view->kind == PlatformViewKind::SecureField) {
+        if (view->functions != nullptr) view->functions->textDidEndEditing(true);
+    }
+}
+
+void FakePlatform::pressCloseButton(PlatformWindow* window) {
+    if (!window->style.closable) return;
+    if (window->delegate != nullptr && window->delegate->windowShouldClose()) closeWindow(window);
+}
+
+void FakePlatform::chooseAppMenuItem(PlatformAppMenuItem item) {
+    if (!appMenuEnabled[static_cast<int>(item)] || menuDelegate_ == nullptr) return;
+    switch (item) {
+        case PlatformAppMenuItem::About:
+            menuDelegate_->about();
+            break;
+        case PlatformAppMenuItem::Preferences:
+            menuDelegate_->preferences();
+            break;
+        case PlatformAppMenuItem::Quit:
+            menuDelegate_->terminate();
+            break;
+    }
+}
+
+void FakePlatform::discardPendingActions() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_.clear();
+}
+
+void FakePlatform::queueUserAction(std::function<void()> action) {
+    postToGuiThread(std::move(action));
+}
+
+// --- events --------------------------------------------------------------------------------
+
+bool FakePlatform::handleOneEvent(int32_t timeoutMs) {
+    std::function<void()> task;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto ready = [this] { return !pending_.empty(); };
+        if (timeoutMs < 0) {
+            arrived_.wait(lock, ready);
+        } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+            return false;
+        }
+        task = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    ++handledEvents;
+    if (task) task();
+    return true;
+}
+
+void FakePlatform::wake() {
+    postToGuiThread(nullptr);
+}
+
+void FakePlatform::postToGuiThread(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(std::move(task));
+    }
+    arrived_.notify_one();
+}
+
+// --- windows -------------------------------------------------------------------------------
+
+PlatformRect FakePlatform::frameRectForContentRect(PlatformRect content,
+                                                   PlatformWindowStyle style) {
+    if (style.titled) content.height += kTitleBarHeight;
+    return content;
+}
+
+PlatformWindow* FakePlatform::createWindow(PlatformRect content, PlatformWindowStyle style) {
+    auto window = std::make_unique<PlatformWindow>();
+    window->content = content;
+    window->style = style;
+    windows_.push_back(std::move(window));
+    return windows_.back().get();
+}
+
+void FakePlatform::setWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) {
+    window->delegate = delegate;
+}
+
+void FakePlatform::setWindowTitle(PlatformWindow* window, const std::string& title) {
+    window->title = title;
+}
+
+PlatformRect FakePlatform::windowFrame(PlatformWindow* window) {
+    PlatformRect frame = frameRectForContentRect(window->content, window->style);
+    frame.y = window->content.y - (frame.height - window->content.height);
+    return frame;
+}
+
+void FakePlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
+    const PlatformRect old = windowFrame(window);
+    const double decoration = old.height - window->content.height;
+    window->content = {frame.x, frame.y + decoration, frame.width, frame.height - decoration};
+    if (window->delegate == nullptr) return;
+    if (frame.x != old.x || frame.y != old.y) window->delegate->windowDidMove();
+    if (frame.width != old.width || frame.height != old.height) window->delegate->windowDidResize();
+}
+
+void FakePlatform::centerWindow(PlatformWindow* window) {
+    const PlatformRect screen = mainScreenFrame();
+    PlatformRect frame = windowFrame(window);
+    frame.x = (screen.width - frame.width) / 2;
+    frame.y = (screen.height - frame.height) / 2;
+    const double decoration = frame.height - window->content.height;
+    window->content.x = frame.x;
+    window->content.y = frame.y + decoration;
+}
+
+void FakePlatform::showWindow(PlatformWindow* window, bool activate) {
+    window->visible = true;
+    if (activate) makeKeyWindow(window);
+}
+
+void FakePlatform::miniaturizeWindow(PlatformWindow* window) {
+    window->miniaturized = true;
+    if (keyWindow_ == window) keyWindow_ = nullptr;
+    if (window->delegate != nullptr) window->delegate->windowDidMiniaturize();
+}
+
+void FakePlatform::zoomWindow(PlatformWindow* window) {
+    const PlatformRect screen = mainScreenFrame();
+    PlatformRect target = window->zoomed ? PlatformRect{100, 100, 300, 200} : screen;
+    if (window->delegate != nullptr && !window->delegate->windowShouldZoom(target)) return;
+    window->zoomed = !window->zoomed;
+    setWindowFrame(window, target);
+}
+
+void FakePlatform::makeKeyWindow(PlatformWindow* window) {
+    if (keyWindow_ == window) return;
+    PlatformWindow* previous = keyWindow_;
+    keyWindow_ = window;
+    if (previous != nullptr && previous->delegate != nullptr) {
+        previous->delegate->windowDidResignKey();
+    }
+    if (window != nullptr && window->delegate != nullptr) window->delegate->windowDidBecomeKey();
+}
+
+void FakePlatform::addChildWindow(PlatformWindow* parent, PlatformWindow* child) {
+    child->parent = parent;
+    parent->children.push_back(child);
+}
+
+void FakePlatform::removeChildWindow(PlatformWindow* parent, PlatformWindow* child) {
+    auto& children = parent->children;
+    children.erase(std::remove(children.begin(), children.end(), child), children.end());
+    child->parent = nullptr;
+}
+
+void FakePlatform::closeWindow(PlatformWindow* window) {
+    auto owned = std::find_if(windows_.begin(), windows_.end(), [window](const auto& candidate) {
+        return candidate.get() == window;
+    });
+    if (owned == windows_.end()) return;
+    if (window->delegate != nullptr) window->delegate->windowWillClose();
+    while (!window->views.empty())
+        destroyView(window->views.back().get());
+    if (keyWindow_ == window) keyWindow_ = nullptr;
+    for (auto& other : windows_) {
+        if (other->parent == window) other->parent = nullptr;
+    }
+    windows_.erase(owned);
+}
+
+// --- views ---------------------------------------------------------------------------------
+
+PlatformView* FakePlatform::createView(PlatformWindow* window, PlatformViewKind kind,
+                                       PlatformRect frame, KyGadgetFunctions* functions) {
+    auto view = std::make_unique<PlatformView>();
+    view->kind = kind;
+    view->frame = frame;
+    view->functions = functions;
+    view->window = window;
+    PlatformView* result = view.get();
+    if (window != nullptr) {
+        window->views.push_back(std::move(view));
+    } else {
+        orphanViews_.push_back(std::move(view));
+    }
+    return result;
+}
+
+void FakePlatform::destroyView(PlatformView* view) {
+    if (focusedView == view) focusedView = nullptr;
+    KyGadgetFunctions* functions = view->functions;
+    view->functions = nullptr;
+    if (functions != nullptr) functions->viewDestroyed();
+    auto remove = [view](std::vector<std::unique_ptr<PlatformView>>& views) {
+        views.erase(
+            std::remove_if(views.begin(), views.end(),
+                           [view](const auto& candidate) { return candidate.get() == view; }),
+            views.end());
+    };
+    if (view->window != nullptr) {
+        remove(view->window->views);
+    } else {
+        remove(orphanViews_);
+    }
+}
+
+void FakePlatform::removeView(PlatformView* view) {
+    destroyView(view);
+}
+
+int64_t FakePlatform::viewIntValue(PlatformView* view) {
+    if (view->kind == PlatformViewKind::TextField || view->kind == PlatformViewKind::SecureField ||
+        view->kind == PlatformViewKind::Label) {
+        return std::atoi(view->text.c_str());
+    }
+    return view->intValue;
+}
+
+void FakePlatform::setViewIntValue(PlatformView* view, int64_t value) {
+    if (view->kind == PlatformViewKind::Slider) {
+        const double clamped = std::clamp(static_cast<double>(value), view->minimum, view->maximum);
+        view->intValue = static_cast<int64_t>(clamped);
+        return;
+    }
+    if (view->kind == PlatformViewKind::Button) {
+        view->intValue = value;
+        return;
+    }
+    view->text = std::to_string(value);
+}
+
+void FakePlatform::focusView(PlatformView* view) {
+    focus(view);
+}
+
+void FakePlatform::setSliderRange(PlatformView* view, double minimum, double maximum) {
+    view->minimum = minimum;
+    view->maximum = maximum;
+    setViewIntValue(view, view->intValue);
+}
+
+// --- menus ---------------------------------------------------------------------------------
+
+void FakePlatform::buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) {
+    appMenuBuilt = true;
+    appMenuName = name;
+    menuDelegate_ = delegate;
+}
+
+void FakePlatform::setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) {
+    appMenuEnabled[static_cast<int>(item)] = enabled;
+}
+
+PlatformMenuBar* FakePlatform::createMenuBar() {
+    menuBars_.push_back(std::make_unique<PlatformMenuBar>());
+    return menuBars_.back().get();
+}
+
+void FakePlatform::destroyMenuBar(PlatformMenuBar* bar) {
+    if (installedBar_ == bar) installedBar_ = nullptr;
+    menuBars_.erase(std::remove_if(menuBars_.begin(), menuBars_.end(),
+                                   [bar](const auto& candidate) { return candidate.get() == bar; }),
+                    menuBars_.end());
+}
+
+void FakePlatform::installMenuBar(PlatformMenuBar* bar, PlatformWindow*) {
+    // The application menu lives in exactly one bar: the installed one.
+    for (auto& other : menuBars_)
+        other->holdsApplicationMenu = false;
+    if (bar != nullptr) bar->holdsApplicationMenu = true;
+    installedBar_ = bar;
+}
+
+// --- alerts --------------------------------------------------------------------------------
+
+int64_t FakePlatform::runAlert(const std::string& title, const std::string& text,
+                               const std::vector<PlatformAlertButton>& buttons) {
+    alerts.push_back({title, text, buttons});
+    if (alertAnswers_.empty()) return buttons.empty() ? 0 : buttons.front().tag;
+    const int64_t answer = alertAnswers_.front();
+    alertAnswers_.pop_front();
+    return answer;
+}

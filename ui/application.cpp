@@ -1,0 +1,68 @@
+#include "ui/application.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ui/menus.h"
+#include "ui/platform_interface.h"
+
+namespace {
+
+std::atomic<std::thread::id> guiThread{};
+
+constexpr const char* kBundleMarker = ".app/Contents/MacOS/";
+
+}  // namespace
+
+void BringProcessToFront() {
+    if (UiPlatform* platform = CurrentUiPlatform()) platform->bringToFront();
+}
+
+std::string BundleContentsDirectory(const std::string& executablePath) {
+    // <anything>/<name>.app/Contents/MacOS/<executable>: the Contents folder, on Linux too, so
+    // that the settings file lives inside the bundle wherever it was copied.
+    const size_t slash = executablePath.rfind('/');
+    if (slash == std::string::npos) return "";
+    const std::string folder = executablePath.substr(0, slash + 1);
+    const std::string marker = kBundleMarker;
+    if (folder.size() <= marker.size() ||
+        folder.compare(folder.size() - marker.size(), marker.size(), marker) != 0) {
+        return "";
+    }
+    // The bundle needs a name before ".app", and a folder in front of it.
+    const size_t nameStart = folder.rfind('/', folder.size() - marker.size() - 1);
+    if (nameStart == std::string::npos || nameStart + 1 >= folder.size() - marker.size()) {
+        return "";
+    }
+    return folder.substr(0, folder.size() - std::string("/MacOS/").size());
+}
+
+void EnterBundleDirectory() {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (platform == nullptr) return;
+    const std::string contents = BundleContentsDirectory(platform->executablePath());
+    if (contents.empty()) return;
+    // A failure leaves the working directory as it was.
+    (void)chdir(contents.c_str());
+}
+
+void ApplicationInit() {
+    guiThread.store(std::this_thread::get_id());
+    UiPlatform* platform = CurrentUiPlatform();
+    if (platform == nullptr) return;
+    const std::string path = platform->executablePath();
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    platform->buildApplicationMenu(name, MenuDelegate());
+    CreateDefaultMenuBar();
+}
+
+void ApplicationEnd() {}
+
+void TextModeInit() {}
+
+bool IsGuiThread() {
+    return guiThread.load() == std::this_thread::get_id();
+}

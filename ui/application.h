@@ -1,0 +1,21 @@
+// Start-up steps of the desktop interface layer.
+#pragma once
+
+#include <string>
+
+// Makes this process the active application.
+void BringProcessToFront();
+// When the executable lies in <name>.app/Contents/MacOS/, makes <name>.app/Contents the
+// working directory; otherwise, or on any failure, leaves it unchanged.
+void EnterBundleDirectory();
+// The working directory EnterBundleDirectory would choose for an executable path, or the empty
+// text when it would stay.
+std::string BundleContentsDirectory(const std::string& executablePath);
+// Builds the application menu and records the GUI thread. Needs the platform (SetUiPlatform).
+void ApplicationInit();
+void ApplicationEnd();
+// Texts cross to the window system as 8-bit ISO Latin-1; this layer knows no other mode, so
+// there is nothing to switch.
+void TextModeInit();
+// True on the thread that called ApplicationInit.
+bool IsGuiThread();

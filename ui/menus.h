@@ -1,0 +1,51 @@
+// Numbered menu bars with the application menu, and the reserved menu ids.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ui/platform_interface.h"
+
+constexpr int64_t kMenuQuit = -1;
+constexpr int64_t kMenuPreferences = -2;
+constexpr int64_t kMenuAbout = -3;
+
+// Modifier bits of a shortcut.
+enum MenuModifier : int64_t {
+    kModifierShift = 0x20000,
+    kModifierControl = 0x40000,
+    kModifierOption = 0x80000,
+    kModifierCommand = 0x100000,
+    kModifierFunctionKey = 0x800000,
+};
+
+// An item text split into its title, shortcut modifiers and key (UTF-8; F1..F12 are the
+// characters U+F704..U+F70F).
+struct MenuItemText {
+    std::string title;
+    int64_t modifiers = 0;
+    std::string key;
+};
+
+// Creates the menu table. Called once at start-up.
+void MenuLibraryInit();
+void MenuLibraryEnd();
+// "Open\tCtrl+Shift+F5" gives the title "Open", Control+Shift+function key and F5's character.
+MenuItemText ParseMenuItemText(const char* text);
+// A new menu bar for window (the application menu its first menu), made current; installed at
+// once when the window is the key window. The new number for -1, otherwise a non-zero handle.
+int64_t CreateMenuBar(int64_t number, PlatformWindow* window);
+// Adds an item to the current submenu; ids -1, -2 and -3 connect the application menu's Quit,
+// Preferences and About entries instead (their texts are not shown).
+void AddMenuItem(int32_t id, const char* text);
+// Frees one menu bar; -1 frees all.
+void FreeMenu(int64_t number);
+// Frees the first menu bar that belongs to window.
+void FreeWindowMenu(PlatformWindow* window);
+// Builds and installs the bar shown while no window's bar is installed (application start).
+void CreateDefaultMenuBar();
+// Installs the bar that belongs to window, if any (the window became key).
+void InstallWindowMenu(PlatformWindow* window, int64_t windowNumber);
+// The application menu's delegate (for the platform binding and tests).
+class KyMenuDelegate;
+KyMenuDelegate* MenuDelegate();

@@ -1,0 +1,193 @@
+#include "ui/windows.h"
+
+#include <unordered_map>
+
+#include "runtime/object_table.h"
+#include "ui/gadget_list.h"
+#include "ui/menus.h"
+#include "ui/platform_string.h"
+#include "ui/window_record.h"
+
+namespace {
+
+constexpr int32_t kTableGrowth = 8;
+
+ObjectTable* table = nullptr;
+// Native window → its delegate, so that events can name their window without a table walk.
+std::unordered_map<PlatformWindow*, KyWindowEvents*> delegates;
+// While every window closes, no window is handed the keyboard.
+bool closingAll = false;
+
+bool HasAny(int32_t flags, int32_t bits) {
+    return (flags & bits) != 0;
+}
+
+// The content rectangle in screen coordinates for a frame whose top-left is at x, y.
+PlatformRect ContentRect(UiPlatform& platform, int32_t x, int32_t y, int32_t width, int32_t height,
+                         PlatformWindowStyle style) {
+    const PlatformRect size{0, 0, static_cast<double>(width), static_cast<double>(height)};
+    const PlatformRect frame = platform.frameRectForContentRect(size, style);
+    const PlatformRect screen = platform.mainScreenFrame();
+    // The decorations above the content area (title bar) push it down inside the frame.
+    const double decoration = frame.height - size.height;
+    return {screen.x + x, screen.y + y + decoration, size.width, size.height};
+}
+
+// Flag 0x100: centred over the parent, or the key window when there is none.
+void CenterOverReference(UiPlatform& platform, PlatformWindow* window, PlatformWindow* parent) {
+    PlatformWindow* reference = parent != nullptr ? parent : platform.keyWindow();
+    if (reference == nullptr || reference == window) return;
+    const PlatformRect outer = platform.windowFrame(reference);
+    PlatformRect frame = platform.windowFrame(window);
+    frame.x = outer.x + (outer.width - frame.width) * 0.5;
+    frame.y = outer.y + (outer.height - frame.height) * 0.5;
+    platform.setWindowFrame(window, frame);
+}
+
+// When the closing key window had taken the keyboard from another window, gives it back if
+// that window is still visible; otherwise to the first visible window.
+void HandBackKeyboard(UiPlatform& platform, WindowRecord* closing) {
+    if (closingAll || closing->previousKeyWindow == nullptr ||
+        platform.keyWindow() != closing->window) {
+        return;
+    }
+    PlatformWindow* firstVisible = nullptr;
+    ObjectIterateStart(table);
+    int64_t number = 0;
+    while (auto* record = static_cast<WindowRecord*>(ObjectIterateNext(table, &number))) {
+        if (record == closing) continue;
+        const bool visible = platform.isWindowVisible(record->window);
+        if (record->window == closing->previousKeyWindow) {
+            if (visible) {
+                platform.makeKeyWindow(record->window);
+                return;
+            }
+            break;
+        }
+        if (visible && firstVisible == nullptr) firstVisible = record->window;
+    }
+    if (firstVisible != nullptr) platform.makeKeyWindow(firstVisible);
+}
+
+}  // namespace
+
+ObjectTable* WindowTable() {
+    return table;
+}
+
+void RegisterWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) {
+    delegates[window] = delegate;
+}
+
+void UnregisterWindowDelegate(PlatformWindow* window) {
+    delegates.erase(window);
+}
+
+void WindowLibraryInit() {
+    WindowLibraryEnd();
+    table = ObjectTableCreate(sizeof(WindowRecord), kTableGrowth, CloseWindowByNumber);
+}
+
+void WindowLibraryEnd() {
+    if (table == nullptr) return;
+    CloseWindowByNumber(-1);
+    ObjectTableFree(table);
+    table = nullptr;
+    delegates.clear();
+    KyGadgetList::removeAll();
+}
+
+PlatformWindowStyle WindowStyleForFlags(int32_t flags) {
+    PlatformWindowStyle style;
+    if (HasAny(flags, kWindowBorderless)) return style;
+    if (HasAny(flags, kWindowTitleCloseResize | kWindowMinimizeGadget)) flags |= kWindowSystemMenu;
+    style.titled =
+        HasAny(flags, kWindowSizeGadget | kWindowSystemMenu | kWindowTitleBar |
+                          kWindowTitleCloseResize | kWindowMinimizeGadget | kWindowTitled);
+    style.closable = HasAny(flags, kWindowSystemMenu);
+    style.resizable = HasAny(flags, kWindowSizeGadget | kWindowTitleCloseResize | kWindowMaximize);
+    style.miniaturizable = HasAny(flags, kWindowMinimizeGadget | kWindowMinimize);
+    return style;
+}
+
+int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                       const char* title, int32_t flags, PlatformWindow* parent) {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (platform == nullptr || table == nullptr || number < -1) return 0;
+    if (x == kWindowCentered || y == kWindowCentered) flags |= kWindowScreenCentered;
+
+    const PlatformWindowStyle style = WindowStyleForFlags(flags);
+    PlatformWindow* window =
+        platform->createWindow(ContentRect(*platform, x, y, width, height, style), style);
+    if (window == nullptr) return 0;
+
+    // Opening a number that is in use closes the old window first (the table's routine).
+    auto* record = static_cast<WindowRecord*>(ObjectGetOrCreate(table, number));
+    if (record == nullptr) {
+        platform->closeWindow(window);
+        return 0;
+    }
+    const bool anyNumber = number == -1;
+    if (anyNumber) number = ObjectNumberOf(record);
+
+    auto* delegate = new KyWindowEvents();
+    delegate->connect(window, number);
+    *record = WindowRecord{window, nullptr, delegate, platform->keyWindow()};
+
+    platform->setWindowTitle(window, TextToPlatformString(title));
+    if (parent != nullptr) {
+        record->parent = parent;
+        if (!HasAny(flags, kWindowInvisible)) platform->addChildWindow(parent, window);
+    }
+
+    if (HasAny(flags, kWindowScreenCentered)) {
+        platform->centerWindow(window);
+    } else if (HasAny(flags, kWindowParentCentered)) {
+        CenterOverReference(*platform, window, parent);
+    }
+
+    if (!HasAny(flags, kWindowInvisible)) {
+        platform->showWindow(window, !HasAny(flags, kWindowNoActivate));
+    }
+    if (HasAny(flags, kWindowMinimize)) {
+        platform->miniaturizeWindow(window);
+    } else if (HasAny(flags, kWindowMaximize)) {
+        platform->zoomWindow(window);
+    }
+
+    if (!HasAny(flags, kWindowNoGadgets)) KyGadgetList::setWindow(window);
+    return anyNumber ? number : reinterpret_cast<int64_t>(window);
+}
+
+PlatformWindow* WindowHandle(int64_t number) {
+    if (table == nullptr) return nullptr;
+    auto* record = static_cast<WindowRecord*>(ObjectFromNumber(table, number));
+    return record != nullptr ? record->window : nullptr;
+}
+
+void CloseWindowByNumber(int64_t number) {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (table == nullptr || platform == nullptr) return;
+    if (number == -1) {
+        closingAll = true;
+        ObjectReleaseAll(table);
+        closingAll = false;
+        return;
+    }
+    auto* record = static_cast<WindowRecord*>(ObjectFromNumber(table, number));
+    if (record == nullptr) return;
+    PlatformWindow* window = record->window;
+
+    HandBackKeyboard(*platform, record);
+    FreeWindowMenu(window);
+    if (PlatformWindow* parent = platform->parentWindow(window)) {
+        platform->removeChildWindow(parent, window);
+    }
+    // The platform calls the delegate's windowWillClose, which frees the record.
+    platform->closeWindow(window);
+}
+
+int64_t WindowNumberOf(PlatformWindow* window) {
+    const auto found = delegates.find(window);
+    return found == delegates.end() ? -1 : found->second->windowID();
+}

@@ -1,0 +1,44 @@
+// Numbered windows.
+#pragma once
+
+#include <cstdint>
+
+#include "ui/platform_interface.h"
+
+// Window flags.
+enum WindowFlag : int32_t {
+    kWindowInvisible = 0x1,
+    kWindowSizeGadget = 0x2,
+    kWindowSystemMenu = 0x4,
+    kWindowTitleBar = 0x8,
+    kWindowTitleCloseResize = 0x10,
+    kWindowMinimizeGadget = 0x20,
+    kWindowScreenCentered = 0x40,
+    kWindowBorderless = 0x80,
+    kWindowParentCentered = 0x100,
+    kWindowMaximize = 0x200,
+    kWindowMinimize = 0x400,
+    kWindowTitled = 0x800,
+    kWindowNoGadgets = 0x1000,
+    kWindowNoActivate = 0x2000,
+};
+// A coordinate that asks for a centred window.
+constexpr int32_t kWindowCentered = -65535;
+
+// Creates the window table and the gadget-list stack. Called once at start-up.
+void WindowLibraryInit();
+void WindowLibraryEnd();
+// The platform style for window flags.
+PlatformWindowStyle WindowStyleForFlags(int32_t flags);
+// Opens window number (-1: a new number) with a content area of width × height whose frame's
+// top-left corner is at x, y from the main screen's top-left. Returns the new number for -1,
+// otherwise the native window as a non-zero value; 0 when the platform refuses the window.
+int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                       const char* title, int32_t flags = kWindowSystemMenu,
+                       PlatformWindow* parent = nullptr);
+// The native window of a live window, or null.
+PlatformWindow* WindowHandle(int64_t number);
+// Closes window number; -1 closes every window.
+void CloseWindowByNumber(int64_t number);
+// The number of a native window, or -1 when it is none of the layer's windows.
+int64_t WindowNumberOf(PlatformWindow* window);
