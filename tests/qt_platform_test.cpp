@@ -1,0 +1,630 @@
+// The Qt binding of the interface layer, driven the way a user drives it (keys, clicks, the
+// close button) on Qt's offscreen platform. Gadgets are stood in for by functions objects
+// that record what the binding reports; windows use the layer's own delegate, whose reports
+// show up as layer events.
+#include <gtest/gtest.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "runtime/list.h"
+#include "runtime/temp_buffer.h"
+#include "runtime/text_map.h"
+#include "ui/menu_delegate.h"
+#include "ui/platform/qt/qt_platform.h"
+#include "ui/ui.h"
+#include "ui/window_events.h"
+
+namespace {
+
+// What a view reported to its gadget.
+struct Reports {
+    std::vector<int64_t> statesAtAction;  // the view's value when each action arrived
+    int textChanges = 0;
+    int focusGained = 0;
+    std::vector<bool> editEnds;  // true: ended by Return
+    int destroyed = 0;
+};
+
+class RecordingFunctions final : public KyGadgetFunctions {
+  public:
+    RecordingFunctions(Reports& reports, UiPlatform& platform)
+        : Record(reports), Platform(platform) {}
+    void EventHandler(PlatformView* sender) override {
+        Record.statesAtAction.push_back(Platform.viewIntValue(sender));
+    }
+    void controlTextDidChange() override { ++Record.textChanges; }
+    void becomeFirstResponder() override { ++Record.focusGained; }
+    void textDidEndEditing(bool endedByReturn) override {
+        Record.editEnds.push_back(endedByReturn);
+    }
+    // Runs once as the view reports its end (the object then deletes itself).
+    void FreeGadget() override { ++Record.destroyed; }
+
+  private:
+    Reports& Record;
+    UiPlatform& Platform;
+};
+
+// Accepts texts of digits only.
+class DigitsOnly final : public PlatformTextValidator {
+  public:
+    bool isPartialStringValid(const std::string& partial, std::string*, bool*) override {
+        return partial.find_first_not_of("0123456789") == std::string::npos;
+    }
+};
+
+// Accepts everything and counts how often it was asked.
+class CountingValidator final : public PlatformTextValidator {
+  public:
+    bool isPartialStringValid(const std::string&, std::string*, bool*) override {
+        ++asked;
+        return true;
+    }
+    int asked = 0;
+};
+
+// Puts the upper-case form in place of every edit.
+class UpperCase final : public PlatformTextValidator {
+  public:
+    bool isPartialStringValid(const std::string& partial, std::string* replacement,
+                              bool* replaced) override {
+        std::string upper = partial;
+        for (char& c : upper) {
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (upper == partial) return true;
+        *replacement = upper;
+        *replaced = true;
+        return false;
+    }
+};
+
+struct LayerEvent {
+    int64_t kind;
+    int64_t object;
+};
+
+class QtPlatformTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        platform = std::make_unique<QtUiPlatform>();
+        SetUiPlatform(platform.get());
+        StringSystemInit();
+        ListLibraryInit();
+        GadgetSystemInit();
+        WindowLibraryInit();
+        MenuLibraryInit();
+        MapLibraryInit();
+        EventQueueInit();
+    }
+
+    void TearDown() override {
+        for (PlatformWindow* window : windows)
+            platform->closeWindow(window);
+        MenuLibraryEnd();
+        WindowLibraryEnd();
+        GadgetLibraryEnd();
+        EventQueueEnd();
+        platform.reset();
+        SetUiPlatform(nullptr);
+    }
+
+    // A titled, closable window with the layer's delegate under number, shown and active.
+    PlatformWindow* OpenWindow(int64_t number, PlatformRect content = {100, 100, 260, 160}) {
+        PlatformWindowStyle style;
+        style.titled = style.closable = true;
+        PlatformWindow* window = platform->createWindow(content, style);
+        windows.push_back(window);
+        (new KyWindowEvents())->connect(window, number);
+        platform->showWindow(window, true);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(Widget(window)));
+        return window;
+    }
+
+    PlatformView* AddView(PlatformWindow* window, PlatformViewKind kind, Reports& reports,
+                          PlatformRect frame = {10, 10, 120, 25}) {
+        return platform->createView(window, kind, frame,
+                                    new RecordingFunctions(reports, *platform));
+    }
+
+    Reports& NewReports() { return reports.emplace_back(); }
+    QWidget* Widget(PlatformWindow* window) { return QtUiPlatform::windowWidget(window); }
+    QWidget* Widget(PlatformView* view) { return QtUiPlatform::viewWidget(view); }
+    QWidget* Content(PlatformWindow* window) {
+        return qobject_cast<QMainWindow*>(Widget(window))->centralWidget();
+    }
+
+    // Handles what the platform has pending (bounded).
+    void Settle() {
+        for (int round = 0; round < 100 && platform->handleOneEvent(0); ++round) {
+        }
+    }
+
+    std::vector<LayerEvent> TakeEvents() {
+        std::vector<LayerEvent> taken;
+        while (int32_t kind = NextEvent())
+            taken.push_back({kind, EventMenu()});
+        return taken;
+    }
+
+    static bool Contains(const std::vector<LayerEvent>& events, int64_t kind, int64_t object) {
+        for (const LayerEvent& event : events) {
+            if (event.kind == kind && event.object == object) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<QtUiPlatform> platform;
+    std::vector<PlatformWindow*> windows;
+    std::deque<Reports> reports;
+};
+
+// --- text fields -----------------------------------------------------------------------------
+
+TEST_F(QtPlatformTest, ValidatorDecidesEveryTypedCharacterAndOnlyAcceptedEditsReport) {
+    DigitsOnly digits;
+    UpperCase upper;
+    struct Case {
+        PlatformTextValidator* validator;
+        const char* typed;
+        const char* shown;
+        int changes;
+    };
+    const Case cases[] = {
+        {&digits, "a", "100", 0},   {&digits, "7", "1007", 1},     {&digits, "4x2", "10042", 2},
+        {&upper, "ab", "100AB", 2}, {nullptr, "a b", "100a b", 3},
+    };
+    PlatformWindow* window = OpenWindow(1);
+    for (const Case& test : cases) {
+        Reports& seen = NewReports();
+        PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+        platform->setTextValidator(field, test.validator);
+        platform->setViewText(field, "100");
+        platform->focusView(field);
+        QTest::keyClicks(Widget(field), test.typed);
+        EXPECT_EQ(platform->viewText(field), test.shown) << test.typed;
+        EXPECT_EQ(seen.textChanges, test.changes) << test.typed;
+    }
+}
+
+TEST_F(QtPlatformTest, ProgramTextIsShownAsGivenWithoutValidationOrReport) {
+    DigitsOnly digits;
+    Reports& seen = NewReports();
+    PlatformView* field = AddView(OpenWindow(1), PlatformViewKind::TextField, seen);
+    platform->setTextValidator(field, &digits);
+    platform->setViewText(field, "abc");
+    platform->setViewIntValue(field, -42);
+    EXPECT_EQ(platform->viewText(field), "-42");
+    EXPECT_EQ(platform->viewIntValue(field), -42);
+    platform->setViewText(field, "  +77kg");
+    EXPECT_EQ(platform->viewIntValue(field), 77);
+    platform->setViewText(field, "99999999999");
+    EXPECT_EQ(platform->viewIntValue(field), 2147483647);
+
+    // A program text the validator would refuse does not loosen it for the next keystroke.
+    platform->setViewText(field, "abc");
+    platform->focusView(field);
+    QTest::keyClicks(Widget(field), "d");
+    EXPECT_EQ(platform->viewText(field), "abc");
+    EXPECT_EQ(seen.textChanges, 0);
+
+    UpperCase upper;
+    platform->setTextValidator(field, &upper);
+    platform->setViewText(field, "abc");
+    EXPECT_EQ(platform->viewText(field), "abc");
+    QTest::keyClicks(Widget(field), "d");
+    EXPECT_EQ(platform->viewText(field), "ABCD");
+    EXPECT_EQ(seen.textChanges, 1);
+}
+
+TEST_F(QtPlatformTest, EditShortcutsReachTheFocusedField) {
+    Reports& seen = NewReports();
+    PlatformWindow* window = OpenWindow(1);
+    platform->buildApplicationMenu("Navlume", MenuDelegate());
+    PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+    platform->setViewText(field, "4711");
+    platform->focusView(field);
+    QWidget* widget = Widget(field);
+
+    QTest::keyClick(widget, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(widget, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(platform->viewText(field), "");
+    EXPECT_EQ(QApplication::clipboard()->text(), "4711");
+    QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(platform->viewText(field), "47114711");
+    QTest::keyClick(widget, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(platform->viewText(field), "4711");
+    EXPECT_EQ(seen.textChanges, 4);
+    // No menu command (Quit) took any of the keys.
+    for (const LayerEvent& event : TakeEvents())
+        EXPECT_NE(event.kind, MenuItemChosen);
+}
+
+TEST_F(QtPlatformTest, FocusStartsEditingAndLeavingOrReturnEndsIt) {
+    Reports& first = NewReports();
+    Reports& second = NewReports();
+    PlatformWindow* window = OpenWindow(1);
+    PlatformView* one = AddView(window, PlatformViewKind::TextField, first, {10, 10, 100, 25});
+    PlatformView* two = AddView(window, PlatformViewKind::SecureField, second, {10, 40, 100, 25});
+    // Focus changes and Return are no edits: the validator is not asked about them.
+    CountingValidator counting;
+    platform->setTextValidator(one, &counting);
+
+    platform->focusView(one);
+    EXPECT_EQ(first.focusGained, 1);
+    QTest::keyClick(Widget(one), Qt::Key_Return);
+    EXPECT_EQ(first.editEnds, std::vector<bool>{true});
+    EXPECT_TRUE(Widget(one)->hasFocus());
+    QTest::keyClicks(Widget(one), "x");
+    EXPECT_EQ(counting.asked, 1);
+
+    platform->focusView(two);
+    EXPECT_EQ(first.editEnds, (std::vector<bool>{true, false}));
+    EXPECT_EQ(second.focusGained, 1);
+    EXPECT_EQ(counting.asked, 1);
+    QTest::keyClicks(Widget(two), "pw");
+    EXPECT_EQ(platform->viewText(two), "pw");
+    EXPECT_EQ(qobject_cast<QLineEdit*>(Widget(two))->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(first.focusGained, 1);
+}
+
+// --- buttons and sliders -----------------------------------------------------------------------
+
+TEST_F(QtPlatformTest, EveryClickFlipsTheButtonStateBeforeTheActionArrives) {
+    Reports& plain = NewReports();
+    Reports& toggle = NewReports();
+    PlatformWindow* window = OpenWindow(1);
+    PlatformView* start = AddView(window, PlatformViewKind::Button, plain, {10, 10, 100, 25});
+    PlatformView* check = AddView(window, PlatformViewKind::Button, toggle, {10, 40, 100, 25});
+    platform->setButtonToggles(check, true);
+    for (int press = 0; press < 3; ++press) {
+        QTest::mouseClick(Widget(start), Qt::LeftButton);
+        QTest::mouseClick(Widget(check), Qt::LeftButton);
+    }
+    EXPECT_EQ(plain.statesAtAction, (std::vector<int64_t>{1, 0, 1}));
+    EXPECT_EQ(toggle.statesAtAction, (std::vector<int64_t>{1, 0, 1}));
+    EXPECT_TRUE(qobject_cast<QPushButton*>(Widget(check))->isChecked());
+    EXPECT_FALSE(qobject_cast<QPushButton*>(Widget(start))->isChecked());
+
+    platform->setViewIntValue(start, 0);
+    EXPECT_EQ(platform->viewIntValue(start), 0);
+    EXPECT_EQ(plain.statesAtAction.size(), 3u);
+}
+
+TEST_F(QtPlatformTest, ReturnInAFieldPressesTheDefaultButton) {
+    Reports& fieldReports = NewReports();
+    Reports& buttonReports = NewReports();
+    PlatformWindow* window = OpenWindow(1);
+    PlatformView* field =
+        AddView(window, PlatformViewKind::TextField, fieldReports, {10, 10, 100, 25});
+    PlatformView* button =
+        AddView(window, PlatformViewKind::Button, buttonReports, {10, 40, 80, 25});
+    platform->focusView(field);
+    QTest::keyClick(Widget(field), Qt::Key_Return);
+    EXPECT_TRUE(buttonReports.statesAtAction.empty());
+
+    platform->setButtonDefault(button, true);
+    QTest::keyClick(Widget(field), Qt::Key_Return);
+    EXPECT_EQ(buttonReports.statesAtAction, std::vector<int64_t>{1});
+    EXPECT_EQ(fieldReports.editEnds, (std::vector<bool>{true, true}));
+}
+
+TEST_F(QtPlatformTest, SliderReportsTheUsersMovesOnly) {
+    Reports& seen = NewReports();
+    PlatformView* slider =
+        AddView(OpenWindow(1), PlatformViewKind::Slider, seen, {220, 10, 30, 130});
+    platform->setSliderRange(slider, 500, 35000);
+    platform->setViewIntValue(slider, 10000);
+    platform->setViewIntValue(slider, 99999);
+    EXPECT_EQ(platform->viewIntValue(slider), 35000);
+    EXPECT_EQ(platform->sliderMinimum(slider), 500);
+    EXPECT_EQ(qobject_cast<QSlider*>(Widget(slider))->orientation(), Qt::Vertical);
+    EXPECT_TRUE(seen.statesAtAction.empty());
+
+    platform->setViewIntValue(slider, 10000);
+    QTest::keyClick(Widget(slider), Qt::Key_Up);
+    EXPECT_EQ(seen.statesAtAction, std::vector<int64_t>{10001});
+
+    // Five ticks over 0..100 snap a move to the nearest multiple of 25.
+    platform->setSliderRange(slider, 0, 100);
+    platform->setSliderTickMarks(slider, 5, true);
+    platform->setViewIntValue(slider, 50);
+    qobject_cast<QSlider*>(Widget(slider))->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(seen.statesAtAction.back(), 75);
+}
+
+// --- windows -----------------------------------------------------------------------------------
+
+TEST_F(QtPlatformTest, CloseButtonAsksTheDelegateAndTheWindowStaysOpen) {
+    PlatformWindow* window = OpenWindow(7);
+    TakeEvents();
+    Widget(window)->windowHandle()->close();
+    Settle();
+    EXPECT_TRUE(Contains(TakeEvents(), CloseRequested, 7));
+    EXPECT_TRUE(platform->isWindowVisible(window));
+    EXPECT_TRUE(Widget(window)->isVisible());
+}
+
+TEST_F(QtPlatformTest, ClosingEndsEveryViewOnceAndTheHandlesGoDead) {
+    Reports& label = NewReports();
+    Reports& field = NewReports();
+    PlatformWindow* window = OpenWindow(3);
+    PlatformView* text = AddView(window, PlatformViewKind::Label, label);
+    PlatformView* edit = AddView(window, PlatformViewKind::TextField, field, {10, 40, 100, 25});
+    platform->removeView(text);
+    EXPECT_EQ(label.destroyed, 1);
+    EXPECT_EQ(platform->viewText(text), "");
+
+    QPointer<QWidget> widget = Widget(window);
+    platform->focusView(edit);
+    platform->closeWindow(window);
+    EXPECT_EQ(label.destroyed, 1);
+    EXPECT_EQ(field.destroyed, 1);
+    EXPECT_TRUE(field.editEnds.empty());  // a closing window reports no focus changes
+    EXPECT_EQ(QtUiPlatform::windowWidget(window), nullptr);
+    EXPECT_FALSE(platform->isWindowVisible(window));
+    platform->setWindowTitle(window, "gone");
+    platform->setViewText(edit, "gone");
+    platform->closeWindow(window);
+    EXPECT_EQ(field.destroyed, 1);
+
+    // The widgets go once control is back in the event wait.
+    platform->handleOneEvent(0);
+    EXPECT_TRUE(widget.isNull());
+}
+
+TEST_F(QtPlatformTest, ClicksInTheContentAreaReachTheDelegate) {
+    PlatformWindow* window = OpenWindow(5);
+    TakeEvents();
+    QWidget* content = Content(window);
+    QTest::mouseClick(content, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(Contains(TakeEvents(), MouseUp, 5));
+    // A real double click: press, release, Qt's double-click event, release.
+    QTest::mouseClick(content, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseDClick(content, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(content, Qt::LeftButton, {}, QPoint(5, 5));
+    const std::vector<LayerEvent> doubleClick = TakeEvents();
+    ASSERT_EQ(doubleClick.size(), 2u);
+    EXPECT_EQ(doubleClick[0].kind, MouseUp);
+    EXPECT_EQ(doubleClick[1].kind, DoubleMouseUp);
+    QTest::mouseClick(content, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(Contains(TakeEvents(), RightMouseUp, 5));
+}
+
+TEST_F(QtPlatformTest, ContentAreaKeepsItsExactSizeWithAndWithoutTheMenuBar) {
+    PlatformWindow* first = OpenWindow(1, {100, 120, 260, 160});
+    PlatformWindow* second = OpenWindow(2, {400, 120, 200, 100});
+    platform->buildApplicationMenu("Navlume", MenuDelegate());
+    const PlatformRect before = platform->windowFrame(first);
+    PlatformMenuBar* bar = platform->createMenuBar();
+
+    platform->installMenuBar(bar, first);
+    Settle();
+    EXPECT_EQ(Content(first)->size(), QSize(260, 160));
+    const PlatformRect withMenu = platform->windowFrame(first);
+    EXPECT_EQ(withMenu.x, before.x);
+    EXPECT_EQ(withMenu.y, before.y);
+    EXPECT_GT(withMenu.height, before.height);
+    auto* firstBar = qobject_cast<QMainWindow*>(Widget(first))->menuBar();
+    ASSERT_EQ(firstBar->actions().size(), 1);
+    EXPECT_EQ(firstBar->actions().front()->menu(), platform->applicationMenu());
+
+    // The one application menu moves; the window left behind shrinks back.
+    platform->installMenuBar(bar, second);
+    Settle();
+    EXPECT_TRUE(firstBar->actions().isEmpty());
+    EXPECT_EQ(platform->windowFrame(first).height, before.height);
+    EXPECT_EQ(Content(second)->size(), QSize(200, 100));
+    EXPECT_EQ(platform->installedMenuBar(), bar);
+
+    platform->setWindowFrame(second, platform->windowFrame(second));
+    Settle();
+    EXPECT_EQ(Content(second)->size(), QSize(200, 100));
+    platform->destroyMenuBar(bar);
+    EXPECT_EQ(platform->installedMenuBar(), nullptr);
+}
+
+// --- menus ---------------------------------------------------------------------------------------
+
+TEST_F(QtPlatformTest, ApplicationMenuEntriesCallTheDelegate) {
+    PlatformWindow* window = OpenWindow(0);
+    MenuDelegate()->setWindowID(0);
+    platform->buildApplicationMenu("Navlume", MenuDelegate());
+    const QList<QAction*> entries = platform->applicationMenu()->actions();
+    std::vector<QAction*> items;
+    for (QAction* entry : entries) {
+        if (!entry->isSeparator()) items.push_back(entry);
+    }
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0]->text(), "About Navlume");
+    EXPECT_EQ(items[1]->text(), QString("Preferences") + QChar(0x2026));
+    EXPECT_EQ(items[2]->text(), "Quit Navlume");
+    EXPECT_FALSE(items[0]->isEnabled());
+    EXPECT_FALSE(items[1]->isEnabled());
+    EXPECT_TRUE(items[2]->isEnabled());
+
+    TakeEvents();
+    items[0]->trigger();
+    EXPECT_TRUE(TakeEvents().empty());
+    platform->setAppMenuItemEnabled(PlatformAppMenuItem::About, true);
+    platform->setAppMenuItemEnabled(PlatformAppMenuItem::Quit, false);
+    items[0]->trigger();
+    EXPECT_TRUE(Contains(TakeEvents(), MenuItemChosen, -3));
+
+    // Ctrl+Q works in any window, also with a text field focused, and ends nothing itself.
+    Reports& seen = NewReports();
+    PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+    platform->focusView(field);
+    TakeEvents();
+    QTest::keyClick(Widget(field), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(Contains(TakeEvents(), MenuItemChosen, -1));
+    EXPECT_EQ(platform->viewText(field), "");
+}
+
+// --- alerts --------------------------------------------------------------------------------------
+
+// Presses the button titled title of the next alert, from inside its modal loop.
+void PressAlertButton(const QString& title, QString* shownText) {
+    auto* timer = new QTimer();
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, title, shownText, tries] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr && ++*tries < 500) return;
+        timer->stop();
+        timer->deleteLater();
+        if (box == nullptr) return;
+        *shownText = box->text() + "|" + box->informativeText();
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == title) button->click();
+        }
+    });
+    timer->start(10);
+}
+
+TEST_F(QtPlatformTest, AlertAnswersTheTagOfThePressedButton) {
+    const std::vector<PlatformAlertButton> buttons = {{"Yes", 6}, {"No", 7}, {"Cancel", 2}};
+    QString shown;
+    PressAlertButton("No", &shown);
+    EXPECT_EQ(platform->runAlert("Save?", "<b>now</b>", buttons), 7);
+    EXPECT_EQ(shown, "Save?|<b>now</b>");
+    PressAlertButton("Cancel", &shown);
+    EXPECT_EQ(platform->runAlert("Save?", "", buttons), 2);
+    PressAlertButton("OK", &shown);
+    EXPECT_EQ(platform->runAlert("Invalid Port", "Please select a port in the range 1-65535", {}),
+              0);
+    EXPECT_EQ(shown, "Invalid Port|Please select a port in the range 1-65535");
+}
+
+// --- the layer on top of the binding ------------------------------------------------------------
+
+// Waits (bounded) until the layer returns an event of kind for object (and of type, unless
+// -1); the other events pass.
+bool WaitFor(int64_t kind, int64_t object, int64_t type = -1) {
+    for (int round = 0; round < 200; ++round) {
+        const int64_t taken = WaitEventTimeout(10);
+        if (taken == kind && EventGadget() == object && (type == -1 || EventType() == type)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
+    ApplicationInit();
+    ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Navlume", 0x44), 0);
+    ASSERT_NE(CreateStringGadget(5, 90, 40, 80, 25, "10000", kStringNumeric), 0);
+    ASSERT_NE(CreateButtonGadget(3, 70, 80, 100, 25, "Start"), 0);
+    CreateMenuBar(0, WindowHandle(0));
+    AddMenuItem(-3, "About App");
+    QWidget* window = Widget(WindowHandle(0));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_EQ(Content(WindowHandle(0))->size(), QSize(260, 160));
+
+    QWidget* port = Widget(GadgetRecord(5)->view);
+    ActivateGadget(5);
+    EXPECT_TRUE(WaitFor(GadgetEvent, 5, FocusGained));
+    QTest::keyClicks(port, "a");
+    EXPECT_EQ(platform->viewText(GadgetRecord(5)->view), "10000");
+    EXPECT_EQ(QueuedEventCount(), 0);
+    QTest::keyClicks(port, "7");
+    EXPECT_TRUE(WaitFor(GadgetEvent, 5, TextChanged));
+    EXPECT_EQ(platform->viewText(GadgetRecord(5)->view), "100007");
+
+    QTest::mouseClick(Widget(GadgetRecord(3)->view), Qt::LeftButton);
+    EXPECT_TRUE(WaitFor(GadgetEvent, 3));
+    EXPECT_EQ(GetGadgetState(3), 1);
+
+    QTest::keyClick(port, Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_TRUE(WaitFor(MenuItemChosen, -1));
+    window->windowHandle()->close();
+    EXPECT_TRUE(WaitFor(CloseRequested, 0));
+    EXPECT_TRUE(window->isVisible());
+}
+
+// --- the event wait and other threads ----------------------------------------------------------
+
+TEST_F(QtPlatformTest, TextsSetFromAnotherThreadShowTheLastOne) {
+    Reports& seen = NewReports();
+    PlatformView* label = AddView(OpenWindow(1), PlatformViewKind::Label, seen);
+    std::atomic<int> ran{0};
+    std::thread worker([&] {
+        for (int i = 1; i <= 50; ++i) {
+            platform->postToGuiThread([&, i] {
+                platform->setViewText(label, std::to_string(i));
+                ++ran;
+            });
+        }
+    });
+    worker.join();
+    for (int round = 0; round < 1000 && ran < 50; ++round)
+        platform->handleOneEvent(100);
+    EXPECT_EQ(ran, 50);
+    EXPECT_EQ(platform->viewText(label), "50");
+}
+
+TEST_F(QtPlatformTest, WaitReturnsAtOnceOnTimeoutOrWhenWoken) {
+    Settle();
+    EXPECT_FALSE(platform->handleOneEvent(0));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(platform->handleOneEvent(40));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+
+    // A guard ends the wait should the wake-up get lost.
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [&guardFired] { guardFired = true; });
+    guard.start(10000);
+    std::atomic<bool> woken{false};
+    std::thread waker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        woken = true;
+        platform->wake();
+    });
+    bool handled = false;
+    for (int round = 0; round < 100 && !woken && !guardFired; ++round) {
+        handled = platform->handleOneEvent(-1);
+    }
+    waker.join();
+    EXPECT_TRUE(handled);
+    EXPECT_FALSE(guardFired);
+}
+
+}  // namespace
+
+// The offscreen platform warns about every window operation it leaves out (raise, size
+// hints); everything else is shown.
+void DropUnsupportedNotes(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QStringLiteral("This plugin does not support"))) return;
+    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+int main(int argc, char** argv) {
+    // No window system is needed: Qt draws into memory.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(DropUnsupportedNotes);
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,168 @@
+// The application part of QtUiPlatform: set-up, the event wait, tasks from other threads,
+// alerts. Windows, views and menus are in qt_platform_*.cpp.
+#include "ui/platform/qt/qt_platform.h"
+
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QMetaObject>
+#include <QThread>
+#include <QTimer>
+
+#include "ui/platform/qt/qt_alert.h"
+#include "ui/platform/qt/qt_convert.h"
+#include "ui/platform/qt/qt_layer_call.h"
+#include "ui/platform/qt/qt_menus.h"
+#include "ui/platform/qt/qt_view.h"
+#include "ui/platform/qt/qt_window.h"
+
+QtUiPlatform::QtUiPlatform() {
+    if (QCoreApplication::instance() == nullptr) {
+        OwnApplication = std::make_unique<QApplication>(ArgumentCount, Arguments);
+    }
+    TaskReceiver = std::make_unique<QObject>();
+    Dispatcher = QAbstractEventDispatcher::instance(TaskReceiver->thread());
+    // Widgets need a QApplication; under a bare QCoreApplication every window is refused.
+    HasWidgets = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (HasWidgets) {
+        OrphanParent = std::make_unique<QWidget>();
+        // The layer decides when the program ends, never the last window.
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+    }
+}
+
+QtUiPlatform::~QtUiPlatform() {
+    // The layer may already have ended: views and windows go without telling it.
+    for (QtView* view : QtView::liveViews())
+        view->silence();
+    for (QtWindow* window : QtWindow::liveWindows()) {
+        window->retire();
+        Retired.emplace_back(window);
+    }
+    deleteRetiredWidgets();
+    OrphanParent.reset();
+    AppMenu.reset();
+    MenuBars.clear();
+    TaskReceiver.reset();
+}
+
+QWidget* QtUiPlatform::windowWidget(PlatformWindow* window) {
+    return QtWindow::fromHandle(window);
+}
+
+QWidget* QtUiPlatform::viewWidget(PlatformView* view) {
+    QtView* live = QtView::fromHandle(view);
+    return live != nullptr ? live->widget() : nullptr;
+}
+
+QMenu* QtUiPlatform::applicationMenu() const {
+    return AppMenu ? AppMenu->menu() : nullptr;
+}
+
+// --- application ---------------------------------------------------------------------------
+
+void QtUiPlatform::bringToFront() {
+    QtWindow* window = QtWindow::lastActivated();
+    if (window == nullptr || !window->isVisible()) {
+        window = nullptr;
+        for (QtWindow* candidate : QtWindow::liveWindows()) {
+            if (candidate->isVisible()) {
+                window = candidate;
+                break;
+            }
+        }
+    }
+    if (window == nullptr) return;
+    window->raise();
+    window->activateWindow();
+}
+
+std::string QtUiPlatform::executablePath() {
+    if (QCoreApplication::instance() != nullptr) {
+        const std::string path = ToStdString(QCoreApplication::applicationFilePath());
+        if (!path.empty()) return path;
+    }
+    char buffer[4096];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+bool QtUiPlatform::handleOneEvent(int32_t timeoutMs) {
+    // Only here, outside every call into the layer, may ended widgets really go.
+    if (!LayerCall::active()) {
+        deleteRetiredWidgets();
+        // Without a running exec(), Qt leaves deleteLater() requests made outside any event
+        // handler waiting; they would keep the dispatcher from ever blocking.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+    if (dispatcher == nullptr) return false;
+    if (timeoutMs == 0) return dispatcher->processEvents(QEventLoop::AllEvents);
+
+    bool timedOut = false;
+    QTimer deadline;
+    if (timeoutMs > 0) {
+        deadline.setSingleShot(true);
+        deadline.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&deadline, &QTimer::timeout, [&timedOut] { timedOut = true; });
+        deadline.start(timeoutMs);
+    }
+    // Blocks in the dispatcher (no processor time) until something arrives, then handles what
+    // arrived together.
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return !timedOut;
+}
+
+void QtUiPlatform::wake() {
+    if (Dispatcher != nullptr) Dispatcher->wakeUp();
+}
+
+void QtUiPlatform::postToGuiThread(std::function<void()> task) {
+    if (!task) {
+        wake();
+        return;
+    }
+    // A queued call on an object of the GUI thread: posting wakes the dispatcher, and the task
+    // runs inside a later handleOneEvent.
+    QMetaObject::invokeMethod(
+        TaskReceiver.get(),
+        [task = std::move(task)] {
+            LayerCall scope;
+            try {
+                task();
+            } catch (...) {
+                // A task's failure stays with the task; the event loop goes on.
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void QtUiPlatform::beep() {
+    QApplication::beep();
+}
+
+// --- requester -----------------------------------------------------------------------------
+
+int64_t QtUiPlatform::runAlert(const std::string& title, const std::string& text,
+                               const std::vector<PlatformAlertButton>& buttons) {
+    if (!HasWidgets) return 0;
+    return RunQtAlert(ToQString(ApplicationName), title, text, buttons);
+}
+
+// --- retired widgets -----------------------------------------------------------------------
+
+void QtUiPlatform::retireWidget(QWidget* widget) {
+    if (widget->hasFocus()) widget->clearFocus();
+    widget->hide();
+    Retired.emplace_back(widget);
+}
+
+void QtUiPlatform::deleteRetiredWidgets() {
+    std::vector<QPointer<QWidget>> retired;
+    retired.swap(Retired);
+    // A view's pointer is already cleared when its window went first.
+    for (QPointer<QWidget>& widget : retired)
+        delete widget.data();
+}
