@@ -1,8 +1,17 @@
-// Entry point. The window and the tracking come with the desktop interface layer; until then
-// the program only confirms that the build works.
-#include <cstdio>
+// Process entry: Qt is the window system; the tracker's main procedure does the rest. The
+// program takes no options, so Qt is not shown the command line either.
+#include <QApplication>
 
-int main() {
-    std::puts("Navlume: built. The tracker window arrives with the desktop interface layer.");
-    return 0;
+#include "app/navlume.h"
+#include "ui/platform/qt/qt_platform.h"
+
+int main(int, char** argv) {
+    int qtArgumentCount = 1;
+    char* qtArguments[] = {argv[0], nullptr};
+    QApplication application(qtArgumentCount, qtArguments);
+    QtUiPlatform platform;
+    SetUiPlatform(&platform);
+    const int status = NavlumeMain();
+    SetUiPlatform(nullptr);
+    return status;
 }

@@ -1,0 +1,6 @@
+#include "app/program_values.h"
+
+std::atomic<int64_t> TrackingRunning{0};
+int64_t QuitRequested = 0;
+char* SettingsFile = nullptr;
+char* LineBreak = nullptr;

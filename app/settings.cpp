@@ -1,0 +1,73 @@
+#include "app/settings.h"
+
+#include "app/program_values.h"
+#include "runtime/network.h"
+#include "runtime/number_text.h"
+#include "runtime/preference_file.h"
+#include "runtime/string_variable.h"
+#include "runtime/temp_buffer.h"
+#include "runtime/text_ops.h"
+#include "ui/gadgets.h"
+
+namespace {
+
+// Part n (1 to 4) of a dotted server text as a number; a missing part is 0.
+int32_t AddressPart(const char* serverText, int32_t n) {
+    TempScope scope;
+    // Parts are placed by plain addition, so 256 carries into the next byte as a user expects
+    // from the stored text; wrapping to 32 bits keeps absurd parts defined.
+    return static_cast<int32_t>(TextToInteger(TextField(serverText, n, ".", scope.start())));
+}
+
+void WriteValues() {
+    PreferenceGroup("Server");
+    {
+        TempScope scope;
+        PreferenceWriteText("Server", GetGadgetText(ServerField, scope.start()));
+    }
+    {
+        TempScope scope;
+        PreferenceWriteText("Port", GetGadgetText(PortField, scope.start()));
+    }
+    PreferenceGroup("GE");
+    PreferenceWriteInteger("Zoom", static_cast<int32_t>(GetGadgetState(ZoomBar)));
+}
+
+void CreateSettings() {
+    if (PreferenceCreate(SettingsFile) == 0) return;  // the built-in values stay
+    WriteValues();
+    PreferenceClose();
+}
+
+}  // namespace
+
+void LoadSettings() {
+    if (PreferenceOpen(SettingsFile) == 0) {
+        CreateSettings();
+        return;
+    }
+    PreferenceGroup("Server");
+    StringVariable serverText;
+    {
+        const int64_t start = TempPosition();
+        PreferenceReadText("Server", "", start);
+        StringAssignFromTemp(serverText.slot(), start);
+    }
+    SetGadgetState(
+        ServerField,
+        MakeIPv4Address(AddressPart(serverText.text(), 1), AddressPart(serverText.text(), 2),
+                        AddressPart(serverText.text(), 3), AddressPart(serverText.text(), 4)));
+    {
+        TempScope scope;
+        SetGadgetText(PortField, PreferenceReadText("Port", "", scope.start()));
+    }
+    PreferenceGroup("GE");
+    SetGadgetState(ZoomBar, PreferenceReadInteger("Zoom", 0));
+    PreferenceClose();
+}
+
+void SaveSettings() {
+    if (PreferenceOpen(SettingsFile) == 0) return;  // gone or unreadable: nothing is saved
+    WriteValues();
+    PreferenceClose();
+}
