@@ -7,6 +7,8 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "runtime/list.h"
+#include "runtime/network.h"
 #include "runtime/temp_buffer.h"
 #include "runtime/text_map.h"
 #include "ui/menu_delegate.h"
@@ -560,6 +563,57 @@ TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
     window->windowHandle()->close();
     EXPECT_TRUE(WaitFor(CloseRequested, 0));
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(QtPlatformTest, TheAddressFieldRefusesEditsThatBreakTheAddress) {
+    ApplicationInit();
+    ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Navlume", 0x44), 0);
+    ASSERT_NE(CreateIPAddressGadget(4, 90, 10, 110, 25), 0);
+    SetGadgetState(4, 16777343);  // 127.0.0.1
+    auto* field = qobject_cast<QLineEdit*>(Widget(GadgetRecord(4)->view));
+    ASSERT_NE(field, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Widget(WindowHandle(0))));
+    ActivateGadget(4);
+    TakeEvents();
+
+    // Deleting the first dot would leave three parts: refused, nothing reported.
+    field->setCursorPosition(4);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    EXPECT_EQ(field->text(), "127.0.0.1");
+    EXPECT_EQ(QueuedEventCount(), 0);
+
+    // Changing a part keeps a full address: accepted and reported.
+    field->setCursorPosition(9);
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, "9");
+    EXPECT_EQ(field->text(), "127.0.0.9");
+    EXPECT_EQ(GetGadgetState(4), MakeIPv4Address(127, 0, 0, 9));
+    EXPECT_TRUE(WaitFor(GadgetEvent, 4, TextChanged));
+}
+
+// One gadget of each kind in a window, saved as a picture for people to look at.
+TEST_F(QtPlatformTest, AWindowWithEveryKindOfGadgetRendersToAPicture) {
+    ApplicationInit();
+    ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Gadgets", 0x44), 0);
+    CreateTextGadget(-1, 10, 10, 70, 25, "Label:", kTextRight);
+    CreateIPAddressGadget(4, 90, 10, 110, 25);
+    SetGadgetState(4, 16777343);
+    CreateStringGadget(5, 90, 40, 80, 25, "10000", kStringNumeric);
+    CreateButtonGadget(3, 70, 80, 100, 25, "Button");
+    CreateTrackBarGadget(0, 220, 10, 30, 130, 500, 35000, 2);
+    SetGadgetState(0, 12000);
+    CreateTextGadget(1, 20, 120, 180, 20, "48.117300  11.516667", 0);
+    Settle();
+
+    const QImage picture = Widget(WindowHandle(0))->grab().toImage();
+    EXPECT_GE(picture.width(), 260);
+    EXPECT_GE(picture.height(), 160);
+    const QString path = QDir::temp().filePath("navlume-gadgets.png");
+    EXPECT_TRUE(picture.save(path));
+    std::printf("gadget gallery saved to %s\n", path.toLocal8Bit().constData());
+    // The vertical slider stands where it was put: taller than wide.
+    QWidget* slider = Widget(GadgetRecord(0)->view);
+    EXPECT_EQ(qobject_cast<QSlider*>(slider)->orientation(), Qt::Vertical);
 }
 
 // --- the event wait and other threads ----------------------------------------------------------
