@@ -15,42 +15,11 @@
 
 #include "runtime/preference_file.h"
 #include "runtime/temp_buffer.h"
+#include "tests/support/scratch_directory.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-// A directory of its own for each test, removed with everything in it afterwards.
-class ScratchDirectory {
-  public:
-    ScratchDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/navlume-preference-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    bool valid() const { return !path_.empty(); }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The text that PreferenceReadText gives, with the temporary buffer put back afterwards.
 std::string ReadText(const char* key, const char* defaultText = "<default>") {

@@ -1,0 +1,44 @@
+// A scratch directory per test and whole-file byte helpers, for tests that touch files.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+// A directory of its own for each test, removed with everything in it afterwards.
+class ScratchDirectory {
+  public:
+    ScratchDirectory() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
+                              "/navlume-preference-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    bool valid() const { return !path_.empty(); }
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
