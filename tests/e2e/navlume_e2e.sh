@@ -139,8 +139,12 @@ copied_program="$copy/Contents/MacOS/$(basename "$program")"
 
 # --- a private X server -------------------------------------------------------------------
 
-display_answers() {
-    is_running "$2" && xdpyinfo -display "$1" >/dev/null 2>&1
+# Another server that took the number at the same moment would answer as well: the display is
+# ours when our server holds its lock file (which names the server's process id).
+display_is_ours() {
+    local number="$1" pid="$2"
+    is_running "$pid" && [ "$(tr -d ' \n' <"/tmp/.X$number-lock" 2>/dev/null)" = "$pid" ] &&
+        xdpyinfo -display ":$number" >/dev/null 2>&1
 }
 
 display=""
@@ -149,12 +153,13 @@ for number in $(seq 90 129); do
     Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     pids+=("$xvfb_pid")
-    # Another server that took the number meanwhile would answer too; ours must still live.
-    if wait_until 10 display_answers ":$number" "$xvfb_pid" && sleep 0.3 &&
-        is_running "$xvfb_pid"; then
-        display=":$number"
-        break
-    fi
+    # Up to 10 s; a server that lost the number to another ends at once.
+    for ((tries = 100; tries > 0; tries--)); do
+        display_is_ours "$number" "$xvfb_pid" && display=":$number"
+        [ -n "$display" ] || ! is_running "$xvfb_pid" && break
+        sleep 0.1
+    done
+    [ -n "$display" ] && break
     stop_process "$xvfb_pid"
 done
 [ -n "$display" ] || fail_and_stop "no X server could be started on :90 to :129"
