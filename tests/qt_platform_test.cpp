@@ -4,7 +4,6 @@
 // show up as layer events.
 #include <gtest/gtest.h>
 
-#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -19,6 +18,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "runtime/list.h"
@@ -42,70 +43,44 @@ namespace {
 // What a view reported to its gadget.
 struct Reports {
     std::vector<int64_t> statesAtAction;  // the view's value when each action arrived
-    int textChanges = 0;
-    int focusGained = 0;
-    std::vector<bool> editEnds;  // true: ended by Return
-    int destroyed = 0;
+    std::vector<bool> editEnds;           // true: ended by Return
+    int textChanges = 0, focusGained = 0, destroyed = 0;
 };
 
 class RecordingFunctions final : public KyGadgetFunctions {
   public:
-    RecordingFunctions(Reports& reports, UiPlatform& platform)
-        : Record(reports), Platform(platform) {}
+    explicit RecordingFunctions(Reports& reports) : Seen(reports) {}
     void EventHandler(PlatformView* sender) override {
-        Record.statesAtAction.push_back(Platform.viewIntValue(sender));
+        Seen.statesAtAction.push_back(CurrentUiPlatform()->viewIntValue(sender));
     }
-    void controlTextDidChange() override { ++Record.textChanges; }
-    void becomeFirstResponder() override { ++Record.focusGained; }
-    void textDidEndEditing(bool endedByReturn) override {
-        Record.editEnds.push_back(endedByReturn);
-    }
+    void controlTextDidChange() override { ++Seen.textChanges; }
+    void becomeFirstResponder() override { ++Seen.focusGained; }
+    void textDidEndEditing(bool endedByReturn) override { Seen.editEnds.push_back(endedByReturn); }
     // Runs once as the view reports its end (the object then deletes itself).
-    void FreeGadget() override { ++Record.destroyed; }
+    void FreeGadget() override { ++Seen.destroyed; }
 
   private:
-    Reports& Record;
-    UiPlatform& Platform;
+    Reports& Seen;
 };
 
-// Accepts texts of digits only.
-class DigitsOnly final : public PlatformTextValidator {
+// Accepts digits only, or (upper) puts the upper-case form in place of every edit.
+class TestValidator final : public PlatformTextValidator {
   public:
-    bool isPartialStringValid(const std::string& partial, std::string*, bool*) override {
-        return partial.find_first_not_of("0123456789") == std::string::npos;
-    }
-};
-
-// Accepts everything and counts how often it was asked.
-class CountingValidator final : public PlatformTextValidator {
-  public:
-    bool isPartialStringValid(const std::string&, std::string*, bool*) override {
-        ++asked;
-        return true;
-    }
-    int asked = 0;
-};
-
-// Puts the upper-case form in place of every edit.
-class UpperCase final : public PlatformTextValidator {
-  public:
+    explicit TestValidator(bool upper) : Upper(upper) {}
     bool isPartialStringValid(const std::string& partial, std::string* replacement,
                               bool* replaced) override {
-        std::string upper = partial;
-        for (char& c : upper) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        }
-        if (upper == partial) return true;
-        *replacement = upper;
-        *replaced = true;
-        return false;
+        if (!Upper) return partial.find_first_not_of("0123456789") == std::string::npos;
+        *replacement = QString::fromStdString(partial).toUpper().toStdString();
+        *replaced = *replacement != partial;
+        return !*replaced;
     }
+
+  private:
+    const bool Upper;
 };
 
-struct LayerEvent {
-    int64_t kind;
-    int64_t object;
-};
+// Layer events as (kind, object).
+using LayerEvents = std::vector<std::pair<int64_t, int64_t>>;
 
 class QtPlatformTest : public ::testing::Test {
   protected:
@@ -144,16 +119,16 @@ class QtPlatformTest : public ::testing::Test {
         return window;
     }
 
-    PlatformView* AddView(PlatformWindow* window, PlatformViewKind kind, Reports& reports,
+    // A view whose reports go to a new Reports, returned through seen.
+    PlatformView* AddView(PlatformWindow* window, PlatformViewKind kind, Reports** seen,
                           PlatformRect frame = {10, 10, 120, 25}) {
-        return platform->createView(window, kind, frame,
-                                    new RecordingFunctions(reports, *platform));
+        *seen = &reports.emplace_back();
+        return platform->createView(window, kind, frame, new RecordingFunctions(**seen));
     }
 
-    Reports& NewReports() { return reports.emplace_back(); }
-    QWidget* Widget(PlatformWindow* window) { return QtUiPlatform::windowWidget(window); }
-    QWidget* Widget(PlatformView* view) { return QtUiPlatform::viewWidget(view); }
-    QWidget* Content(PlatformWindow* window) {
+    static QWidget* Widget(PlatformWindow* window) { return QtUiPlatform::windowWidget(window); }
+    static QWidget* Widget(PlatformView* view) { return QtUiPlatform::viewWidget(view); }
+    static QWidget* Content(PlatformWindow* window) {
         return qobject_cast<QMainWindow*>(Widget(window))->centralWidget();
     }
 
@@ -163,18 +138,17 @@ class QtPlatformTest : public ::testing::Test {
         }
     }
 
-    std::vector<LayerEvent> TakeEvents() {
-        std::vector<LayerEvent> taken;
+    static LayerEvents TakeEvents() {
+        LayerEvents taken;
         while (int32_t kind = NextEvent())
-            taken.push_back({kind, EventMenu()});
+            taken.emplace_back(kind, EventMenu());
         return taken;
     }
 
-    static bool Contains(const std::vector<LayerEvent>& events, int64_t kind, int64_t object) {
-        for (const LayerEvent& event : events) {
-            if (event.kind == kind && event.object == object) return true;
-        }
-        return false;
+    // Takes the queued events and tells whether one of them was of kind for object.
+    static bool Took(int64_t kind, int64_t object) {
+        const LayerEvents events = TakeEvents();
+        return std::ranges::find(events, std::pair(kind, object)) != events.end();
     }
 
     std::unique_ptr<QtUiPlatform> platform;
@@ -182,11 +156,8 @@ class QtPlatformTest : public ::testing::Test {
     std::deque<Reports> reports;
 };
 
-// --- text fields -----------------------------------------------------------------------------
-
 TEST_F(QtPlatformTest, ValidatorDecidesEveryTypedCharacterAndOnlyAcceptedEditsReport) {
-    DigitsOnly digits;
-    UpperCase upper;
+    TestValidator digits(false), upper(true);
     struct Case {
         PlatformTextValidator* validator;
         const char* typed;
@@ -199,237 +170,161 @@ TEST_F(QtPlatformTest, ValidatorDecidesEveryTypedCharacterAndOnlyAcceptedEditsRe
     };
     PlatformWindow* window = OpenWindow(1);
     for (const Case& test : cases) {
-        Reports& seen = NewReports();
-        PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+        Reports* seen;
+        PlatformView* field = AddView(window, PlatformViewKind::TextField, &seen);
         platform->setTextValidator(field, test.validator);
         platform->setViewText(field, "100");
         platform->focusView(field);
         QTest::keyClicks(Widget(field), test.typed);
         EXPECT_EQ(platform->viewText(field), test.shown) << test.typed;
-        EXPECT_EQ(seen.textChanges, test.changes) << test.typed;
+        EXPECT_EQ(seen->textChanges, test.changes) << test.typed;
     }
 }
 
 TEST_F(QtPlatformTest, ProgramTextIsShownAsGivenWithoutValidationOrReport) {
-    DigitsOnly digits;
-    Reports& seen = NewReports();
-    PlatformView* field = AddView(OpenWindow(1), PlatformViewKind::TextField, seen);
+    TestValidator digits(false);
+    Reports* seen;
+    PlatformView* field = AddView(OpenWindow(1), PlatformViewKind::TextField, &seen);
     platform->setTextValidator(field, &digits);
     platform->setViewText(field, "abc");
-    platform->setViewIntValue(field, -42);
-    EXPECT_EQ(platform->viewText(field), "-42");
-    EXPECT_EQ(platform->viewIntValue(field), -42);
-    platform->setViewText(field, "  +77kg");
-    EXPECT_EQ(platform->viewIntValue(field), 77);
-    platform->setViewText(field, "99999999999");
-    EXPECT_EQ(platform->viewIntValue(field), 2147483647);
-
-    // A program text the validator would refuse does not loosen it for the next keystroke.
-    platform->setViewText(field, "abc");
+    EXPECT_EQ(platform->viewText(field), "abc");
+    // Nor does it loosen the validator for the next keystroke.
     platform->focusView(field);
     QTest::keyClicks(Widget(field), "d");
     EXPECT_EQ(platform->viewText(field), "abc");
-    EXPECT_EQ(seen.textChanges, 0);
-
-    UpperCase upper;
-    platform->setTextValidator(field, &upper);
-    platform->setViewText(field, "abc");
-    EXPECT_EQ(platform->viewText(field), "abc");
-    QTest::keyClicks(Widget(field), "d");
-    EXPECT_EQ(platform->viewText(field), "ABCD");
-    EXPECT_EQ(seen.textChanges, 1);
+    platform->setViewText(field, "  +77kg");
+    EXPECT_EQ(platform->viewIntValue(field), 77);
+    EXPECT_EQ(seen->textChanges, 0);
 }
 
 TEST_F(QtPlatformTest, EditShortcutsReachTheFocusedField) {
-    Reports& seen = NewReports();
+    Reports* seen;
     PlatformWindow* window = OpenWindow(1);
     platform->buildApplicationMenu("Navlume", MenuDelegate());
-    PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+    PlatformView* field = AddView(window, PlatformViewKind::TextField, &seen);
     platform->setViewText(field, "4711");
     platform->focusView(field);
-    QWidget* widget = Widget(field);
-
-    QTest::keyClick(widget, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClick(widget, Qt::Key_X, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_A, Qt::Key_X})
+        QTest::keyClick(Widget(field), key, Qt::ControlModifier);
     EXPECT_EQ(platform->viewText(field), "");
     EXPECT_EQ(QApplication::clipboard()->text(), "4711");
-    QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
-    QTest::keyClick(widget, Qt::Key_V, Qt::ControlModifier);
-    EXPECT_EQ(platform->viewText(field), "47114711");
-    QTest::keyClick(widget, Qt::Key_Z, Qt::ControlModifier);
+    for (Qt::Key key : {Qt::Key_V, Qt::Key_V, Qt::Key_Z})
+        QTest::keyClick(Widget(field), key, Qt::ControlModifier);
     EXPECT_EQ(platform->viewText(field), "4711");
-    EXPECT_EQ(seen.textChanges, 4);
+    EXPECT_EQ(seen->textChanges, 4);
     // No menu command (Quit) took any of the keys.
-    for (const LayerEvent& event : TakeEvents())
-        EXPECT_NE(event.kind, MenuItemChosen);
+    for (const auto& [kind, object] : TakeEvents())
+        EXPECT_NE(kind, MenuItemChosen) << object;
 }
 
 TEST_F(QtPlatformTest, FocusStartsEditingAndLeavingOrReturnEndsIt) {
-    Reports& first = NewReports();
-    Reports& second = NewReports();
+    Reports *first, *second, *button;
     PlatformWindow* window = OpenWindow(1);
-    PlatformView* one = AddView(window, PlatformViewKind::TextField, first, {10, 10, 100, 25});
-    PlatformView* two = AddView(window, PlatformViewKind::SecureField, second, {10, 40, 100, 25});
-    // Focus changes and Return are no edits: the validator is not asked about them.
-    CountingValidator counting;
-    platform->setTextValidator(one, &counting);
-
+    PlatformView* one = AddView(window, PlatformViewKind::TextField, &first, {10, 10, 100, 25});
+    PlatformView* two = AddView(window, PlatformViewKind::SecureField, &second, {10, 40, 100, 25});
+    PlatformView* ok = AddView(window, PlatformViewKind::Button, &button, {10, 70, 80, 25});
     platform->focusView(one);
-    EXPECT_EQ(first.focusGained, 1);
+    EXPECT_EQ(first->focusGained, 1);
     QTest::keyClick(Widget(one), Qt::Key_Return);
-    EXPECT_EQ(first.editEnds, std::vector<bool>{true});
+    EXPECT_EQ(first->editEnds, std::vector<bool>{true});
     EXPECT_TRUE(Widget(one)->hasFocus());
-    QTest::keyClicks(Widget(one), "x");
-    EXPECT_EQ(counting.asked, 1);
+    EXPECT_TRUE(button->statesAtAction.empty());
+    // Return presses the default button too.
+    platform->setButtonDefault(ok, true);
+    QTest::keyClick(Widget(one), Qt::Key_Return);
+    EXPECT_EQ(button->statesAtAction, std::vector<int64_t>{1});
 
     platform->focusView(two);
-    EXPECT_EQ(first.editEnds, (std::vector<bool>{true, false}));
-    EXPECT_EQ(second.focusGained, 1);
-    EXPECT_EQ(counting.asked, 1);
-    QTest::keyClicks(Widget(two), "pw");
-    EXPECT_EQ(platform->viewText(two), "pw");
-    EXPECT_EQ(qobject_cast<QLineEdit*>(Widget(two))->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(first.focusGained, 1);
+    EXPECT_EQ(first->editEnds, (std::vector<bool>{true, true, false}));
+    EXPECT_EQ(second->focusGained, 1);
 }
 
-// --- buttons and sliders -----------------------------------------------------------------------
-
 TEST_F(QtPlatformTest, EveryClickFlipsTheButtonStateBeforeTheActionArrives) {
-    Reports& plain = NewReports();
-    Reports& toggle = NewReports();
+    Reports *plain, *toggle;
     PlatformWindow* window = OpenWindow(1);
-    PlatformView* start = AddView(window, PlatformViewKind::Button, plain, {10, 10, 100, 25});
-    PlatformView* check = AddView(window, PlatformViewKind::Button, toggle, {10, 40, 100, 25});
+    PlatformView* start = AddView(window, PlatformViewKind::Button, &plain, {10, 10, 100, 25});
+    PlatformView* check = AddView(window, PlatformViewKind::Button, &toggle, {10, 40, 100, 25});
     platform->setButtonToggles(check, true);
     for (int press = 0; press < 3; ++press) {
         QTest::mouseClick(Widget(start), Qt::LeftButton);
         QTest::mouseClick(Widget(check), Qt::LeftButton);
     }
-    EXPECT_EQ(plain.statesAtAction, (std::vector<int64_t>{1, 0, 1}));
-    EXPECT_EQ(toggle.statesAtAction, (std::vector<int64_t>{1, 0, 1}));
+    EXPECT_EQ(plain->statesAtAction, (std::vector<int64_t>{1, 0, 1}));
+    EXPECT_EQ(toggle->statesAtAction, (std::vector<int64_t>{1, 0, 1}));
     EXPECT_TRUE(qobject_cast<QPushButton*>(Widget(check))->isChecked());
-    EXPECT_FALSE(qobject_cast<QPushButton*>(Widget(start))->isChecked());
-
-    platform->setViewIntValue(start, 0);
-    EXPECT_EQ(platform->viewIntValue(start), 0);
-    EXPECT_EQ(plain.statesAtAction.size(), 3u);
-}
-
-TEST_F(QtPlatformTest, ReturnInAFieldPressesTheDefaultButton) {
-    Reports& fieldReports = NewReports();
-    Reports& buttonReports = NewReports();
-    PlatformWindow* window = OpenWindow(1);
-    PlatformView* field =
-        AddView(window, PlatformViewKind::TextField, fieldReports, {10, 10, 100, 25});
-    PlatformView* button =
-        AddView(window, PlatformViewKind::Button, buttonReports, {10, 40, 80, 25});
-    platform->focusView(field);
-    QTest::keyClick(Widget(field), Qt::Key_Return);
-    EXPECT_TRUE(buttonReports.statesAtAction.empty());
-
-    platform->setButtonDefault(button, true);
-    QTest::keyClick(Widget(field), Qt::Key_Return);
-    EXPECT_EQ(buttonReports.statesAtAction, std::vector<int64_t>{1});
-    EXPECT_EQ(fieldReports.editEnds, (std::vector<bool>{true, true}));
 }
 
 TEST_F(QtPlatformTest, SliderReportsTheUsersMovesOnly) {
-    Reports& seen = NewReports();
+    Reports* seen;
     PlatformView* slider =
-        AddView(OpenWindow(1), PlatformViewKind::Slider, seen, {220, 10, 30, 130});
+        AddView(OpenWindow(1), PlatformViewKind::Slider, &seen, {220, 10, 30, 130});
     platform->setSliderRange(slider, 500, 35000);
     platform->setViewIntValue(slider, 10000);
-    platform->setViewIntValue(slider, 99999);
-    EXPECT_EQ(platform->viewIntValue(slider), 35000);
-    EXPECT_EQ(platform->sliderMinimum(slider), 500);
-    EXPECT_EQ(qobject_cast<QSlider*>(Widget(slider))->orientation(), Qt::Vertical);
-    EXPECT_TRUE(seen.statesAtAction.empty());
-
-    platform->setViewIntValue(slider, 10000);
+    EXPECT_TRUE(seen->statesAtAction.empty());
     QTest::keyClick(Widget(slider), Qt::Key_Up);
-    EXPECT_EQ(seen.statesAtAction, std::vector<int64_t>{10001});
+    EXPECT_EQ(seen->statesAtAction, std::vector<int64_t>{10001});
 
     // Five ticks over 0..100 snap a move to the nearest multiple of 25.
     platform->setSliderRange(slider, 0, 100);
     platform->setSliderTickMarks(slider, 5, true);
     platform->setViewIntValue(slider, 50);
     qobject_cast<QSlider*>(Widget(slider))->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(seen.statesAtAction.back(), 75);
-}
-
-// --- windows -----------------------------------------------------------------------------------
-
-TEST_F(QtPlatformTest, CloseButtonAsksTheDelegateAndTheWindowStaysOpen) {
-    PlatformWindow* window = OpenWindow(7);
-    TakeEvents();
-    Widget(window)->windowHandle()->close();
-    Settle();
-    EXPECT_TRUE(Contains(TakeEvents(), CloseRequested, 7));
-    EXPECT_TRUE(platform->isWindowVisible(window));
-    EXPECT_TRUE(Widget(window)->isVisible());
+    EXPECT_EQ(seen->statesAtAction.back(), 75);
 }
 
 TEST_F(QtPlatformTest, ClosingEndsEveryViewOnceAndTheHandlesGoDead) {
-    Reports& label = NewReports();
-    Reports& field = NewReports();
+    Reports *label, *field;
     PlatformWindow* window = OpenWindow(3);
-    PlatformView* text = AddView(window, PlatformViewKind::Label, label);
-    PlatformView* edit = AddView(window, PlatformViewKind::TextField, field, {10, 40, 100, 25});
+    PlatformView* text = AddView(window, PlatformViewKind::Label, &label);
+    PlatformView* edit = AddView(window, PlatformViewKind::TextField, &field, {10, 40, 100, 25});
     platform->removeView(text);
-    EXPECT_EQ(label.destroyed, 1);
-    EXPECT_EQ(platform->viewText(text), "");
+    EXPECT_EQ(label->destroyed, 1);
 
     QPointer<QWidget> widget = Widget(window);
     platform->focusView(edit);
     platform->closeWindow(window);
-    EXPECT_EQ(label.destroyed, 1);
-    EXPECT_EQ(field.destroyed, 1);
-    EXPECT_TRUE(field.editEnds.empty());  // a closing window reports no focus changes
-    EXPECT_EQ(QtUiPlatform::windowWidget(window), nullptr);
+    EXPECT_EQ(label->destroyed, 1);
+    EXPECT_EQ(field->destroyed, 1);
+    EXPECT_TRUE(field->editEnds.empty());  // a closing window reports no focus changes
     EXPECT_FALSE(platform->isWindowVisible(window));
-    platform->setWindowTitle(window, "gone");
     platform->setViewText(edit, "gone");
     platform->closeWindow(window);
-    EXPECT_EQ(field.destroyed, 1);
-
+    EXPECT_EQ(field->destroyed, 1);
     // The widgets go once control is back in the event wait.
     platform->handleOneEvent(0);
     EXPECT_TRUE(widget.isNull());
 }
 
-TEST_F(QtPlatformTest, ClicksInTheContentAreaReachTheDelegate) {
+TEST_F(QtPlatformTest, ClicksAndTheCloseButtonReachTheDelegate) {
     PlatformWindow* window = OpenWindow(5);
-    TakeEvents();
     QWidget* content = Content(window);
+    TakeEvents();
     QTest::mouseClick(content, Qt::LeftButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(Contains(TakeEvents(), MouseUp, 5));
+    EXPECT_TRUE(Took(MouseUp, 5));
     // A real double click: press, release, Qt's double-click event, release.
     QTest::mouseClick(content, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseDClick(content, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(content, Qt::LeftButton, {}, QPoint(5, 5));
-    const std::vector<LayerEvent> doubleClick = TakeEvents();
-    ASSERT_EQ(doubleClick.size(), 2u);
-    EXPECT_EQ(doubleClick[0].kind, MouseUp);
-    EXPECT_EQ(doubleClick[1].kind, DoubleMouseUp);
+    EXPECT_EQ(TakeEvents(), (LayerEvents{{MouseUp, 5}, {DoubleMouseUp, 5}}));
     QTest::mouseClick(content, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(Contains(TakeEvents(), RightMouseUp, 5));
+    EXPECT_TRUE(Took(RightMouseUp, 5));
+    // The close button asks; the window stays open.
+    Widget(window)->windowHandle()->close();
+    Settle();
+    EXPECT_TRUE(Took(CloseRequested, 5));
+    EXPECT_TRUE(Widget(window)->isVisible());
 }
 
 TEST_F(QtPlatformTest, ContentAreaKeepsItsExactSizeWithAndWithoutTheMenuBar) {
-    PlatformWindow* first = OpenWindow(1, {100, 120, 260, 160});
+    PlatformWindow* first = OpenWindow(1);
     PlatformWindow* second = OpenWindow(2, {400, 120, 200, 100});
     platform->buildApplicationMenu("Navlume", MenuDelegate());
     const PlatformRect before = platform->windowFrame(first);
     PlatformMenuBar* bar = platform->createMenuBar();
-
     platform->installMenuBar(bar, first);
     Settle();
     EXPECT_EQ(Content(first)->size(), QSize(260, 160));
-    const PlatformRect withMenu = platform->windowFrame(first);
-    EXPECT_EQ(withMenu.x, before.x);
-    EXPECT_EQ(withMenu.y, before.y);
-    EXPECT_GT(withMenu.height, before.height);
-    auto* firstBar = qobject_cast<QMainWindow*>(Widget(first))->menuBar();
+    QMenuBar* firstBar = qobject_cast<QMainWindow*>(Widget(first))->menuBar();
     ASSERT_EQ(firstBar->actions().size(), 1);
     EXPECT_EQ(firstBar->actions().front()->menu(), platform->applicationMenu());
 
@@ -439,53 +334,41 @@ TEST_F(QtPlatformTest, ContentAreaKeepsItsExactSizeWithAndWithoutTheMenuBar) {
     EXPECT_TRUE(firstBar->actions().isEmpty());
     EXPECT_EQ(platform->windowFrame(first).height, before.height);
     EXPECT_EQ(Content(second)->size(), QSize(200, 100));
-    EXPECT_EQ(platform->installedMenuBar(), bar);
-
     platform->setWindowFrame(second, platform->windowFrame(second));
     Settle();
     EXPECT_EQ(Content(second)->size(), QSize(200, 100));
-    platform->destroyMenuBar(bar);
-    EXPECT_EQ(platform->installedMenuBar(), nullptr);
 }
-
-// --- menus ---------------------------------------------------------------------------------------
 
 TEST_F(QtPlatformTest, ApplicationMenuEntriesCallTheDelegate) {
     PlatformWindow* window = OpenWindow(0);
     MenuDelegate()->setWindowID(0);
     platform->buildApplicationMenu("Navlume", MenuDelegate());
-    const QList<QAction*> entries = platform->applicationMenu()->actions();
     std::vector<QAction*> items;
-    for (QAction* entry : entries) {
-        if (!entry->isSeparator()) items.push_back(entry);
+    QStringList texts;
+    for (QAction* entry : platform->applicationMenu()->actions()) {
+        if (entry->isSeparator()) continue;
+        items.push_back(entry);
+        texts << entry->text() + (entry->isEnabled() ? "" : " (off)");
     }
+    EXPECT_EQ(texts, QStringList({"About Navlume (off)", QString("Preferences\u2026 (off)"),
+                                  "Quit Navlume"}));
     ASSERT_EQ(items.size(), 3u);
-    EXPECT_EQ(items[0]->text(), "About Navlume");
-    EXPECT_EQ(items[1]->text(), QString("Preferences") + QChar(0x2026));
-    EXPECT_EQ(items[2]->text(), "Quit Navlume");
-    EXPECT_FALSE(items[0]->isEnabled());
-    EXPECT_FALSE(items[1]->isEnabled());
-    EXPECT_TRUE(items[2]->isEnabled());
-
     TakeEvents();
-    items[0]->trigger();
-    EXPECT_TRUE(TakeEvents().empty());
     platform->setAppMenuItemEnabled(PlatformAppMenuItem::About, true);
     platform->setAppMenuItemEnabled(PlatformAppMenuItem::Quit, false);
     items[0]->trigger();
-    EXPECT_TRUE(Contains(TakeEvents(), MenuItemChosen, -3));
+    EXPECT_TRUE(Took(MenuItemChosen, -3));
 
-    // Ctrl+Q works in any window, also with a text field focused, and ends nothing itself.
-    Reports& seen = NewReports();
-    PlatformView* field = AddView(window, PlatformViewKind::TextField, seen);
+    // Ctrl+Q works in any window, also with a text field focused or the entry disabled, and
+    // ends nothing itself.
+    Reports* seen;
+    PlatformView* field = AddView(window, PlatformViewKind::TextField, &seen);
     platform->focusView(field);
     TakeEvents();
     QTest::keyClick(Widget(field), Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_TRUE(Contains(TakeEvents(), MenuItemChosen, -1));
+    EXPECT_TRUE(Took(MenuItemChosen, -1));
     EXPECT_EQ(platform->viewText(field), "");
 }
-
-// --- alerts --------------------------------------------------------------------------------------
 
 // Presses the button titled title of the next alert, from inside its modal loop.
 void PressAlertButton(const QString& title, QString* shownText) {
@@ -506,20 +389,14 @@ void PressAlertButton(const QString& title, QString* shownText) {
 }
 
 TEST_F(QtPlatformTest, AlertAnswersTheTagOfThePressedButton) {
-    const std::vector<PlatformAlertButton> buttons = {{"Yes", 6}, {"No", 7}, {"Cancel", 2}};
     QString shown;
     PressAlertButton("No", &shown);
-    EXPECT_EQ(platform->runAlert("Save?", "<b>now</b>", buttons), 7);
+    EXPECT_EQ(platform->runAlert("Save?", "<b>now</b>", {{"Yes", 6}, {"No", 7}, {"Cancel", 2}}), 7);
     EXPECT_EQ(shown, "Save?|<b>now</b>");
-    PressAlertButton("Cancel", &shown);
-    EXPECT_EQ(platform->runAlert("Save?", "", buttons), 2);
-    PressAlertButton("OK", &shown);
-    EXPECT_EQ(platform->runAlert("Invalid Port", "Please select a port in the range 1-65535", {}),
-              0);
-    EXPECT_EQ(shown, "Invalid Port|Please select a port in the range 1-65535");
+    PressAlertButton("OK", &shown);  // no buttons given: one OK button
+    EXPECT_EQ(platform->runAlert("Invalid Port", "Please select a port", {}), 0);
+    EXPECT_EQ(shown, "Invalid Port|Please select a port");
 }
-
-// --- the layer on top of the binding ------------------------------------------------------------
 
 // Waits (bounded) until the layer returns an event of kind for object (and of type, unless
 // -1); the other events pass.
@@ -538,17 +415,12 @@ TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
     ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Navlume", 0x44), 0);
     ASSERT_NE(CreateStringGadget(5, 90, 40, 80, 25, "10000", kStringNumeric), 0);
     ASSERT_NE(CreateButtonGadget(3, 70, 80, 100, 25, "Start"), 0);
-    CreateMenuBar(0, WindowHandle(0));
-    AddMenuItem(-3, "About App");
-    QWidget* window = Widget(WindowHandle(0));
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-    EXPECT_EQ(Content(WindowHandle(0))->size(), QSize(260, 160));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Widget(WindowHandle(0))));
 
     QWidget* port = Widget(GadgetRecord(5)->view);
     ActivateGadget(5);
     EXPECT_TRUE(WaitFor(GadgetEvent, 5, FocusGained));
     QTest::keyClicks(port, "a");
-    EXPECT_EQ(platform->viewText(GadgetRecord(5)->view), "10000");
     EXPECT_EQ(QueuedEventCount(), 0);
     QTest::keyClicks(port, "7");
     EXPECT_TRUE(WaitFor(GadgetEvent, 5, TextChanged));
@@ -557,12 +429,6 @@ TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
     QTest::mouseClick(Widget(GadgetRecord(3)->view), Qt::LeftButton);
     EXPECT_TRUE(WaitFor(GadgetEvent, 3));
     EXPECT_EQ(GetGadgetState(3), 1);
-
-    QTest::keyClick(port, Qt::Key_Q, Qt::ControlModifier);
-    EXPECT_TRUE(WaitFor(MenuItemChosen, -1));
-    window->windowHandle()->close();
-    EXPECT_TRUE(WaitFor(CloseRequested, 0));
-    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(QtPlatformTest, TheAddressFieldRefusesEditsThatBreakTheAddress) {
@@ -586,7 +452,6 @@ TEST_F(QtPlatformTest, TheAddressFieldRefusesEditsThatBreakTheAddress) {
     field->setCursorPosition(9);
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClicks(field, "9");
-    EXPECT_EQ(field->text(), "127.0.0.9");
     EXPECT_EQ(GetGadgetState(4), MakeIPv4Address(127, 0, 0, 9));
     EXPECT_TRUE(WaitFor(GadgetEvent, 4, TextChanged));
 }
@@ -616,11 +481,9 @@ TEST_F(QtPlatformTest, AWindowWithEveryKindOfGadgetRendersToAPicture) {
     EXPECT_EQ(qobject_cast<QSlider*>(slider)->orientation(), Qt::Vertical);
 }
 
-// --- the event wait and other threads ----------------------------------------------------------
-
 TEST_F(QtPlatformTest, TextsSetFromAnotherThreadShowTheLastOne) {
-    Reports& seen = NewReports();
-    PlatformView* label = AddView(OpenWindow(1), PlatformViewKind::Label, seen);
+    Reports* seen;
+    PlatformView* label = AddView(OpenWindow(1), PlatformViewKind::Label, &seen);
     std::atomic<int> ran{0};
     std::thread worker([&] {
         for (int i = 1; i <= 50; ++i) {
@@ -633,7 +496,6 @@ TEST_F(QtPlatformTest, TextsSetFromAnotherThreadShowTheLastOne) {
     worker.join();
     for (int round = 0; round < 1000 && ran < 50; ++round)
         platform->handleOneEvent(100);
-    EXPECT_EQ(ran, 50);
     EXPECT_EQ(platform->viewText(label), "50");
 }
 
@@ -645,10 +507,8 @@ TEST_F(QtPlatformTest, WaitReturnsAtOnceOnTimeoutOrWhenWoken) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
 
     // A guard ends the wait should the wake-up get lost.
-    bool guardFired = false;
     QTimer guard;
     guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [&guardFired] { guardFired = true; });
     guard.start(10000);
     std::atomic<bool> woken{false};
     std::thread waker([&] {
@@ -657,12 +517,11 @@ TEST_F(QtPlatformTest, WaitReturnsAtOnceOnTimeoutOrWhenWoken) {
         platform->wake();
     });
     bool handled = false;
-    for (int round = 0; round < 100 && !woken && !guardFired; ++round) {
+    for (int round = 0; round < 100 && !woken && guard.isActive(); ++round)
         handled = platform->handleOneEvent(-1);
-    }
     waker.join();
     EXPECT_TRUE(handled);
-    EXPECT_FALSE(guardFired);
+    EXPECT_TRUE(guard.isActive());
 }
 
 }  // namespace

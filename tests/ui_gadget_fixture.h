@@ -5,11 +5,27 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/temp_buffer.h"
 #include "tests/support/ui_fixture.h"
 #include "ui/gadget_kind_functions.h"
+
+// Gadget events as (object, type).
+using Events = std::vector<std::pair<int64_t, int64_t>>;
+
+// What bound procedures saw: (gadget, type, state of the gadget at that moment).
+struct Seen {
+    int64_t gadget, type, state;
+    bool operator==(const Seen&) const = default;
+};
+inline std::vector<Seen> seen;
+
+inline int64_t RecordEvent() {
+    seen.push_back({EventGadget(), EventType(), GetGadgetState(EventGadget())});
+    return 0;
+}
 
 class GadgetTest : public UiTest {
   protected:
@@ -18,6 +34,7 @@ class GadgetTest : public UiTest {
         ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Test", 0x44), 0);
         window = WindowHandle(0);
         TakeAll();
+        seen.clear();
     }
 
     void TearDown() override {
@@ -35,9 +52,9 @@ class GadgetTest : public UiTest {
         return record != nullptr ? record->view : nullptr;
     }
 
-    // The gadget events queued so far, as (object, type).
-    std::vector<std::pair<int64_t, int64_t>> GadgetEvents() {
-        std::vector<std::pair<int64_t, int64_t>> events;
+    // Takes the queued events, all of which must be gadget events.
+    Events GadgetEvents() {
+        Events events;
         for (const Taken& taken : TakeAll()) {
             EXPECT_EQ(taken.kind, GadgetEvent);
             events.emplace_back(taken.object, taken.type);

@@ -9,159 +9,103 @@
 
 namespace {
 
-using Events = std::vector<std::pair<int64_t, int64_t>>;
+using enum PlatformTextAlignment;
 
-std::vector<int64_t> statesSeen;
+using GadgetKindTest = GadgetTest;
 
-int64_t RecordState() {
-    statesSeen.push_back(GetGadgetState(EventGadget()));
-    return 0;
-}
-
-class GadgetKindTest : public GadgetTest {
-  protected:
-    void SetUp() override {
-        GadgetTest::SetUp();
-        statesSeen.clear();
-    }
-};
-
-// --- labels --------------------------------------------------------------------------------
-
-TEST_F(GadgetKindTest, LabelFlags) {
+TEST_F(GadgetKindTest, LabelFlagsTextsAndGreying) {
     struct Case {
         int32_t flags;
         PlatformTextAlignment alignment;
         bool bordered;
     };
-    const Case cases[] = {
-        {0, PlatformTextAlignment::Natural, false},
-        {kTextRight, PlatformTextAlignment::Right, false},
-        {kTextCenter, PlatformTextAlignment::Center, false},
-        {kTextRight | kTextCenter, PlatformTextAlignment::Right, false},
-        {kTextBorder | kTextCenter, PlatformTextAlignment::Center, true},
-    };
+    const Case cases[] = {{0, Natural, false},
+                          {kTextRight | kTextCenter, Right, false},
+                          {kTextBorder | kTextCenter, Center, true}};
     for (const Case& c : cases) {
         CreateTextGadget(1, 0, 0, 80, 20, "Server:", c.flags);
-        EXPECT_EQ(View(1)->kind, PlatformViewKind::Label);
         EXPECT_EQ(View(1)->alignment, c.alignment) << c.flags;
         EXPECT_EQ(View(1)->bordered, c.bordered) << c.flags;
-        EXPECT_FALSE(View(1)->editable);
-        EXPECT_EQ(Text(1), "Server:");
-        EXPECT_EQ(GadgetRecord(1)->type, kGadgetText);
     }
     CreateTextGadget0(2, 0, 0, 80, 20, nullptr);
     EXPECT_EQ(Text(2), "");
-    EXPECT_EQ(GadgetRecord(2)->flags, 0);
-}
-
-TEST_F(GadgetKindTest, LabelHasNoStateAndGreysInsteadOfDisabling) {
-    CreateTextGadget(1, 0, 0, 80, 20, "48", 0);
-    SetGadgetState(1, 7);
+    SetGadgetState(1, 7);  // a label has no state
     EXPECT_EQ(GetGadgetState(1), 0);
-    EXPECT_EQ(Text(1), "48");
     SetGadgetText(1, "-11.5\xB0");  // Latin-1 degree sign
     EXPECT_EQ(View(1)->text, "-11.5\xC2\xB0");
-    EXPECT_EQ(Text(1), "-11.5\xB0");
-    DisableGadget(1, 1);
+    DisableGadget(1, 1);  // greys instead of disabling
     EXPECT_TRUE(View(1)->greyed);
     EXPECT_TRUE(View(1)->enabled);
-    DisableGadget(1, 0);
-    EXPECT_FALSE(View(1)->greyed);
 }
-
-// --- buttons -------------------------------------------------------------------------------
 
 TEST_F(GadgetKindTest, PlainButtonFlipsItsStateOnEveryPress) {
     CreateButtonGadget(3, 0, 0, 80, 25, "Start");
-    BindGadgetCallback(3, RecordState);
-    EXPECT_EQ(GetGadgetState(3), 0);
+    BindGadgetCallback(3, RecordEvent);
     for (int64_t expected : {1, 0, 1}) {
         platform.click(View(3));
         EXPECT_EQ(GetGadgetState(3), expected);
         EXPECT_EQ(GadgetEvents(), (Events{{3, Action}}));
     }
     // The procedure ran inside each press and already saw the flipped state.
-    EXPECT_EQ(statesSeen, (std::vector<int64_t>{1, 0, 1}));
-    SetGadgetState(3, 0);
-    EXPECT_EQ(GetGadgetState(3), 0);
-    SetGadgetText(3, "Stop");
-    EXPECT_EQ(Text(3), "Stop");
+    EXPECT_EQ(seen, (std::vector<Seen>{{3, Action, 1}, {3, Action, 0}, {3, Action, 1}}));
 }
 
 TEST_F(GadgetKindTest, ButtonFlags) {
     struct Case {
-        int32_t flags;
-        int32_t height;
+        int32_t flags, height;
         PlatformTextAlignment alignment;
         bool toggles, rounded, isDefault;
     };
     const Case cases[] = {
-        {0, 25, PlatformTextAlignment::Natural, false, true, false},
-        {0, 30, PlatformTextAlignment::Natural, false, false, false},
-        {kButtonRight, 25, PlatformTextAlignment::Right, false, true, false},
-        {kButtonLeft | kButtonRight, 25, PlatformTextAlignment::Left, false, true, false},
-        {kButtonToggle, 25, PlatformTextAlignment::Natural, true, true, false},
-        {kButtonDefault, 25, PlatformTextAlignment::Natural, false, true, true},
-        {kButtonDefault, 24, PlatformTextAlignment::Natural, false, false, false},
+        {kButtonLeft | kButtonRight, 30, Left, false, false, false},
+        {kButtonRight, 25, Right, false, true, false},
+        {kButtonToggle, 25, Natural, true, true, false},
+        {kButtonDefault, 25, Natural, false, true, true},
+        {kButtonDefault, 24, Natural, false, false, false},
     };
     for (const Case& c : cases) {
         CreateButtonGadget(3, 0, 0, 80, c.height, "OK", c.flags);
-        PlatformView* view = View(3);
-        EXPECT_EQ(view->kind, PlatformViewKind::Button);
-        EXPECT_EQ(view->alignment, c.alignment) << c.flags;
-        EXPECT_EQ(view->toggles, c.toggles) << c.flags;
-        EXPECT_EQ(view->rounded, c.rounded) << c.flags << " " << c.height;
-        EXPECT_EQ(view->isDefault, c.isDefault) << c.flags << " " << c.height;
-        EXPECT_TRUE(view->bordered);
-        EXPECT_EQ(view->text, "OK");
+        EXPECT_EQ(View(3)->alignment, c.alignment) << c.flags;
+        EXPECT_EQ(View(3)->toggles, c.toggles) << c.flags;
+        EXPECT_EQ(View(3)->rounded, c.rounded) << c.flags << " " << c.height;
+        EXPECT_EQ(View(3)->isDefault, c.isDefault) << c.flags << " " << c.height;
     }
 }
 
 TEST_F(GadgetKindTest, RoundedButtonResizedToAnotherHeightStaysSquare) {
     CreateButtonGadget(3, 0, 0, 80, 25, "Start");
-    ResizeGadget(3, 5, -65535, 90, -65535);  // height kept: still rounded
+    ResizeGadget(3, 5, -65535, 90, -65535);  // -65535 keeps a value: still 25 high and rounded
     EXPECT_TRUE(View(3)->rounded);
+    EXPECT_EQ(View(3)->frame.x, 5);
+    EXPECT_EQ(View(3)->frame.width, 90);
     ResizeGadget(3, -65535, -65535, -65535, 30);
     EXPECT_FALSE(View(3)->rounded);
     ResizeGadget(3, -65535, -65535, -65535, 25);
     EXPECT_FALSE(View(3)->rounded);
     EXPECT_EQ(View(3)->frame.height, 25);
-    EXPECT_EQ(View(3)->frame.x, 5);
-    EXPECT_EQ(View(3)->frame.width, 90);
 }
-
-// --- string fields -------------------------------------------------------------------------
 
 TEST_F(GadgetKindTest, DigitsOnlyFieldRefusesOtherKeystrokes) {
     CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
     PlatformView* port = View(5);
     platform.focus(port);
     TakeAll();
-    for (const char* refused : {"a", "-", ".", " ", "+"}) {
+    for (const char* refused : {"a", "-", "."}) {
         platform.type(port, refused);
         EXPECT_EQ(port->text, "10000") << refused;
         EXPECT_EQ(QueuedEventCount(), 0) << refused;
     }
     platform.type(port, "7");
-    EXPECT_EQ(port->text, "100007");
     EXPECT_EQ(GadgetEvents(), (Events{{5, TextChanged}}));
     EXPECT_EQ(GetGadgetState(5), 100007);
-    // Deleting down to nothing is fine; the program may set anything.
-    for (int i = 0; i < 6; ++i)
-        platform.deleteCharacter(port, 0);
-    EXPECT_EQ(port->text, "");
-    SetGadgetText(5, "abc");
+    SetGadgetText(5, "abc");  // the program may set anything
     EXPECT_EQ(Text(5), "abc");
 }
 
 TEST_F(GadgetKindTest, CaseFieldsReplaceTypedText) {
     struct Case {
         int32_t flags;
-        const char* typed;
-        const char* shown;
-        const char* set;
-        const char* shownAfterSet;
+        const char *typed, *shown, *set, *shownAfterSet;
     };
     const Case cases[] = {
         {kStringUpperCase, "abc", "ABC", "xYz", "XYZ"},
@@ -170,7 +114,6 @@ TEST_F(GadgetKindTest, CaseFieldsReplaceTypedText) {
         {kStringUpperCase | kStringLowerCase, "ab", "AB", "AbC", "abc"},
         {kStringUpperCase, "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "\xE9t\xE9", "\xC9T\xC9"},
         {kStringNumeric | kStringUpperCase, "1a2", "12", "ab", "AB"},
-        {0, "MiXed", "MiXed", "MiXed", "MiXed"},
     };
     for (const Case& c : cases) {
         CreateStringGadget(6, 0, 0, 80, 20, "", c.flags);
@@ -183,118 +126,64 @@ TEST_F(GadgetKindTest, CaseFieldsReplaceTypedText) {
 
 TEST_F(GadgetKindTest, MaximumLengthAttribute) {
     CreateStringGadget(6, 0, 0, 80, 20, "", 0);
-    EXPECT_EQ(GetGadgetAttribute(6, 1), 2147483647);
-    EXPECT_EQ(GetGadgetAttribute(6, 2), 0);
     SetGadgetAttribute(6, 1, 3);
     EXPECT_EQ(GetGadgetAttribute(6, 1), 3);
-    platform.type(View(6), "abcd");
-    EXPECT_EQ(View(6)->text, "abc");
     // Characters count as the field counts them: é is one, a character beyond 16 bits two.
-    platform.deleteCharacter(View(6), 2);
-    platform.type(View(6), "\xC3\xA9");
-    EXPECT_EQ(View(6)->text, "ab\xC3\xA9");
-    platform.editText(View(6), "a\xF0\x9F\x98\x80");
-    EXPECT_EQ(View(6)->text, "a\xF0\x9F\x98\x80");
+    platform.type(View(6), "a\xC3\xA9xy");
+    EXPECT_EQ(View(6)->text, "a\xC3\xA9x");
     platform.editText(View(6), "ab\xF0\x9F\x98\x80");
-    EXPECT_EQ(View(6)->text, "a\xF0\x9F\x98\x80");
+    EXPECT_EQ(View(6)->text, "a\xC3\xA9x");
 
     // Every formatter keeps the limit; the program's texts are not limited.
-    CreateStringGadget(5, 0, 30, 80, 20, "", kStringNumeric);
-    SetGadgetAttribute(5, 1, 5);
-    platform.type(View(5), "123456");
-    EXPECT_EQ(View(5)->text, "12345");
-    CreateStringGadget(7, 0, 60, 80, 20, "", kStringUpperCase);
-    SetGadgetAttribute(7, 1, 2);
-    platform.type(View(7), "xyz");
-    EXPECT_EQ(View(7)->text, "XY");
+    for (const int32_t flags : {kStringNumeric, kStringUpperCase}) {
+        CreateStringGadget(7, 0, 30, 80, 20, "", flags);
+        SetGadgetAttribute(7, 1, 2);
+        platform.type(View(7), "123");
+        EXPECT_EQ(View(7)->text, "12") << flags;
+    }
     SetGadgetText(7, "longer");
     EXPECT_EQ(Text(7), "LONGER");
 }
 
-TEST_F(GadgetKindTest, StringFieldFlags) {
+TEST_F(GadgetKindTest, ReadOnlyAndPasswordFields) {
     CreateStringGadget(6, 0, 0, 80, 20, "fixed", kStringReadOnly | kStringBorderless);
-    EXPECT_FALSE(View(6)->editable);
-    EXPECT_FALSE(View(6)->bordered);
     platform.type(View(6), "x");
     EXPECT_EQ(View(6)->text, "fixed");
-    EXPECT_EQ(GadgetRecord(6)->type, kGadgetString);
 
-    CreateStringGadget(7, 0, 30, 80, 20, "", 0);
-    EXPECT_TRUE(View(7)->editable);
-    EXPECT_TRUE(View(7)->bordered);
-    EXPECT_EQ(View(7)->kind, PlatformViewKind::TextField);
-}
-
-TEST_F(GadgetKindTest, PasswordFieldReportsOnlyChanges) {
-    CreateStringGadget(8, 0, 0, 80, 20, "", kStringPassword);
-    CreateStringGadget(9, 0, 30, 80, 20, "", 0);
+    CreateStringGadget(8, 0, 30, 80, 20, "", kStringPassword);
     EXPECT_EQ(View(8)->kind, PlatformViewKind::SecureField);
     platform.type(View(8), "pw");
-    platform.focus(View(9));
+    platform.focus(View(6));
     // The second change repeats the newest queued event, so the queue holds it once.
-    EXPECT_EQ(GadgetEvents(), (Events{{8, TextChanged}, {9, FocusGained}}));
+    EXPECT_EQ(GadgetEvents(), (Events{{8, TextChanged}, {6, FocusGained}}));
     EXPECT_EQ(Text(8), "pw");
 }
 
-TEST_F(GadgetKindTest, ReturnInAStringFieldPostsNoAction) {
-    CreateStringGadget(5, 0, 0, 80, 20, "1", kStringNumeric);
-    GadgetRecord(5)->functions->EventHandler(View(5));
-    EXPECT_EQ(QueuedEventCount(), 0);
-}
-
-// --- track bars ----------------------------------------------------------------------------
-
-TEST_F(GadgetKindTest, TrackBarRangeTicksAndIgnoredFlags) {
-    struct Case {
-        int32_t flags;
-        int64_t ticks;
-        bool snap;
-    };
-    // Flag 2 changes nothing: the same as no flags.
-    const Case cases[] = {{0, 0, false}, {2, 0, false}, {1, 34501, true}, {3, 34501, true}};
-    for (const Case& c : cases) {
-        CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, c.flags);
-        PlatformView* view = View(0);
-        EXPECT_EQ(view->kind, PlatformViewKind::Slider);
-        EXPECT_EQ(view->minimum, 500);
-        EXPECT_EQ(view->maximum, 35000);
-        EXPECT_EQ(view->tickMarks, c.ticks) << c.flags;
-        EXPECT_EQ(view->snapToTicks, c.snap) << c.flags;
-        EXPECT_EQ(view->frame.height, 150);  // taller than wide: the platform's vertical slider
-        EXPECT_EQ(GadgetRecord(0)->type, kGadgetTrackBar);
+TEST_F(GadgetKindTest, TrackBarFlagsStateAndAttributes) {
+    // Flag 2 changes nothing; flag 1 puts a tick on every value.
+    const std::pair<int32_t, int64_t> ticks[] = {{0, 0}, {2, 0}, {1, 34501}, {3, 34501}};
+    for (const auto& [flags, tickMarks] : ticks) {
+        CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, flags);
+        EXPECT_EQ(View(0)->tickMarks, tickMarks) << flags;
+        EXPECT_EQ(View(0)->snapToTicks, tickMarks != 0) << flags;
         EXPECT_EQ(GetGadgetState(0), 500);
     }
-}
-
-TEST_F(GadgetKindTest, TrackBarStateAttributesAndActions) {
-    CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, kTrackBarTicks);
-    BindGadgetCallback(0, RecordState);
+    BindGadgetCallback(0, RecordEvent);
     platform.moveSlider(View(0), 12000);
-    EXPECT_EQ(GetGadgetState(0), 12000);
     EXPECT_EQ(GadgetEvents(), (Events{{0, Action}}));
-    EXPECT_EQ(statesSeen, (std::vector<int64_t>{12000}));
-
+    EXPECT_EQ(seen, (std::vector<Seen>{{0, Action, 12000}}));
     SetGadgetState(0, 40000);  // clamped by the slider
     EXPECT_EQ(GetGadgetState(0), 35000);
-    SetGadgetAttribute(0, 2, 20000);
-    EXPECT_EQ(GetGadgetAttribute(0, 2), 20000);
+    SetGadgetAttribute(0, 2, 20000);  // a lower maximum moves the state
     EXPECT_EQ(GetGadgetState(0), 20000);
-    SetGadgetAttribute(0, 1, 1000);
+    SetGadgetAttribute(0, 1, 1000);  // the minimum; the ticks follow the range
     EXPECT_EQ(GetGadgetAttribute(0, 1), 1000);
     EXPECT_EQ(View(0)->tickMarks, 19001);
-    EXPECT_EQ(GetGadgetAttribute(0, 3), 0);
 }
-
-// --- IP-address fields ---------------------------------------------------------------------
 
 TEST_F(GadgetKindTest, IPAddressTextsAndStates) {
     CreateIPAddressGadget(4, 0, 0, 120, 20);
     EXPECT_EQ(Text(4), "");
-    EXPECT_EQ(GetGadgetState(4), 0);
-    EXPECT_EQ(View(4)->alignment, PlatformTextAlignment::Center);
-    EXPECT_EQ(GadgetRecord(4)->type, kGadgetIPAddress);
-    EXPECT_EQ(GadgetRecord(4)->flags, 0);
-
     struct Case {
         const char* set;
         const char* shown;
@@ -305,14 +194,11 @@ TEST_F(GadgetKindTest, IPAddressTextsAndStates) {
         {"255.255.255.255", "255.255.255.255", -1},
         {"10.0.0.200", "10.0.0.200", -939524086},
         {"1..2.3", "1..2.3", 1 | (2 << 16) | (3 << 24)},
-        {"...", "...", 0},
         {"1.2.3", "0.0.0.0", 0},
         {"300.1.1.1", "0.0.0.0", 0},
-        {"1.2.3.4.5", "0.0.0.0", 0},
-        {"1.2.3.-4", "0.0.0.0", 0},
-        {" 1.2.3.4", "0.0.0.0", 0},
+        {"1.2.3.4.", "0.0.0.0", 0},
+        {"+1.2.3.4", "0.0.0.0", 0},
         {"99999999999.1.1.1", "0.0.0.0", 0},
-        {"", "0.0.0.0", 0},
         {nullptr, "0.0.0.0", 0},
     };
     for (const Case& c : cases) {
@@ -320,23 +206,13 @@ TEST_F(GadgetKindTest, IPAddressTextsAndStates) {
         EXPECT_EQ(Text(4), c.shown) << (c.set ? c.set : "null");
         EXPECT_EQ(GetGadgetState(4), c.state) << (c.set ? c.set : "null");
     }
-
-    struct StateCase {
-        int64_t state;
-        const char* shown;
+    const std::pair<int64_t, const char*> states[] = {
+        {-1, "255.255.255.255"}, {0x100000001LL, "1.0.0.0"},  // only the low 32 bits count
     };
-    const StateCase states[] = {
-        {127 + (0 << 8) + (0 << 16) + (1 << 24), "127.0.0.1"},
-        {-1, "255.255.255.255"},
-        {0, "0.0.0.0"},
-        {0x100000001LL, "1.0.0.0"},  // only the low 32 bits count
-    };
-    for (const StateCase& s : states) {
-        SetGadgetState(4, s.state);
-        EXPECT_EQ(Text(4), s.shown);
+    for (const auto& [state, shown] : states) {
+        SetGadgetState(4, state);
+        EXPECT_EQ(Text(4), shown);
     }
-    SetGadgetState(4, 16777343);
-    EXPECT_EQ(GetGadgetState(4), 16777343);
 }
 
 TEST_F(GadgetKindTest, IPAddressEditsMustStayFullAddresses) {
@@ -353,46 +229,27 @@ TEST_F(GadgetKindTest, IPAddressEditsMustStayFullAddresses) {
     EXPECT_EQ(platform.beeps, 2);
     EXPECT_EQ(QueuedEventCount(), 0);
 
-    platform.editText(field, "10.0.0.2");
-    EXPECT_EQ(field->text, "10.0.0.2");
+    platform.deleteCharacter(field, 8);  // "127.0.0." still has four parts
+    platform.type(field, "99");
     EXPECT_EQ(GadgetEvents(), (Events{{4, TextChanged}}));
-    platform.deleteCharacter(field, 7);  // "10.0.0." still has four parts
-    EXPECT_EQ(field->text, "10.0.0.");
-    platform.type(field, "9");
-    EXPECT_EQ(GetGadgetState(4), 10 | (9 << 24));
-    platform.type(field, "99");  // 999 is no octet
-    EXPECT_EQ(field->text, "10.0.0.99");
+    EXPECT_EQ(GetGadgetState(4), 127 | (99 << 24));
+    platform.type(field, "9");  // 999 is no octet
+    EXPECT_EQ(field->text, "127.0.0.99");
     EXPECT_EQ(platform.beeps, 3);
 }
 
-TEST_F(GadgetKindTest, IPAddressFieldReportsEveryEndOfEditing) {
+TEST_F(GadgetKindTest, FieldsReportEndsOfEditingButNoAction) {
     CreateIPAddressGadget(4, 0, 0, 120, 20);
     CreateStringGadget(5, 0, 30, 80, 20, "10000", kStringNumeric);
+    for (int64_t gadget : {4, 5})
+        GadgetRecord(gadget)->functions->EventHandler(View(gadget));  // Return's action
+    EXPECT_EQ(QueuedEventCount(), 0);
+    // Unlike a string field, the address field reports Return as a focus loss.
     platform.focus(View(4));
     platform.pressReturn(View(4));
-    GadgetRecord(4)->functions->EventHandler(View(4));  // the field's action posts nothing
     EXPECT_EQ(GadgetEvents(), (Events{{4, FocusGained}, {4, FocusLost}}));
     platform.focus(View(5));
     EXPECT_EQ(GadgetEvents(), (Events{{4, FocusLost}, {5, FocusGained}}));
-}
-
-TEST(IPAddressValidationTest, Rules) {
-    struct Case {
-        const char* text;
-        bool valid;
-    };
-    const Case cases[] = {
-        {"0.0.0.0", true},         {"255.255.255.255", true},
-        {"1..2.3", true},          {"...", true},
-        {"007.0.0.1", true},       {"", false},
-        {"1.2.3", false},          {"1.2.3.4.", false},
-        {"256.0.0.1", false},      {"1.2.3.4a", false},
-        {"1,2,3,4", false},        {"+1.2.3.4", false},
-        {"1.2.3.\xC2\xB9", false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(KyIPAddressGadgetFunctions::validateIPString(c.text), c.valid) << c.text;
-    }
 }
 
 }  // namespace
