@@ -90,7 +90,8 @@ class UiPlatform {
 
     // --- windows -----------------------------------------------------------------------
     virtual PlatformRect mainScreenFrame() = 0;
-    // Frame size of a window whose content area is content, for the style.
+    // The frame of a window whose content area is content, for the style: the frame's origin
+    // lies up and left of the content's by the decorations.
     virtual PlatformRect frameRectForContentRect(PlatformRect content,
                                                  PlatformWindowStyle style) = 0;
     // Creates a hidden window with its content area at content (screen coordinates, y

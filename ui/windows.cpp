@@ -22,15 +22,14 @@ bool HasAny(int32_t flags, int32_t bits) {
     return (flags & bits) != 0;
 }
 
-// The content rectangle in screen coordinates for a frame whose top-left is at x, y.
+// The content rectangle in screen coordinates for a frame whose top-left is at x, y: the
+// decorations (title bar, borders) sit between the frame's corner and the content area.
 PlatformRect ContentRect(UiPlatform& platform, int32_t x, int32_t y, int32_t width, int32_t height,
                          PlatformWindowStyle style) {
     const PlatformRect size{0, 0, static_cast<double>(width), static_cast<double>(height)};
     const PlatformRect frame = platform.frameRectForContentRect(size, style);
     const PlatformRect screen = platform.mainScreenFrame();
-    // The decorations above the content area (title bar) push it down inside the frame.
-    const double decoration = frame.height - size.height;
-    return {screen.x + x, screen.y + y + decoration, size.width, size.height};
+    return {screen.x + x - frame.x, screen.y + y - frame.y, size.width, size.height};
 }
 
 // Flag 0x100: centred over the parent, or the key window when there is none.

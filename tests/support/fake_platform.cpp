@@ -165,7 +165,10 @@ void FakePlatform::postToGuiThread(std::function<void()> task) {
 
 PlatformRect FakePlatform::frameRectForContentRect(PlatformRect content,
                                                    PlatformWindowStyle style) {
-    if (style.titled) content.height += kTitleBarHeight;
+    if (style.titled) {
+        content.y -= kTitleBarHeight;
+        content.height += kTitleBarHeight;
+    }
     return content;
 }
 
@@ -186,9 +189,7 @@ void FakePlatform::setWindowTitle(PlatformWindow* window, const std::string& tit
 }
 
 PlatformRect FakePlatform::windowFrame(PlatformWindow* window) {
-    PlatformRect frame = frameRectForContentRect(window->content, window->style);
-    frame.y = window->content.y - (frame.height - window->content.height);
-    return frame;
+    return frameRectForContentRect(window->content, window->style);
 }
 
 void FakePlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
