@@ -73,6 +73,42 @@ int64_t ConnectionPoll(ConnectionNumber number) {
     return PollStream(*connection);
 }
 
+int64_t ConnectionWait(ConnectionNumber number, int wakeFd, int32_t timeoutMs) {
+    const std::shared_ptr<Connection> connection = ConnectionTableFind(number);
+    if (connection == nullptr || connection->kind != kConnectionTcp) return NetworkEventDisconnect;
+    pollfd watched[2] = {{connection->socket, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    const nfds_t count = wakeFd >= 0 ? 2 : 1;
+    int ready;
+    do {
+        ready = poll(watched, count, timeoutMs < 0 ? -1 : timeoutMs);
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return NetworkEventDisconnect;
+    if (count == 2 && watched[1].revents != 0) return NetworkEventWake;
+    if (ready == 0) return NetworkEventNone;
+    return PollStream(*connection);
+}
+
+int64_t ConnectionSend(ConnectionNumber number, const void* bytes, int32_t length) {
+    const std::shared_ptr<Connection> connection = ConnectionTableFind(number);
+    if (connection == nullptr || connection->kind != kConnectionTcp) return -1;
+    if (length < 1) return 0;
+    if (bytes == nullptr) return -1;
+    int flags = 0;
+#ifdef MSG_NOSIGNAL
+    flags = MSG_NOSIGNAL;  // a peer that has gone gives EPIPE, not a signal
+#endif
+    const auto* next = static_cast<const char*>(bytes);
+    size_t left = static_cast<size_t>(length);
+    while (left > 0) {
+        const ssize_t sent = send(connection->socket, next, left, flags);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return -1;
+        next += sent;
+        left -= static_cast<size_t>(sent);
+    }
+    return length;
+}
+
 int64_t ConnectionReceive(ConnectionNumber number, void* buffer, int32_t length) {
     const std::shared_ptr<Connection> connection = ConnectionTableFind(number);
     if (connection == nullptr) return -1;

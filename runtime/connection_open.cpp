@@ -1,6 +1,7 @@
 // ConnectionOpen and its cancellable form: create the socket, resolve the host, bind and
 // connect (TCP) or record the peer (UDP), then enter the connection into the table.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,13 +16,27 @@
 
 namespace {
 
-// How the TCP connect waits: plain blocking, with a time-out, or until asked to stop.
+// How the TCP connect waits: plain blocking, with a time-out, or watching a wake-up descriptor.
 struct ConnectPlan {
     int32_t timeoutMs = 0;
-    bool cancellable = false;
-    StopRequestedCallback stopRequested = nullptr;
-    void* context = nullptr;
+    bool watched = false;
+    int wakeFd = -1;
 };
+
+// Dead peers are noticed even on a line that is quiet in both directions: the first probe
+// after 10 s of silence, then every 5 s, three unanswered ones end the connection.
+void EnableKeepAlive(int socket) {
+    int on = 1;
+    setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+    int idle = 10;
+    int interval = 5;
+    int count = 3;
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+#endif
+}
 
 // Closes the socket on every early return until a connection takes it over.
 class SocketGuard {
@@ -45,9 +60,7 @@ class SocketGuard {
 };
 
 bool Connect(int socket, const SocketAddress& peer, const ConnectPlan& plan) {
-    if (plan.cancellable) {
-        return ConnectCancellable(socket, peer, plan.stopRequested, plan.context);
-    }
+    if (plan.watched) return ConnectWatched(socket, peer, plan.wakeFd, plan.timeoutMs);
     if (plan.timeoutMs < 1) return ConnectBlocking(socket, peer);
     return ConnectWithTimeout(socket, peer, plan.timeoutMs);
 }
@@ -88,6 +101,7 @@ ConnectionNumber Open(const char* host, int32_t port, uint32_t mode, const Conne
         if (bind(socket.get(), local.get(), local.length) != 0) return 0;
     }
     if (!Connect(socket.get(), peer, plan)) return 0;
+    EnableKeepAlive(socket.get());
 
     std::unique_ptr<Connection> connection(new (std::nothrow)
                                                Connection(kConnectionTcp, socket.get()));
@@ -105,11 +119,11 @@ ConnectionNumber ConnectionOpen(const char* host, int32_t port, uint32_t mode, i
     return Open(host, port, mode, plan, localAddress, localPort);
 }
 
-ConnectionNumber ConnectionOpenCancellable(const char* host, int32_t port, uint32_t mode,
-                                           StopRequestedCallback stopRequested, void* context) {
+ConnectionNumber ConnectionOpenWatched(const char* host, int32_t port, int wakeFd,
+                                       int32_t timeoutMs) {
     ConnectPlan plan;
-    plan.cancellable = true;
-    plan.stopRequested = stopRequested;
-    plan.context = context;
-    return Open(host, port, mode, plan, nullptr, 0);
+    plan.watched = true;
+    plan.wakeFd = wakeFd;
+    plan.timeoutMs = timeoutMs;
+    return Open(host, port, NetworkModeTcp, plan, nullptr, 0);
 }

@@ -11,7 +11,7 @@
 // socket operation runs while that lock is held.
 //
 // Sockets are close-on-exec, so a process that the program spawns inherits none of them, and
-// never raise SIGPIPE.
+// never raise SIGPIPE. TCP connections probe an idle peer (keepalive), so a dead one is noticed.
 #pragma once
 
 #include <cstdint>
@@ -29,8 +29,8 @@ constexpr uint32_t NetworkModeTcp = 1;
 constexpr uint32_t NetworkModeUdp = 2;
 constexpr uint32_t NetworkModeIPv6 = 0x10000000;
 
-// Asked between short waits of a cancellable connect; true gives the attempt up.
-using StopRequestedCallback = bool (*)(void* context);
+// Result of ConnectionWait: the wake-up descriptor became readable.
+constexpr int64_t NetworkEventWake = 8;
 
 // Prepares the client layer and allows IPv6; later calls change nothing. Always 1.
 int64_t NetworkInit();
@@ -51,15 +51,24 @@ ConnectionNumber ConnectionOpen(const char* host, int32_t port, uint32_t mode = 
                                 int32_t timeoutMs = 0, const char* localAddress = nullptr,
                                 int32_t localPort = 0);
 
-// Like the blocking ConnectionOpen, but the connect waits in slices of at most 10 ms and asks
-// stopRequested(context) before each: when it answers true, the half-open socket is closed and
-// 0 is returned. A null callback never stops. Name resolution itself is not interrupted.
-ConnectionNumber ConnectionOpenCancellable(const char* host, int32_t port, uint32_t mode,
-                                           StopRequestedCallback stopRequested, void* context);
+// A TCP connection like ConnectionOpen's, whose connect gives up (returning 0, the half-open
+// socket closed) as soon as wakeFd (or -1) becomes readable, or after timeoutMs (below 1: no
+// limit of its own). Name resolution itself is not interrupted; numeric addresses need none.
+ConnectionNumber ConnectionOpenWatched(const char* host, int32_t port, int wakeFd,
+                                       int32_t timeoutMs);
 
 // What is waiting on the connection, without ever blocking: NetworkEventNone, NetworkEventData
 // or NetworkEventDisconnect. An unknown number gives NetworkEventDisconnect.
 int64_t ConnectionPoll(ConnectionNumber connection);
+
+// Sleeps in the kernel until the connection has something to report, wakeFd (or -1) becomes
+// readable, or timeoutMs passes (below 0: no limit). Returns NetworkEventData,
+// NetworkEventDisconnect, NetworkEventWake (checked first) or NetworkEventNone after the time.
+// TCP connections only; an unknown number gives NetworkEventDisconnect.
+int64_t ConnectionWait(ConnectionNumber connection, int wakeFd, int32_t timeoutMs);
+
+// Sends all length bytes (TCP). Returns the count sent, or -1 on failure; never raises SIGPIPE.
+int64_t ConnectionSend(ConnectionNumber connection, const void* bytes, int32_t length);
 
 // Receives at most length bytes into buffer. Returns the count; 0 when the peer has closed (or
 // length is below 1); -1 on a socket error, an unknown number or a null buffer. On TCP it

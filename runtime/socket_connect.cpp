@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kStopCheckSliceMs = 10;
-
 // The outcome of a connect that completed in the background: writable and no pending error.
 bool ConnectSucceeded(int socket) {
     int error = 0;
@@ -56,7 +54,7 @@ int OpenClientSocket(int family, int type) {
 #endif
 #ifdef SO_NOSIGPIPE
     // Where the system offers it per socket, a write to a closed peer gives EPIPE, not a signal.
-    // Elsewhere (Linux) only send() can raise SIGPIPE, and this client never sends.
+    // Elsewhere (Linux) ConnectionSend passes MSG_NOSIGNAL.
     int on = 1;
     setsockopt(socketNumber, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof(on));
 #endif
@@ -101,18 +99,32 @@ bool ConnectWithTimeout(int socket, const SocketAddress& peer, int32_t timeoutMs
     return state > 0 && blockingAgain;
 }
 
-bool ConnectCancellable(int socket, const SocketAddress& peer, StopRequestedCallback stopRequested,
-                        void* context) {
+bool ConnectWatched(int socket, const SocketAddress& peer, int wakeFd, int32_t timeoutMs) {
     if (!SetSocketNonBlocking(socket, true)) return false;
     int state = StartConnect(socket, peer);
-    // No limit of its own: the system ends a hopeless attempt with a pending error, as it
-    // would end a blocking connect.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (state == 0) {
-        if (stopRequested != nullptr && stopRequested(context)) {
-            state = -1;
-            break;
+        int waitMs = -1;
+        if (timeoutMs >= 1) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) {
+                state = -1;
+                break;
+            }
+            waitMs = static_cast<int>(left);
         }
-        state = WaitWritable(socket, kStopCheckSliceMs);
+        pollfd watched[2] = {{socket, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = poll(watched, wakeFd >= 0 ? 2 : 1, waitMs);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            state = -1;
+        } else if (wakeFd >= 0 && watched[1].revents != 0) {
+            state = -1;  // asked to stop: the half-open socket is the caller's to close
+        } else if (watched[0].revents != 0) {
+            state = 1;  // connected or failed: SO_ERROR tells which
+        }
     }
     if (state > 0 && !ConnectSucceeded(socket)) state = -1;
     const bool blockingAgain = SetSocketNonBlocking(socket, false);

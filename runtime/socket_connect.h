@@ -21,7 +21,7 @@ bool ConnectBlocking(int socket, const SocketAddress& peer);
 // became writable in time and reports no pending error. The socket ends up blocking again.
 bool ConnectWithTimeout(int socket, const SocketAddress& peer, int32_t timeoutMs);
 
-// A connect that waits in slices of at most 10 ms and gives up as soon as stopRequested(context)
-// says so; otherwise it ends like the blocking form. The socket ends up blocking again.
-bool ConnectCancellable(int socket, const SocketAddress& peer, StopRequestedCallback stopRequested,
-                        void* context);
+// A connect that ends early, failing, when wakeFd (or -1) becomes readable, and fails after
+// timeoutMs (below 1: no limit of its own; the system ends a hopeless attempt). The socket ends
+// up blocking again.
+bool ConnectWatched(int socket, const SocketAddress& peer, int wakeFd, int32_t timeoutMs);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/wake_signal.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
@@ -37,23 +38,16 @@ int64_t PollUntilEvent(ConnectionNumber connection) {
     return event;
 }
 
-bool StopWhenAsked(void* context) {
-    return static_cast<std::atomic<bool>*>(context)->load();
-}
-
 // A connected client and the server's end of it.
 struct Pair {
     LoopbackServer server;
     ConnectionNumber connection = 0;
     int peer = -1;
 
-    explicit Pair(bool cancellable = false) {
+    explicit Pair(bool watched = false) {
         if (!server.ok()) return;
-        static std::atomic<bool> neverStop{false};
-        connection = cancellable
-                         ? ConnectionOpenCancellable("127.0.0.1", server.port(), NetworkModeTcp,
-                                                     StopWhenAsked, &neverStop)
-                         : ConnectionOpen("127.0.0.1", server.port());
+        connection = watched ? ConnectionOpenWatched("127.0.0.1", server.port(), -1, 1000)
+                             : ConnectionOpen("127.0.0.1", server.port());
         if (connection != 0) peer = server.Accept();
     }
     ~Pair() { ConnectionClose(connection); }
@@ -65,7 +59,7 @@ TEST(NetworkTest, ConnectionToAClosedPortFailsInEveryConnectForm) {
     ASSERT_NE(port, 0);
     EXPECT_EQ(ConnectionOpen("127.0.0.1", port), 0);
     EXPECT_EQ(ConnectionOpen("127.0.0.1", port, NetworkModeTcp, 500), 0);
-    EXPECT_EQ(ConnectionOpenCancellable("127.0.0.1", port, NetworkModeTcp, nullptr, nullptr), 0);
+    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", port, -1, 0), 0);
 }
 
 TEST(NetworkTest, HostTextsResolveByTheAddressRules) {
@@ -96,8 +90,8 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRules) {
 }
 
 TEST(NetworkTest, WaitingBytesArePolledAndReceived) {
-    for (const bool cancellable : {false, true}) {
-        Pair pair(cancellable);
+    for (const bool watched : {false, true}) {
+        Pair pair(watched);
         ASSERT_TRUE(pair.ok());
         const std::string sentence = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4\r\n";
         ASSERT_TRUE(SendAll(pair.peer, sentence));
@@ -190,33 +184,64 @@ TEST(NetworkTest, MakeIPv4AddressWrapsIn32Bits) {
     }
 }
 
-TEST(NetworkTest, CancellableConnectGivesUpSoonAfterTheStopRequest) {
+TEST(NetworkTest, WatchedConnectGivesUpSoonAfterTheWakeUp) {
     SilentServer server;
     if (!server.silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";
-    std::atomic<bool> stop{false};
+    WakeSignal wake;
+    ASSERT_TRUE(wake.Open());
     std::atomic<bool> returned{false};
     std::atomic<ConnectionNumber> result{-1};
     Clock::time_point returnedAt;
     std::thread opener([&] {
-        result = ConnectionOpenCancellable("127.0.0.1", server.port(), NetworkModeTcp,
-                                           StopWhenAsked, &stop);
+        result = ConnectionOpenWatched("127.0.0.1", server.port(), wake.fd(), 0);
         returnedAt = Clock::now();
         returned = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const bool pendingBeforeStop = !returned;
-    const Clock::time_point stopAt = Clock::now();
-    stop = true;
-    opener.join();  // ends by the stop request, or by the system's connect time-out at worst
-    EXPECT_TRUE(pendingBeforeStop) << "the connect was expected to hang until stopped";
+    const bool pendingBeforeWake = !returned;
+    const Clock::time_point wokenAt = Clock::now();
+    wake.Raise();
+    opener.join();  // ends by the wake-up, or by the system's connect time-out at worst
+    EXPECT_TRUE(pendingBeforeWake) << "the connect was expected to hang until woken";
     EXPECT_EQ(result, 0);
-    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - stopAt).count(),
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - wokenAt).count(),
               100);
 
-    // A plain connect with a time-out gives up after it.
-    const Clock::time_point start = Clock::now();
+    // Connects with a time-out give up after it.
+    wake.Clear();
+    Clock::time_point start = Clock::now();
     EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 150), 0);
     EXPECT_GE(MillisecondsSince(start), 140);
+    start = Clock::now();
+    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.fd(), 150), 0);
+    EXPECT_GE(MillisecondsSince(start), 140);
+}
+
+// The worker's one wait: bytes, the peer's end, a wake-up or the time, whichever comes first.
+TEST(NetworkTest, WaitReportsDataWakeTimeAndDisconnect) {
+    Pair pair;
+    ASSERT_TRUE(pair.ok());
+    WakeSignal wake;
+    ASSERT_TRUE(wake.Open());
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), 20), NetworkEventNone);
+    wake.Raise();
+    wake.Raise();  // raising twice needs one clear
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), -1), NetworkEventWake);
+    wake.Clear();
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), 20), NetworkEventNone);
+
+    ASSERT_TRUE(SendAll(pair.peer, "$GPRMC"));
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), -1), NetworkEventData);
+    char buffer[16];
+    EXPECT_EQ(ConnectionReceive(pair.connection, buffer, sizeof(buffer)), 6);
+
+    // Sending reaches the peer; after the peer is gone, the wait reports it.
+    EXPECT_EQ(ConnectionSend(pair.connection, "?WATCH\n", 7), 7);
+    EXPECT_EQ(recv(pair.peer, buffer, sizeof(buffer), 0), 7);
+    pair.server.CloseClient(pair.peer);
+    EXPECT_EQ(ConnectionWait(pair.connection, -1, -1), NetworkEventDisconnect);
+    EXPECT_EQ(ConnectionWait(0, wake.fd(), 20), NetworkEventDisconnect);
+    EXPECT_EQ(ConnectionSend(0, "x", 1), -1);
 }
 
 }  // namespace
