@@ -134,7 +134,9 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     std::string source;
     while (source.size() < (4u << 20))
         source += "0123456789abcdef\xE9";
-    EXPECT_EQ(RunWith(Fake("echo", "exec cat"), source), source);
+    const std::string echoed = RunWith(Fake("echo", "exec cat"), source);
+    EXPECT_GT(echoed.size(), static_cast<size_t>(kScriptOutputLimit) * 9 / 10);
+    EXPECT_EQ(source.compare(0, echoed.size(), echoed), 0);
 
     // Output beyond the limit is dropped.
     const std::string chatty =
@@ -144,6 +146,19 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     // A runner that stops reading early leaves the rest unwritten, which is no failure.
     const std::string impatient = Fake("impatient", "head -c 1 > /dev/null\nexec 0<&-\nprintf ok");
     EXPECT_EQ(RunWith(impatient, std::string(8u << 20, 's')), "ok");
+}
+
+TEST_F(ScriptRunnerTest, ARunBeyondItsTimeLimitIsEnded) {
+    const auto start = std::chrono::steady_clock::now();
+    TempScope scope;
+    EXPECT_STREQ(RunScriptWith(Fake("asleep", "exec sleep 30").c_str(), "x", scope.start(), 200),
+                 "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // Also when the runner has closed its output and only lingers.
+    EXPECT_STREQ(RunScriptWith(Fake("lingering", "exec >&-\nexec sleep 30").c_str(), "x",
+                               scope.start(), 200),
+                 "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
@@ -185,7 +200,7 @@ TEST_F(ScriptRunnerTest, RunsFromTwoThreadsKeepTheirOwnTexts) {
         allSame[t] = true;
         for (int i = 0; i < 4; ++i) {
             std::string input;
-            for (int line = 0; input.size() < (256u << 10); ++line)
+            for (int line = 0; input.size() < 3000; ++line)
                 input += "thread " + std::to_string(t) + " run " + std::to_string(i) + " line " +
                          std::to_string(line) + " \xE9\r\n";
             input += "end";  // no final line feed, which would be dropped

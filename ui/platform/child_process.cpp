@@ -30,8 +30,30 @@ constexpr size_t kLargestWrite = 65536;
 constexpr size_t kReadChunk = 16384;
 constexpr int64_t kFirstOutputCapacity = 4096;
 
-enum class ExchangeEnd { Finished, Cancelled, Broken };
-enum class ExitWait { Exited, Cancelled, Lost };
+enum class ExchangeEnd { Finished, Cancelled, TimedOut, Broken };
+enum class ExitWait { Exited, Cancelled, TimedOut, Lost };
+
+using Clock = std::chrono::steady_clock;
+
+// A run's time limit; a limit below 1 never expires.
+class Deadline {
+  public:
+    explicit Deadline(int64_t limitMs)
+        : limited_(limitMs >= 1), end_(Clock::now() + std::chrono::milliseconds(limitMs)) {}
+    // Milliseconds left, capped at cap; -1 (no limit) when neither applies; 0 once expired.
+    int WaitMs(int cap = -1) const {
+        if (!limited_) return cap;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end_ - Clock::now()).count();
+        if (left <= 0) return 0;
+        if (cap >= 0 && left > cap) return cap;
+        return static_cast<int>(left);
+    }
+    bool Expired() const { return limited_ && Clock::now() >= end_; }
+
+  private:
+    bool limited_;
+    Clock::time_point end_;
+};
 
 struct SpawnedChild {
     pid_t pid = -1;
@@ -210,7 +232,8 @@ bool Readable(short events) {
 // (or stopped taking it) and closed its output. A child that prints a lot before it reads can
 // therefore never block against a parent that is still writing.
 ExchangeEnd Exchange(SpawnedChild* child, const char* input, int64_t inputLength, int cancelFd,
-                     int64_t outputLimit, ChildOutput* output, bool* outOfMemory) {
+                     const Deadline& deadline, int64_t outputLimit, ChildOutput* output,
+                     bool* outOfMemory) {
     int64_t written = 0;
     char chunk[kReadChunk];
     while (child->inputFd >= 0 || child->outputFd >= 0) {
@@ -231,10 +254,12 @@ ExchangeEnd Exchange(SpawnedChild* child, const char* input, int64_t inputLength
             cancelSlot = static_cast<int>(count);
             watched[count++] = {cancelFd, POLLIN, 0};
         }
-        if (poll(watched, count, -1) < 0) {
+        const int ready = poll(watched, count, deadline.WaitMs());
+        if (ready < 0) {
             if (errno == EINTR) continue;
             return ExchangeEnd::Broken;
         }
+        if (ready == 0 || deadline.Expired()) return ExchangeEnd::TimedOut;
         if (cancelSlot >= 0 && watched[cancelSlot].revents != 0) return ExchangeEnd::Cancelled;
 
         if (inputSlot >= 0 && watched[inputSlot].revents != 0) {
@@ -280,14 +305,15 @@ bool CancelledWithin(int cancelFd, int milliseconds) {
 
 // Reaps the child once it exits, staying responsive to cancelFd: a child may close its output
 // and still run for a while.
-ExitWait WaitForExit(pid_t pid, int cancelFd, int* status) {
+ExitWait WaitForExit(pid_t pid, int cancelFd, const Deadline& deadline, int* status) {
     int delay = 1;
     for (;;) {
         const pid_t reaped = waitpid(pid, status, WNOHANG);
         if (reaped == pid) return ExitWait::Exited;
         if (reaped < 0 && errno != EINTR) return ExitWait::Lost;  // reaped elsewhere
         if (reaped == 0) {
-            if (CancelledWithin(cancelFd, delay)) return ExitWait::Cancelled;
+            if (deadline.Expired()) return ExitWait::TimedOut;
+            if (CancelledWithin(cancelFd, deadline.WaitMs(delay))) return ExitWait::Cancelled;
             delay = delay * 2 < kLongestExitCheckMs ? delay * 2 : kLongestExitCheckMs;
         }
     }
@@ -353,16 +379,18 @@ bool OpenPrivatePipe(int ends[2]) {
 }
 
 ChildRunResult RunChildProcess(const char* program, const char* input, int64_t inputLength,
-                               int cancelFd, int64_t outputLimit, ChildOutput* output) {
+                               int cancelFd, int64_t timeLimitMs, int64_t outputLimit,
+                               ChildOutput* output) {
     if (program == nullptr || program[0] == '\0') return ChildRunResult::Failed;
     if (outputLimit < 0) outputLimit = 0;
+    const Deadline deadline(timeLimitMs);
     SpawnedChild child;
     if (!SpawnChild(program, &child)) return ChildRunResult::Failed;
     if (input == nullptr || inputLength <= 0) CloseDescriptor(&child.inputFd);
 
     bool outOfMemory = false;
     const ExchangeEnd end =
-        Exchange(&child, input, inputLength, cancelFd, outputLimit, output, &outOfMemory);
+        Exchange(&child, input, inputLength, cancelFd, deadline, outputLimit, output, &outOfMemory);
     // Closed before any signal, so a child still writing gets EPIPE and ends on its own.
     CloseDescriptor(&child.inputFd);
     CloseDescriptor(&child.outputFd);
@@ -372,10 +400,13 @@ ChildRunResult RunChildProcess(const char* program, const char* input, int64_t i
     }
 
     int status = 0;
-    switch (WaitForExit(child.pid, cancelFd, &status)) {
+    switch (WaitForExit(child.pid, cancelFd, deadline, &status)) {
         case ExitWait::Cancelled:
             EndChild(child.pid);
             return ChildRunResult::Cancelled;
+        case ExitWait::TimedOut:
+            EndChild(child.pid);
+            return ChildRunResult::Failed;
         case ExitWait::Lost:
             return ChildRunResult::Failed;
         case ExitWait::Exited:

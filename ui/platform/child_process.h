@@ -37,10 +37,13 @@ ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count);
 // error goes to /dev/null. Returns when the child has ended and has been reaped.
 //
 // cancelFd (or -1) is watched throughout: once it is readable the child's process group gets
-// SIGTERM, then SIGKILL after a short grace, and the call returns Cancelled. The child runs in
-// a process group of its own, so anything it starts is ended with it.
+// SIGTERM, then SIGKILL after a short grace, and the call returns Cancelled. A child still
+// running timeLimitMs after its start (below 1: no limit) is ended the same way and the call
+// returns Failed. The child runs in a process group of its own, so anything it starts is ended
+// with it.
 //
 // The caller's signal mask and dispositions do not reach the child. A child that stops reading
 // its input early is not an error; SIGPIPE from that write is kept from the process.
 ChildRunResult RunChildProcess(const char* program, const char* input, int64_t inputLength,
-                               int cancelFd, int64_t outputLimit, ChildOutput* output);
+                               int cancelFd, int64_t timeLimitMs, int64_t outputLimit,
+                               ChildOutput* output);

@@ -88,7 +88,7 @@ char* OutputToText(const ChildOutput& output, int64_t start) {
 
 }  // namespace
 
-char* RunScriptWith(const char* program, const char* source, int64_t start) {
+char* RunScriptWith(const char* program, const char* source, int64_t start, int64_t timeLimitMs) {
     RunRegistry* registry = Registry();
     // Converted before anything is written to the temporary buffer, where source may lie.
     char* script = TextToUtf8Copy(source);
@@ -96,7 +96,7 @@ char* RunScriptWith(const char* program, const char* source, int64_t start) {
     ChildRunResult outcome = ChildRunResult::Failed;
     if (registry != nullptr && script != nullptr && BeginRun(registry)) {
         outcome = RunChildProcess(program, script, static_cast<int64_t>(std::strlen(script)),
-                                  registry->wakeRead, kScriptOutputLimit, &output);
+                                  registry->wakeRead, timeLimitMs, kScriptOutputLimit, &output);
         EndRun(registry);
     }
     StringFree(script);

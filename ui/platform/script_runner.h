@@ -15,21 +15,27 @@
 // its script runner through this type, so tests can put a recording runner in its place.
 using ScriptRunner = char* (*)(const char* source, int64_t start);
 
-// Most bytes of a runner's output that are kept; the rest is read and dropped.
-constexpr int64_t kScriptOutputLimit = int64_t{16} << 20;
+// Most bytes of a runner's output that are kept; the rest is read and dropped. The tracker
+// ignores the result, so a viewer that prints megabytes costs no memory.
+constexpr int64_t kScriptOutputLimit = 4096;
+// A run still going after this long is ended (and gives the empty text): a viewer that hangs
+// must not hold up the positions behind it for ever.
+constexpr int64_t kScriptTimeLimitMs = 10000;
 
 // Runs source with the "osascript" found along PATH and waits for it to end. Returns what the
 // runner printed, less one line feed at the end (the runner ends every result with one; a plain
 // value thus comes back as its bare text, and a list as the runner prints it: "a, b"). The
 // empty text when there is no runner on PATH, when it cannot be started, when it exits with a
 // status other than 0 (a script that does not compile or fails, an application that does not
-// answer) or when the run was cancelled. Same contract as ScriptRunner. May grow (and move)
-// the temporary buffer: raw pointers into it taken before the call are invalid afterwards.
+// answer), when the run was cancelled or took longer than kScriptTimeLimitMs. Same contract as
+// ScriptRunner. May grow (and move) the temporary buffer: raw pointers into it taken before the
+// call are invalid afterwards.
 char* RunAppleScript(const char* source, int64_t start);
 
 // RunAppleScript with the runner given as a path (no PATH search, no shell); the program is
 // started without arguments and reads the script from its standard input.
-char* RunScriptWith(const char* program, const char* source, int64_t start);
+char* RunScriptWith(const char* program, const char* source, int64_t start,
+                    int64_t timeLimitMs = kScriptTimeLimitMs);
 
 // Ends every run in progress: its runner gets SIGTERM, then SIGKILL after a short grace, and
 // the call running it returns the empty text. Waits (at most about two seconds) until those
