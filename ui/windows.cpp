@@ -1,8 +1,11 @@
 #include "ui/windows.h"
 
+#include <mutex>
+#include <string>
 #include <unordered_map>
 
 #include "runtime/object_table.h"
+#include "ui/application.h"
 #include "ui/gadget_list.h"
 #include "ui/menus.h"
 #include "ui/platform_string.h"
@@ -17,6 +20,32 @@ ObjectTable* table = nullptr;
 std::unordered_map<PlatformWindow*, KyWindowEvents*> delegates;
 // While every window closes, no window is handed the keyboard.
 bool closingAll = false;
+
+// Titles set from other threads that wait for the GUI thread, by window number. A number is
+// present while its apply task is queued; later sets only replace the text.
+std::mutex titleLock;
+std::unordered_map<int64_t, std::string> waitingTitles;
+
+void ShowTitle(int64_t number, const std::string& title) {
+    UiPlatform* platform = CurrentUiPlatform();
+    PlatformWindow* window = WindowHandle(number);
+    if (platform != nullptr && window != nullptr) {
+        platform->setWindowTitle(window, TextToPlatformString(title.c_str()));
+    }
+}
+
+// GUI thread: shows the title that waits for the window, if one still does.
+void ShowWaitingTitle(int64_t number) {
+    std::string title;
+    {
+        std::lock_guard<std::mutex> guard(titleLock);
+        const auto waiting = waitingTitles.find(number);
+        if (waiting == waitingTitles.end()) return;
+        title = std::move(waiting->second);
+        waitingTitles.erase(waiting);
+    }
+    ShowTitle(number, title);
+}
 
 bool HasAny(int32_t flags, int32_t bits) {
     return (flags & bits) != 0;
@@ -94,6 +123,32 @@ void WindowLibraryEnd() {
     table = nullptr;
     delegates.clear();
     KyGadgetList::removeAll();
+    std::lock_guard<std::mutex> guard(titleLock);
+    waitingTitles.clear();
+}
+
+void SetWindowTitle(int64_t number, const char* title) {
+    const std::string text = title != nullptr ? title : "";
+    if (IsGuiThread()) {
+        {
+            // Newer than any title still waiting from another thread.
+            std::lock_guard<std::mutex> guard(titleLock);
+            waitingTitles.erase(number);
+        }
+        ShowTitle(number, text);
+        return;
+    }
+    bool needsTask = false;
+    {
+        std::lock_guard<std::mutex> guard(titleLock);
+        auto [waiting, added] = waitingTitles.try_emplace(number, text);
+        if (!added) waiting->second = text;
+        needsTask = added;
+    }
+    if (!needsTask) return;
+    if (UiPlatform* platform = CurrentUiPlatform()) {
+        platform->postToGuiThread([number] { ShowWaitingTitle(number); });
+    }
 }
 
 PlatformWindowStyle WindowStyleForFlags(int32_t flags) {

@@ -36,6 +36,9 @@ PlatformWindowStyle WindowStyleForFlags(int32_t flags);
 int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                        const char* title, int32_t flags = kWindowSystemMenu,
                        PlatformWindow* parent = nullptr);
+// Sets the title of window number. Any thread may call it: from another thread the title waits
+// for the GUI thread, which shows the last one set (a widget is touched only there).
+void SetWindowTitle(int64_t number, const char* title);
 // The native window of a live window, or null.
 PlatformWindow* WindowHandle(int64_t number);
 // Closes window number; -1 closes every window.
