@@ -68,6 +68,7 @@ void EndLayers() {
 int NavlumeMain() {
     StartLayers();
     TrackingRunning.store(0);
+    TrackingWake.Open();
     QuitRequested = 0;
     StringAssign(&LineBreak, "\r\n");
     StringAssign(&SettingsFile, "settings.cfg");
@@ -79,9 +80,11 @@ int NavlumeMain() {
         if (RunEventLoop() == LoopEnd::Close) SaveSettings();
     }
 
-    // A worker uses the gadgets and the script runner: it must be gone before any layer ends.
-    // One that cannot be stopped in time keeps the layers; the process ends around it.
+    // The worker and the viewer use the gadgets and the script runner: they must be gone before
+    // any layer ends. One that cannot be stopped in time keeps the layers; the process ends
+    // around it.
     if (StopTrackingAndWait()) {
+        TrackingWake.Close();
         EndLayers();
     } else {
         ThreadLibraryEnd();

@@ -4,9 +4,14 @@
 #include <atomic>
 #include <cstdint>
 
+#include "runtime/wake_signal.h"
+
 // 1 while tracking; 0 asks the worker to stop. The GUI thread writes it, the worker reads it
-// once per cycle.
+// whenever it wakes.
 extern std::atomic<int64_t> TrackingRunning;
+// Raised by the GUI thread after it clears TrackingRunning, so that a worker sleeping in the
+// kernel (waiting for bytes, a connect or a pause) wakes at once. Cleared before a worker starts.
+extern WakeSignal TrackingWake;
 // Set to 1 by the window's close button; the event loop ends when it is 1.
 extern int64_t QuitRequested;
 // "settings.cfg", relative to the working directory (the bundle's Contents folder).

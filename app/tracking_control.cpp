@@ -2,6 +2,7 @@
 
 #include "app/program_values.h"
 #include "app/tracking_worker.h"
+#include "app/viewer_feed.h"
 #include "runtime/number_text.h"
 #include "runtime/temp_buffer.h"
 #include "runtime/threads.h"
@@ -9,20 +10,37 @@
 #include "ui/gadgets.h"
 #include "ui/message_box.h"
 #include "ui/platform/script_runner.h"
+#include "ui/windows.h"
 
 namespace {
 
-// How long Start waits for a worker that is still finishing its last cycle after Stop (a
-// cycle is 10 ms plus a script run); if it is not done by then, Start is refused.
-constexpr int32_t kPreviousWorkerWaitMs = 300;
-// How long shutdown waits for the worker after stopping its connect and script run.
-constexpr int32_t kShutdownWaitMs = 450;
+// How long Stop and Start wait for a worker to end. It wakes at once and runs no script, so
+// it normally ends within a millisecond or two.
+constexpr int32_t kWorkerEndWaitMs = 450;
+// How long shutdown waits for the viewer thread once its script run has been ended.
+constexpr int32_t kViewerEndWaitMs = 450;
 
 // The running (or last) worker thread. GUI thread only.
 ThreadNumber worker = 0;
 
-void ShowIdle() {
+// Clears the run flag and wakes the worker from whatever wait it is in.
+void RequestWorkerStop() {
     TrackingRunning.store(0);
+    TrackingWake.Raise();
+}
+
+// Stops the worker and the viewer's run in progress, and waits for the worker. Script runs are
+// allowed again only once no worker can post a position any more.
+bool StopWorker() {
+    RequestWorkerStop();
+    ViewerClose();
+    if (TrackingWorkerRunning() && !WaitThreadEnd(worker, kWorkerEndWaitMs)) return false;
+    worker = 0;
+    AllowScriptRuns();
+    return true;
+}
+
+void ShowIdle() {
     SetGadgetText(StartButton, "Start");
     DisableGadget(ServerField, 0);
     DisableGadget(PortField, 0);
@@ -36,7 +54,7 @@ int64_t PortFromField() {
 // Clears the flag and the button text when the user edits a field.
 int64_t FieldEdited() {
     if (EventType() == TextChanged) {
-        TrackingRunning.store(0);
+        RequestWorkerStop();
         SetGadgetText(StartButton, "Start");
     }
     return 0;
@@ -52,6 +70,8 @@ int64_t StartButtonHandler() {
     ActivateGadget(StartButton);
     if (GetGadgetState(StartButton) == 0) {
         ShowIdle();
+        StopWorker();
+        SetWindowTitle(MainWindow, "Navlume");
         return 0;
     }
 
@@ -61,16 +81,26 @@ int64_t StartButtonHandler() {
         SetGadgetState(StartButton, 0);
         return 0;
     }
-    // Never two workers: the previous run must have ended. It normally has, or ends within
-    // one cycle; one stuck in a slow script run makes this press do nothing.
-    if (TrackingWorkerRunning() && !WaitThreadEnd(worker, kPreviousWorkerWaitMs)) {
+    // Never two workers: the previous run must have ended. It always should have; if it cannot
+    // be stopped, the press is refused and the title says why.
+    if (worker != 0 && !StopWorker()) {
         SetGadgetState(StartButton, 0);
+        SetWindowTitle(MainWindow, "Navlume - the previous run is still ending, press Start again");
         return 0;
     }
 
+    TrackingWake.Clear();
+    ViewerStart();
+    ViewerOpen();
     // Set before the thread exists, so the worker sees 1 at its first look.
     TrackingRunning.store(1);
     worker = StartThread(TrackingWorker, 0);
+    if (worker == 0) {
+        TrackingRunning.store(0);
+        SetGadgetState(StartButton, 0);
+        SetWindowTitle(MainWindow, "Navlume - tracking could not be started");
+        return 0;
+    }
     SetGadgetText(StartButton, "Stop");
     DisableGadget(ServerField, 1);
     DisableGadget(PortField, 1);
@@ -91,11 +121,12 @@ int64_t ZoomBarHandler() {
 }
 
 bool StopTrackingAndWait() {
-    TrackingRunning.store(0);
-    if (!TrackingWorkerRunning()) return true;
-    // The cancellable connect sees the flag; a hanging script run is ended here.
-    CancelScriptRuns();
-    const bool ended = WaitThreadEnd(worker, kShutdownWaitMs);
+    RequestWorkerStop();
+    ViewerClose();
+    const bool workerEnded = !TrackingWorkerRunning() || WaitThreadEnd(worker, kWorkerEndWaitMs);
+    const bool viewerEnded = ViewerStop(kViewerEndWaitMs);
+    if (!workerEnded || !viewerEnded) return false;
+    worker = 0;
     AllowScriptRuns();
-    return ended;
+    return true;
 }

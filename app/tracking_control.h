@@ -2,8 +2,9 @@
 // and port fields and the distance track bar. They run on the GUI thread while the layer posts
 // their gadget's event.
 //
-// The control side owns the worker thread: it starts it, never runs two at once, and at
-// shutdown stops it and waits for it before any layer ends.
+// The control side owns the worker thread and the viewer thread: it starts them, never runs two
+// workers at once, and stops a worker by clearing the run flag, raising TrackingWake and waiting
+// for it, in that order, in one place. At shutdown both threads end before any layer does.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +18,8 @@ int64_t ServerFieldHandler();
 int64_t PortFieldHandler();
 int64_t ZoomBarHandler();
 
-// Clears the run flag, ends a script run or connect in progress and waits (at most about half
-// a second) until the worker has ended. True when no worker runs any more.
+// Shutdown: stops the worker and the viewer thread (ending a connect, pause or script run in
+// progress) and waits, about half a second at most, for both. True when neither runs any more.
 bool StopTrackingAndWait();
 // True while a worker thread runs.
 bool TrackingWorkerRunning();

@@ -1,103 +1,172 @@
 #include "app/tracking_worker.h"
 
-#include <atomic>
+#include <poll.h>
 
-#include "app/chunk_position.h"
+#include <cstring>
+#include <random>
+#include <string>
+
 #include "app/program_values.h"
-#include "app/viewer_script.h"
-#include "runtime/delay.h"
+#include "app/rmc_sentence.h"
+#include "app/sentence_lines.h"
+#include "app/viewer_feed.h"
 #include "runtime/memory_block.h"
 #include "runtime/network.h"
 #include "runtime/number_text.h"
-#include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
-#include "runtime/text_ops.h"
 #include "ui/gadgets.h"
+#include "ui/windows.h"
 
 namespace {
 
-// One receive never asks for more; what is left waits for the next cycle.
-constexpr int32_t kReceiveSize = 128;
-constexpr int32_t kCycleMilliseconds = 10;
+// One receive takes in everything a fast source has queued meanwhile (the socket's buffer is
+// of this order), so the display never falls behind the stream.
+constexpr int32_t kReceiveSize = 65536;
+// A host that never answers a connect is given up after this long.
+constexpr int32_t kConnectLimitMs = 10000;
+constexpr int32_t kFirstPauseMs = 500;
+constexpr int32_t kLongestPauseMs = 8000;
+constexpr double kPauseSpread = 0.1;
 
-std::atomic<ScriptRunner> scriptRunner{RunAppleScript};
+enum class StreamEnd { Stopped, Lost, Silent };
 
-// The connect gives up as soon as tracking is stopped, even against a host that never answers.
-bool TrackingStopped(void*) {
-    return TrackingRunning.load() == 0;
+// What one connection's lines have given so far.
+struct Reading {
+    ConnectionNumber connection = 0;
+    bool firstLine = true;
+    bool found = false;  // a position was accepted in the current receive
+    Position latest;
+};
+
+bool Running() {
+    return TrackingRunning.load() != 0;
 }
 
-// The text of a gadget, kept beyond the statement that read it.
-void TakeGadgetText(int64_t gadget, StringVariable* text) {
-    const int64_t start = TempPosition();
-    GetGadgetText(gadget, start);
-    StringAssignFromTemp(text->slot(), start);
+std::string GadgetText(int64_t gadget) {
+    TempScope scope;
+    return GetGadgetText(gadget, scope.start());
 }
 
-// The chunk text of one receive: at most count bytes, ending early at a zero byte.
-void TakeChunk(const char* buffer, int64_t count, StringVariable* chunk) {
-    if (count <= 0) {
-        StringAssign(chunk->slot(), "");
-        return;
+void ShowTitle(const std::string& title) {
+    SetWindowTitle(MainWindow, title.c_str());
+}
+
+// Sleeps for milliseconds unless tracking is stopped first. True when it was stopped.
+bool PauseUnlessStopped(int32_t milliseconds) {
+    pollfd wake = {TrackingWake.fd(), POLLIN, 0};
+    poll(&wake, wake.fd >= 0 ? 1 : 0, milliseconds);
+    return !Running();
+}
+
+void TakeLine(const char* line, size_t length, void* context) {
+    auto* reading = static_cast<Reading*>(context);
+    if (reading->firstLine) {
+        reading->firstLine = false;
+        // gpsd greets and then waits to be told what to send: its receiver's NMEA, please.
+        if (IsGpsdGreeting(line, length)) {
+            ConnectionSend(reading->connection, kGpsdWatchRequest,
+                           static_cast<int32_t>(std::strlen(kGpsdWatchRequest)));
+            return;
+        }
     }
-    const int64_t start = TempPosition();
-    TextFromMemory(buffer, count, start);
-    StringAssignFromTemp(chunk->slot(), start);
+    Position position;
+    if (JudgeRmcLine(line, length, &position)) {
+        reading->latest = std::move(position);
+        reading->found = true;
+    }
+}
+
+// Reads the connection until it ends, falls silent or tracking stops. Of the positions that
+// one receive brings, only the newest is shown: the labels cannot show the others anyway.
+StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, bool* delivered) {
+    auto* buffer = static_cast<char*>(MemoryAllocate(kReceiveSize));
+    if (buffer == nullptr) return StreamEnd::Lost;
+    SentenceLines lines;
+    Reading reading;
+    reading.connection = connection;
+    bool shownAny = false;
+    ShowTitle("Navlume - connected to " + server + ", waiting for a position");
+
+    StreamEnd end = StreamEnd::Stopped;
+    while (Running()) {
+        const int64_t event = ConnectionWait(connection, TrackingWake.fd(), kSilenceLimitMs);
+        if (event == NetworkEventWake) continue;  // Running() decides
+        if (event == NetworkEventNone) {
+            end = StreamEnd::Silent;
+            break;
+        }
+        const int64_t count =
+            event == NetworkEventData ? ConnectionReceive(connection, buffer, kReceiveSize) : 0;
+        if (count <= 0) {
+            end = StreamEnd::Lost;
+            break;
+        }
+        *delivered = true;
+        reading.found = false;
+        lines.Feed(buffer, static_cast<size_t>(count), TakeLine, &reading);
+        if (!reading.found) continue;
+        SetGadgetText(LatitudeLabel, reading.latest.latitude.c_str());
+        SetGadgetText(LongitudeLabel, reading.latest.longitude.c_str());
+        ViewerPost(reading.latest);
+        if (!shownAny) ShowTitle("Navlume");
+        shownAny = true;
+    }
+    MemoryFree(buffer);
+    return end;
+}
+
+// "2" for 2000 ms, "0.5" for 500 ms: the pause as the title shows it.
+std::string Seconds(int32_t milliseconds) {
+    TempScope scope;
+    const double tenths = (milliseconds + 99) / 100;
+    return FloatToTextAuto(tenths / 10.0, scope.start());
 }
 
 }  // namespace
 
-void SetScriptRunner(ScriptRunner runner) {
-    scriptRunner.store(runner != nullptr ? runner : RunAppleScript);
-}
-
-void HandleChunk(const char* chunk) {
-    StringVariable latitude;
-    StringVariable longitude;
-    if (!PositionFromChunk(chunk, &latitude, &longitude)) return;
-
-    SetGadgetText(LatitudeLabel, latitude.text());
-    SetGadgetText(LongitudeLabel, longitude.text());
-
-    StringVariable script;
-    const int64_t start = TempPosition();
-    ComposeViewerScript(latitude.text(), longitude.text(), GetGadgetState(ZoomBar), LineBreak,
-                        start);
-    StringAssignFromTemp(script.slot(), start);
-    // The result is of no interest; the call returns when the run is over.
-    TempScope scope;
-    scriptRunner.load()(script.text(), scope.start());
+int32_t ReconnectPauseMs(int32_t attempt, double spread) {
+    int32_t pause = kFirstPauseMs;
+    for (int32_t i = 0; i < attempt && pause < kLongestPauseMs; ++i)
+        pause *= 2;
+    if (pause > kLongestPauseMs) pause = kLongestPauseMs;
+    if (spread < 0) spread = 0;
+    if (spread > kPauseSpread) spread = kPauseSpread;
+    return pause + static_cast<int32_t>(pause * spread);
 }
 
 int64_t TrackingWorker(int64_t) {
-    auto* buffer = static_cast<char*>(MemoryAllocate(kReceiveSize));
-    if (buffer == nullptr) return 0;
     NetworkInit();
+    // The start button has checked that the port lies in 1..65535; the fields stay locked
+    // while tracking, so they are read once.
+    const std::string port = GadgetText(PortField);
+    const std::string address = GadgetText(ServerField);
+    const std::string server = address + ":" + std::to_string(TextToInteger(port.c_str()));
+    std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
+    std::uniform_real_distribution<double> spread(0.0, kPauseSpread);
 
-    StringVariable portText;
-    StringVariable server;
-    TakeGadgetText(PortField, &portText);
-    TakeGadgetText(ServerField, &server);
-    // The start button has checked that the port lies in 1..65535.
-    const auto port = static_cast<int32_t>(TextToInteger(portText.text()));
-
-    const ConnectionNumber connection =
-        ConnectionOpenCancellable(server.text(), port, NetworkModeTcp, TrackingStopped, nullptr);
-    if (connection == 0) {
-        MemoryFree(buffer);
-        return 0;
-    }
-
-    do {
-        if (ConnectionPoll(connection) == NetworkEventData) {
-            StringVariable chunk;
-            TakeChunk(buffer, ConnectionReceive(connection, buffer, kReceiveSize), &chunk);
-            HandleChunk(chunk.text());
+    int32_t attempt = 0;
+    while (Running()) {
+        ShowTitle("Navlume - connecting to " + server);
+        const ConnectionNumber connection = ConnectionOpenWatched(
+            address.c_str(), static_cast<int32_t>(TextToInteger(port.c_str())), TrackingWake.fd(),
+            kConnectLimitMs);
+        std::string trouble = "cannot connect to " + server;
+        if (connection != 0) {
+            bool delivered = false;
+            const StreamEnd end = ReadStream(connection, server, &delivered);
+            ConnectionClose(connection);
+            if (end == StreamEnd::Stopped) break;
+            // A connection that worked starts the pauses afresh.
+            if (delivered) attempt = 0;
+            trouble = end == StreamEnd::Silent ? "no data from " + server + " for 15 s"
+                                               : "connection to " + server + " lost";
         }
-        DelayMilliseconds(kCycleMilliseconds);
-    } while (TrackingRunning.load() != 0);
-
-    ConnectionClose(connection);
-    MemoryFree(buffer);
+        if (!Running()) break;
+        const int32_t pause = ReconnectPauseMs(attempt, spread(random));
+        if (attempt < kLongestPauseMs) ++attempt;
+        ShowTitle("Navlume - " + trouble + ", retrying in " + Seconds(pause) + " s");
+        if (PauseUnlessStopped(pause)) break;
+    }
+    ShowTitle("Navlume");
     return 0;
 }

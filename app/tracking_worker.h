@@ -1,23 +1,25 @@
-// The tracking worker: reads the NMEA stream of the server named in the window, shows each
-// "$GPRMC" position in the two labels and sends it to the globe viewer.
+// The tracking worker: keeps a connection to the server named in the window, cuts what arrives
+// into whole NMEA lines, shows each newest position in the two labels and hands it to the globe
+// viewer. A server that closes, fails, falls silent or is not up yet is tried again, with
+// growing pauses, until the user stops tracking; the window title says what is going on.
 //
-// Threads: TrackingWorker runs on a thread of its own (one per tracking run). It reads the run
-// flag, the port and server fields and the track bar, and sets the two labels, through the
-// layer's thread-safe gadget calls; it never touches a widget itself and never writes the flag.
+// Threads: TrackingWorker runs on a thread of its own (one per tracking run), started and
+// awaited by the tracking control. It sleeps in the kernel until bytes arrive, a pause or the
+// silence limit ends, or TrackingWake is raised. It reads the run flag, the port and server
+// fields, and sets the two labels and the window title, through the layer's thread-safe calls;
+// it never touches a widget itself, never writes the flag and never runs a script itself (the
+// viewer thread does).
 #pragma once
 
 #include <cstdint>
 
-#include "ui/platform/script_runner.h"
+// How long a connection may stay silent before it is given up and made anew.
+constexpr int32_t kSilenceLimitMs = 15000;
 
-// One tracking run; the argument is unused. Ends when TrackingRunning drops to 0 (at the end
-// of the cycle in progress) or at once when the connection cannot be opened.
+// One tracking run; the argument is unused. Ends soon after TrackingRunning drops to 0 and
+// TrackingWake is raised.
 int64_t TrackingWorker(int64_t unused);
 
-// Handles one received chunk: when it starts with "$GPRMC", sets the latitude label, then the
-// longitude label, then composes the viewer script and runs it, waiting for the run to end.
-void HandleChunk(const char* chunk);
-
-// The runner of the viewer scripts (RunAppleScript unless a test puts its own in place). Set
-// it before a worker starts.
-void SetScriptRunner(ScriptRunner runner);
+// The pause before the attempt-th reconnection (0 the first): 0.5 s, then 1, 2, 4 and at most
+// 8 s, each lengthened by up to a tenth at random so that many clients of one server spread.
+int32_t ReconnectPauseMs(int32_t attempt, double spread);

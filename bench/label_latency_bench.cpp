@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/tracking_worker.h"
+#include "app/viewer_feed.h"
 #include "bench/numbered_sentences.h"
 #include "bench/program_harness.h"
 #include "tests/support/loopback_server.h"

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/tracking_worker.h"
+#include "app/viewer_feed.h"
 #include "bench/numbered_sentences.h"
 #include "bench/program_harness.h"
 #include "runtime/delay.h"

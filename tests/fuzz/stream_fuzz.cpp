@@ -1,22 +1,36 @@
-// Feeds arbitrary bytes as one received chunk through the tracker's path: the sentence test,
-// the fields, the coordinate conversion and the viewer script. Whatever arrives, the values in
-// the script's latitude and longitude lines must be plain numbers, so that nothing from the
-// network can change what the script means.
+// Feeds arbitrary bytes through the reader's path as a stream split at arbitrary points: line
+// cutting, the RMC judge, the coordinate conversion and the viewer script. Whatever arrives:
+//   - the positions accepted do not depend on how the stream was split;
+//   - no line handed on is longer than the limit or holds a line end or a zero byte, so the
+//     reader's memory stays bounded;
+//   - the script's latitude and longitude values are plain numbers and the script keeps its
+//     eight lines, so nothing from the network can change what the script means.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "app/chunk_position.h"
+#include "app/rmc_sentence.h"
+#include "app/sentence_lines.h"
 #include "app/viewer_script.h"
-#include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
-#include "runtime/text_ops.h"
 
 namespace {
 
-constexpr size_t kReceiveSize = 128;
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+void Collect(const char* line, size_t length, void* context) {
+    Check(length <= SentenceLines::kLongestLine);
+    Check(std::memchr(line, '\n', length) == nullptr && std::memchr(line, '\0', length) == nullptr);
+    Position position;
+    if (JudgeRmcLine(line, length, &position)) {
+        static_cast<std::vector<Position>*>(context)->push_back(position);
+    }
+}
 
 // An optional "-", digits, and optionally "." followed by digits.
 bool IsPlainNumber(const std::string& text) {
@@ -37,38 +51,53 @@ bool IsPlainNumber(const std::string& text) {
 // The value after the fixed text of a script line, which must end at the line break.
 std::string LineValue(const std::string& script, const std::string& prefix) {
     const size_t at = script.find(prefix);
-    if (at == std::string::npos) std::abort();
+    Check(at != std::string::npos);
     const size_t begin = at + prefix.size();
     const size_t end = script.find("\r\n", begin);
-    if (end == std::string::npos) std::abort();
+    Check(end != std::string::npos);
     return script.substr(begin, end - begin);
+}
+
+void CheckScript(const Position& position) {
+    TempScope scope;
+    const std::string script = ComposeViewerScript(
+        position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.start());
+    Check(IsPlainNumber(LineValue(script, "set latitude of viewInfo To ")));
+    Check(IsPlainNumber(LineValue(script, "set longitude of viewInfo To ")));
+    size_t breaks = 0;
+    for (size_t at = script.find("\r\n"); at != std::string::npos; at = script.find("\r\n", at + 2))
+        ++breaks;
+    Check(breaks == 7);
+}
+
+bool operator==(const Position& a, const Position& b) {
+    return a.latitude == b.latitude && a.longitude == b.longitude;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // One receive: at most 128 bytes, ending early at a zero byte.
-    TempScope scope;
-    const char* chunk = TextFromMemory(
-        data, static_cast<int64_t>(size < kReceiveSize ? size : kReceiveSize), scope.start());
-    StringVariable chunkText(chunk);
+    // The first byte seeds the split points; the rest is the stream.
+    if (size < 1) return 0;
+    unsigned seed = data[0];
+    const auto* stream = reinterpret_cast<const char*>(data + 1);
+    const size_t length = size - 1;
 
-    StringVariable latitude;
-    StringVariable longitude;
-    if (!PositionFromChunk(chunkText.text(), &latitude, &longitude)) return 0;
+    std::vector<Position> whole;
+    SentenceLines oneRead;
+    oneRead.Feed(stream, length, Collect, &whole);
 
-    const std::string script =
-        ComposeViewerScript(latitude.text(), longitude.text(), 500, "\r\n", TempPosition());
-    if (!IsPlainNumber(LineValue(script, "set latitude of viewInfo To ")) ||
-        !IsPlainNumber(LineValue(script, "set longitude of viewInfo To "))) {
-        std::abort();
+    std::vector<Position> pieces;
+    SentenceLines manyReads;
+    for (size_t at = 0; at < length;) {
+        seed = seed * 1103515245u + 12345u;
+        size_t piece = 1 + (seed >> 16) % 40;
+        if (piece > length - at) piece = length - at;
+        manyReads.Feed(stream + at, piece, Collect, &pieces);
+        at += piece;
     }
-    // Exactly the eight lines: no line break can come in with a value.
-    size_t breaks = 0;
-    for (size_t at = script.find("\r\n"); at != std::string::npos;
-         at = script.find("\r\n", at + 2)) {
-        ++breaks;
-    }
-    if (breaks != 7) std::abort();
+    Check(whole == pieces);
+    for (const Position& position : whole)
+        CheckScript(position);
     return 0;
 }

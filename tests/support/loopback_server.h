@@ -12,23 +12,28 @@
 #include <string>
 #include <vector>
 
-// A listening socket on a loopback address with a port of the system's choice.
+// A listening socket on a loopback address, on the given port or one of the system's choice (0).
 class LoopbackServer {
   public:
-    explicit LoopbackServer(int family = AF_INET, int backlog = 8) {
+    explicit LoopbackServer(int family = AF_INET, int backlog = 8, int32_t port = 0) {
         socket_ = socket(family, SOCK_STREAM, 0);
         if (socket_ < 0) return;
+        // A server that comes back takes its old port although closed connections linger.
+        const int reuse = 1;
+        setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
         sockaddr_storage address{};
         socklen_t length = 0;
         if (family == AF_INET6) {
             auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
             in6->sin6_family = AF_INET6;
             in6->sin6_addr = in6addr_loopback;
+            in6->sin6_port = htons(static_cast<uint16_t>(port));
             length = sizeof(*in6);
         } else {
             auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
             in4->sin_family = AF_INET;
             in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            in4->sin_port = htons(static_cast<uint16_t>(port));
             length = sizeof(*in4);
         }
         if (bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
@@ -52,10 +57,10 @@ class LoopbackServer {
     bool ok() const { return socket_ >= 0; }
     int32_t port() const { return port_; }
 
-    // The next client that connected, waiting at most two seconds; -1 if none came.
-    int Accept() {
+    // The next client that connected, waiting at most waitMs; -1 if none came.
+    int Accept(int waitMs = 2000) {
         pollfd entry{socket_, POLLIN, 0};
-        if (poll(&entry, 1, 2000) != 1) return -1;
+        if (poll(&entry, 1, waitMs) != 1) return -1;
         const int client = accept(socket_, nullptr, nullptr);
         if (client >= 0) clients_.push_back(client);
         return client;

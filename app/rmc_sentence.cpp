@@ -1,0 +1,94 @@
+#include "app/rmc_sentence.h"
+
+#include <string_view>
+
+#include "app/coordinate.h"
+#include "runtime/number_text.h"
+#include "runtime/temp_buffer.h"
+
+namespace {
+
+constexpr size_t kTagLength = 7;  // "$GPRMC,"
+constexpr size_t kStatusField = 3;
+constexpr size_t kLatitudeField = 4;
+constexpr size_t kLongitudeField = 6;
+constexpr double kLargestLatitude = 90.0;
+constexpr double kLargestLongitude = 180.0;
+
+bool IsUpper(char c) {
+    return c >= 'A' && c <= 'Z';
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// The sentence without its "*hh", or an empty view when the checksum is present but wrong or
+// malformed. A sentence without "*" is taken as it is: older receivers and simulators send none.
+std::string_view CheckedBody(std::string_view line) {
+    const size_t star = line.find('*');
+    if (star == std::string_view::npos) return line;
+    if (line.size() - star != 3) return {};
+    const int high = HexValue(line[star + 1]);
+    const int low = HexValue(line[star + 2]);
+    if (high < 0 || low < 0) return {};
+    unsigned sum = 0;
+    for (size_t i = 1; i < star; ++i)
+        sum ^= static_cast<unsigned char>(line[i]);
+    if (sum != static_cast<unsigned>(high * 16 + low)) return {};
+    return line.substr(0, star);
+}
+
+// Field n (1-based) of the sentence at ","; a field beyond the last is empty.
+std::string_view Field(std::string_view sentence, size_t n) {
+    size_t begin = 0;
+    for (size_t i = 1; i < n; ++i) {
+        const size_t comma = sentence.find(',', begin);
+        if (comma == std::string_view::npos) return {};
+        begin = comma + 1;
+    }
+    const size_t end = sentence.find(',', begin);
+    return sentence.substr(begin, end == std::string_view::npos ? end : end - begin);
+}
+
+// The decimal-degree text of a value field and the hemisphere field after it; false when the
+// value field is empty or the result lies beyond limit.
+bool TakeCoordinate(std::string_view sentence, size_t valueField, double limit,
+                    std::string* coordinate) {
+    const std::string value(Field(sentence, valueField));
+    if (value.empty()) return false;
+    const std::string hemisphere(Field(sentence, valueField + 1));
+    TempScope scope;
+    const char* text = ConvertCoordinate(value.c_str(), hemisphere.c_str(), scope.start());
+    const double degrees = TextToFloat(text);
+    if (!(degrees >= -limit && degrees <= limit)) return false;
+    coordinate->assign(text);
+    return true;
+}
+
+}  // namespace
+
+bool JudgeRmcLine(const char* line, size_t length, Position* position) {
+    const std::string_view text(line, length);
+    if (text.size() < kTagLength || text[0] != '$' || !IsUpper(text[1]) || !IsUpper(text[2]) ||
+        text.substr(3, 4) != "RMC,") {
+        return false;
+    }
+    const std::string_view sentence = CheckedBody(text);
+    if (sentence.empty()) return false;
+    if (Field(sentence, kStatusField) == "V") return false;
+    Position found;
+    if (!TakeCoordinate(sentence, kLatitudeField, kLargestLatitude, &found.latitude) ||
+        !TakeCoordinate(sentence, kLongitudeField, kLargestLongitude, &found.longitude)) {
+        return false;
+    }
+    *position = std::move(found);
+    return true;
+}
+
+bool IsGpsdGreeting(const char* line, size_t length) {
+    return std::string_view(line, length).starts_with("{\"class\":\"VERSION\"");
+}

@@ -1,0 +1,24 @@
+// Judges one NMEA line: is it a recommended-minimum (RMC) sentence that carries a position the
+// globe may be moved to?
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// A position as the labels show it: the decimal-degree texts of the sentence's fields.
+struct Position {
+    std::string latitude;
+    std::string longitude;
+};
+
+// True, with the position, when line (without its line end) is an RMC sentence of any talker
+// ("$" + two upper-case letters + "RMC,") whose checksum, if it carries one, is right, whose
+// status is not "V" (no fix), whose latitude and longitude fields are not empty, and whose
+// converted latitude lies in -90..90 and longitude in -180..180. Any other line gives false.
+bool JudgeRmcLine(const char* line, size_t length, Position* position);
+
+// True when line (without its line end) is gpsd's greeting, which asks for a watch request.
+bool IsGpsdGreeting(const char* line, size_t length);
+
+// The request that makes gpsd relay the receiver's NMEA sentences, with its line end.
+constexpr const char* kGpsdWatchRequest = "?WATCH={\"enable\":true,\"nmea\":true}\n";

@@ -1,0 +1,106 @@
+#include "app/viewer_feed.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/program_values.h"
+#include "app/viewer_script.h"
+#include "runtime/string_variable.h"
+#include "runtime/temp_buffer.h"
+#include "runtime/threads.h"
+#include "ui/gadgets.h"
+
+namespace {
+
+// The mailbox between the worker and the viewer thread: at most one waiting position.
+struct Mailbox {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool open = false;
+    bool quit = false;
+    bool hasWaiting = false;
+    Position waiting;
+};
+
+Mailbox mailbox;
+ThreadNumber viewerThread = 0;  // GUI thread only
+std::atomic<ScriptRunner> scriptRunner{RunAppleScript};
+
+void ShowOnGlobe(const Position& position) {
+    // The distance as the track bar shows it now, not when the position arrived.
+    const int64_t distance = GetGadgetState(ZoomBar);
+    StringVariable script;
+    const int64_t start = TempPosition();
+    ComposeViewerScript(position.latitude.c_str(), position.longitude.c_str(), distance, LineBreak,
+                        start);
+    StringAssignFromTemp(script.slot(), start);
+    // The result is of no interest; the call returns when the run is over.
+    TempScope scope;
+    scriptRunner.load()(script.text(), scope.start());
+}
+
+int64_t ViewerThread(int64_t) {
+    for (;;) {
+        Position next;
+        {
+            std::unique_lock<std::mutex> guard(mailbox.lock);
+            mailbox.changed.wait(guard, [] { return mailbox.quit || mailbox.hasWaiting; });
+            if (mailbox.quit) return 0;
+            next = std::move(mailbox.waiting);
+            mailbox.hasWaiting = false;
+        }
+        ShowOnGlobe(next);
+    }
+}
+
+}  // namespace
+
+bool ViewerStart() {
+    if (viewerThread != 0 && ThreadIsRunning(viewerThread)) return true;
+    {
+        std::lock_guard<std::mutex> guard(mailbox.lock);
+        mailbox.quit = false;
+        mailbox.hasWaiting = false;
+    }
+    viewerThread = StartThread(ViewerThread, 0);
+    return viewerThread != 0;
+}
+
+void ViewerOpen() {
+    std::lock_guard<std::mutex> guard(mailbox.lock);
+    mailbox.open = true;
+}
+
+void ViewerPost(const Position& position) {
+    std::lock_guard<std::mutex> guard(mailbox.lock);
+    if (!mailbox.open) return;
+    mailbox.waiting = position;
+    mailbox.hasWaiting = true;
+    mailbox.changed.notify_one();
+}
+
+void ViewerClose() {
+    {
+        std::lock_guard<std::mutex> guard(mailbox.lock);
+        mailbox.open = false;
+        mailbox.hasWaiting = false;
+    }
+    CancelScriptRuns();
+}
+
+bool ViewerStop(int32_t waitMs) {
+    {
+        std::lock_guard<std::mutex> guard(mailbox.lock);
+        mailbox.quit = true;
+        mailbox.changed.notify_one();
+    }
+    if (viewerThread == 0) return true;
+    if (!WaitThreadEnd(viewerThread, waitMs)) return false;
+    viewerThread = 0;
+    return true;
+}
+
+void SetScriptRunner(ScriptRunner runner) {
+    scriptRunner.store(runner != nullptr ? runner : RunAppleScript);
+}

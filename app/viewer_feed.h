@@ -1,0 +1,38 @@
+// The globe viewer's side of tracking: one thread that hands the newest position to the viewer
+// (the live KML file, then the viewer script), so that a slow viewer never builds a backlog and
+// never holds up the reader. When positions come faster than the viewer takes them, those in
+// between are skipped; the last one always reaches it.
+//
+// Threads: the viewer thread lives from ViewerStart to ViewerStop and owns everything it builds.
+// ViewerPost may be called from any thread (the worker). ViewerStart, ViewerOpen, ViewerClose and
+// ViewerStop belong to the GUI thread (the tracking control). The viewer thread reads the track
+// bar through the layer's thread-safe getter and never touches a widget.
+#pragma once
+
+#include <cstdint>
+
+#include "app/rmc_sentence.h"
+#include "ui/platform/script_runner.h"
+
+// Starts the viewer thread unless it runs. False when it cannot be started.
+bool ViewerStart();
+
+// Lets positions in (a tracking run begins).
+void ViewerOpen();
+
+// Makes position the next one the viewer shows, replacing one that still waits. Ignored while
+// the viewer is closed.
+void ViewerPost(const Position& position);
+
+// Refuses positions from now on, drops the waiting one and ends a script run in progress
+// (CancelScriptRuns). Returns when that run has ended; script runs stay refused until the
+// caller allows them again (AllowScriptRuns), once no worker can post any more.
+void ViewerClose();
+
+// Ends the viewer thread (after ViewerClose) and waits at most waitMs for it. True when it has
+// ended (or never ran).
+bool ViewerStop(int32_t waitMs);
+
+// The runner of the viewer scripts (RunAppleScript unless a test puts its own in place). Set it
+// while no position waits.
+void SetScriptRunner(ScriptRunner runner);

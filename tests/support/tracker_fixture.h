@@ -1,0 +1,241 @@
+// The tracker inside one process: the program runs its real event loop on the test thread
+// against the in-memory window system, a driver thread plays the user, loopback servers play
+// the NMEA sources and a recording runner takes the viewer scripts.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/navlume.h"
+#include "app/program_values.h"
+#include "app/tracking_control.h"
+#include "app/viewer_feed.h"
+#include "runtime/temp_buffer.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/loopback_server.h"
+#include "tests/support/nmea_logs.h"
+#include "ui/ui.h"
+
+namespace tracker_test {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+using nmea_logs::ReadFile;
+
+// The viewer script for a position, from the golden script with its three values replaced.
+inline std::string ScriptFor(const std::string& latitude, const std::string& longitude,
+                             const std::string& distance) {
+    std::string script = ReadFile(fs::path(NAVLUME_TEST_DATA) / "viewer-script.chk");
+    const auto replace = [&script](const std::string& from, const std::string& to) {
+        script.replace(script.find(from), from.size(), to);
+    };
+    replace("48.117300", latitude);
+    replace("11.516667", longitude);
+    replace("500", distance);
+    return script;
+}
+
+// "latitude longitude" as lines 3 and 4 of a viewer script name them.
+inline std::string PositionOfScript(const std::string& script) {
+    const auto value = [&script](const std::string& prefix) {
+        const size_t begin = script.find(prefix) + prefix.size();
+        return script.substr(begin, script.find("\r\n", begin) - begin);
+    };
+    return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
+}
+
+// The recording runner: keeps every script with the time its run began; each run lasts
+// runMilliseconds, and while held it waits until released.
+struct ScriptLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> scripts;
+    std::vector<Clock::time_point> times;
+    bool hold = false;
+    int runMilliseconds = 0;
+};
+
+inline ScriptLog& Scripts() {
+    static ScriptLog log;
+    return log;
+}
+
+inline char* RecordScript(const char* source, int64_t start) {
+    ScriptLog& log = Scripts();
+    std::unique_lock<std::mutex> lock(log.mutex);
+    log.scripts.emplace_back(source);
+    log.times.push_back(Clock::now());
+    log.changed.notify_all();
+    log.changed.wait_for(lock, std::chrono::milliseconds(log.runMilliseconds),
+                         [&log] { return false; });
+    log.changed.wait_for(lock, std::chrono::seconds(5), [&log] { return !log.hold; });
+    TempEmptyAt(start);
+    return TempAt(start);
+}
+
+inline size_t ScriptCount() {
+    std::lock_guard<std::mutex> lock(Scripts().mutex);
+    return Scripts().scripts.size();
+}
+
+inline std::string Script(size_t index) {
+    std::lock_guard<std::mutex> lock(Scripts().mutex);
+    return index < Scripts().scripts.size() ? Scripts().scripts[index] : "";
+}
+
+inline std::string LastScript() {
+    std::lock_guard<std::mutex> lock(Scripts().mutex);
+    return Scripts().scripts.empty() ? "" : Scripts().scripts.back();
+}
+
+inline void HoldScripts(bool hold) {
+    std::lock_guard<std::mutex> lock(Scripts().mutex);
+    Scripts().hold = hold;
+    Scripts().changed.notify_all();
+}
+
+inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    while (Clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return condition();
+}
+
+inline void Settle() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+}
+
+class TrackerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/navlume-tracker-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        // The program moves into the bundle's Contents folder, where the settings live.
+        fs::create_directories(root_ / "Navlume.app/Contents/MacOS");
+        platform.executable = (root_ / "Navlume.app/Contents/MacOS/Navlume").string();
+        previousDirectory_ = fs::current_path();
+        SetUiPlatform(&platform);
+        SetScriptRunner(RecordScript);
+        std::lock_guard<std::mutex> lock(Scripts().mutex);
+        Scripts().scripts.clear();
+        Scripts().times.clear();
+        Scripts().hold = false;
+        Scripts().runMilliseconds = 0;
+    }
+
+    void TearDown() override {
+        fs::current_path(previousDirectory_);
+        SetScriptRunner(nullptr);
+        SetUiPlatform(nullptr);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
+    fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
+
+    // Runs the program on this thread while the driver plays the user on another. The driver
+    // must end the program (close button or Quit).
+    void RunProgram(const std::function<void()>& driver) {
+        std::thread user([this, &driver] {
+            driver();
+            // A driver that stopped early (a failed assertion) still ends the program; after a
+            // normal end this action is never taken and is dropped below.
+            platform.queueUserAction(
+                [this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
+        });
+        EXPECT_EQ(NavlumeMain(), 0);
+        user.join();
+        platform.discardPendingActions();
+    }
+
+    // Runs fn on the GUI thread, inside the program's event loop, and returns its result.
+    template <typename Function>
+    auto OnGui(Function fn) -> decltype(fn()) {
+        using Result = decltype(fn());
+        auto task = std::make_shared<std::packaged_task<Result()>>(fn);
+        std::future<Result> result = task->get_future();
+        platform.queueUserAction([task] { (*task)(); });
+        return result.get();
+    }
+
+    std::string Text(int64_t gadget) {
+        return OnGui([this, gadget] { return platform.viewText(GadgetRecord(gadget)->view); });
+    }
+    std::string Labels() { return Text(LatitudeLabel) + " " + Text(LongitudeLabel); }
+    std::string Title() {
+        return OnGui([] { return WindowHandle(MainWindow)->title; });
+    }
+    int64_t State(int64_t gadget) {
+        return OnGui([gadget] { return GetGadgetState(gadget); });
+    }
+    bool Enabled(int64_t gadget) {
+        return OnGui([gadget] { return GadgetRecord(gadget)->view->enabled; });
+    }
+    void Click(int64_t gadget) {
+        OnGui([this, gadget] { platform.click(GadgetRecord(gadget)->view); });
+    }
+    // The user replaces the port text (digits pass the field's filter).
+    void TypePort(const std::string& text) {
+        OnGui([this, text] { platform.editText(GadgetRecord(PortField)->view, text); });
+    }
+    void SetPortText(const std::string& text) {
+        OnGui([text] { SetGadgetText(PortField, text.c_str()); });
+    }
+    void MoveZoomBar(int64_t distance) {
+        OnGui([this, distance] { platform.moveSlider(GadgetRecord(ZoomBar)->view, distance); });
+    }
+    bool WorkerRunning() {
+        return OnGui([] { return TrackingWorkerRunning(); });
+    }
+    void PressClose() {
+        OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
+    }
+    void ChooseQuit() {
+        OnGui([this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
+    }
+
+    // Starts tracking against the port.
+    void StartTracking(int32_t port) {
+        TypePort(std::to_string(port));
+        Click(StartButton);
+    }
+    // Starts tracking against server and returns the accepted client socket.
+    int StartTracking(LoopbackServer& server) {
+        StartTracking(server.port());
+        return server.Accept();
+    }
+
+    // Waits until the labels show position ("latitude longitude").
+    bool WaitForPosition(const std::string& position, int milliseconds = 3000) {
+        return WaitFor([&] { return Labels() == position; }, milliseconds);
+    }
+    bool WaitForTitle(const std::string& title, int milliseconds = 3000) {
+        return WaitFor([&] { return Title() == title; }, milliseconds);
+    }
+    bool WaitForTitleStart(const std::string& start, int milliseconds = 3000) {
+        return WaitFor([&] { return Title().starts_with(start); }, milliseconds);
+    }
+
+    FakePlatform platform;
+
+  private:
+    fs::path root_;
+    fs::path previousDirectory_;
+};
+
+}  // namespace tracker_test
