@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "app/globe_kml.h"
 #include "app/program_values.h"
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
@@ -136,6 +137,8 @@ int32_t ReconnectPauseMs(int32_t attempt, double spread) {
 
 int64_t TrackingWorker(int64_t) {
     NetworkInit();
+    // KML viewers follow through this link file; it is written once and then left to the user.
+    EnsureNetworkLinkKml();
     // The start button has checked that the port lies in 1..65535; the fields stay locked
     // while tracking, so they are read once.
     const std::string port = GadgetText(PortField);

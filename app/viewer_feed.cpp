@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "app/globe_kml.h"
 #include "app/program_values.h"
 #include "app/viewer_script.h"
 #include "runtime/string_variable.h"
@@ -30,6 +31,9 @@ std::atomic<ScriptRunner> scriptRunner{RunAppleScript};
 void ShowOnGlobe(const Position& position) {
     // The distance as the track bar shows it now, not when the position arrived.
     const int64_t distance = GetGadgetState(ZoomBar);
+    // The file first: it costs microseconds, the script run up to hundreds of milliseconds. A
+    // failed write changes nothing for the script.
+    WritePositionKml(position.latitude.c_str(), position.longitude.c_str(), distance);
     StringVariable script;
     const int64_t start = TempPosition();
     ComposeViewerScript(position.latitude.c_str(), position.longitude.c_str(), distance, LineBreak,

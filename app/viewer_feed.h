@@ -1,4 +1,4 @@
-// The globe viewer's side of tracking: one thread that hands the newest position to the viewer
+// The globe viewer's side of tracking: one thread that hands the newest position to the viewers
 // (the live KML file, then the viewer script), so that a slow viewer never builds a backlog and
 // never holds up the reader. When positions come faster than the viewer takes them, those in
 // between are skipped; the last one always reaches it.

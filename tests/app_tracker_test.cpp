@@ -43,6 +43,10 @@ TEST_F(TrackerTest, PositionsReachTheLabelsAndTheViewerScript) {
         EXPECT_EQ(Labels(), "48.117300 11.516667");
         EXPECT_EQ(Script(0), ScriptFor("48.117300", "11.516667", "500"));
         EXPECT_TRUE(WaitForTitle("Navlume"));
+        // KML viewers get the same position beside the settings, and a link file to follow.
+        EXPECT_EQ(ReadFile(BundleContents() / "Navlume-position.kml"),
+                  ReadFile(fs::path(NAVLUME_TEST_DATA) / "navlume-position.kml.chk"));
+        EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
 
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
@@ -77,6 +81,26 @@ TEST_F(TrackerTest, PositionsReachTheLabelsAndTheViewerScript) {
         EXPECT_EQ(Labels(), "48.117300 11.516667");
         PressClose();
     });
+}
+
+// KML files that cannot be written (here: directories stand in their place) cost nothing but
+// the files: labels and scripts go on, and no temporary file is left behind.
+TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
+    fs::create_directories(BundleContents() / "Navlume-position.kml");
+    fs::create_directories(BundleContents() / "Navlume.kml");
+    RunProgram([this] {
+        LoopbackServer server;
+        const int client = StartTracking(server);
+        ASSERT_GE(client, 0);
+        ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
+        ASSERT_TRUE(SendAndWaitForScripts(client, "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n", 2));
+        EXPECT_EQ(Labels(), "51.5020567 151.20200");
+        ChooseQuit();
+    });
+    for (const auto& entry : fs::directory_iterator(BundleContents())) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+    }
+    EXPECT_TRUE(fs::is_empty(BundleContents() / "Navlume-position.kml"));
 }
 
 TEST_F(TrackerTest, PortsOutsideTheRangeAreRefused) {

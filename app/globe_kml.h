@@ -1,0 +1,34 @@
+// The live KML files that globe viewers other than the AppleScript one follow: Google Earth Pro
+// on any platform, Marble, QGIS.
+//
+// Navlume.kml is written once: a network link that asks the viewer to reload
+// Navlume-position.kml every second and fly to its view. Navlume-position.kml is rewritten with
+// every position. Both are written to a temporary file beside them first and take their name in
+// one step, so a viewer never reads half a file.
+#pragma once
+
+#include <cstdint>
+
+// The files live in the working directory, which is the bundle's Contents folder beside
+// settings.cfg.
+constexpr const char* kPositionKmlFile = "Navlume-position.kml";
+constexpr const char* kNetworkLinkKmlFile = "Navlume.kml";
+
+// Replaces Navlume-position.kml with a view of the position from rangeMetres above it and a
+// placemark on it. latitude and longitude are the texts exactly as the labels show them (ISO
+// Latin-1, null reads as empty); they are written as UTF-8 with XML's markup characters
+// escaped. Returns true when the file was replaced. After a failure the old file stays as it
+// was, and further calls within one second do nothing and return false, so a full disk or a
+// read-only bundle does not cost a failing write per position.
+//
+// Called from one thread at a time (the tracker's viewer thread).
+bool WritePositionKml(const char* latitude, const char* longitude, int64_t rangeMetres);
+
+// Writes Navlume.kml, a network link to the position file by its absolute file:// URL, when no
+// file of that name exists. An existing file is never touched, whether it holds what would be
+// written or something the user edited. Returns true when the file exists afterwards; false
+// when it could not be written, or when something other than a readable file lies there.
+//
+// Called from the worker thread at the start of a tracking run; safe alongside
+// WritePositionKml.
+bool EnsureNetworkLinkKml();
