@@ -46,10 +46,12 @@ inline std::string ScriptFor(const std::string& latitude, const std::string& lon
     return script;
 }
 
-// "latitude longitude" as lines 3 and 4 of a viewer script name them.
+// "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script).
 inline std::string PositionOfScript(const std::string& script) {
     const auto value = [&script](const std::string& prefix) {
-        const size_t begin = script.find(prefix) + prefix.size();
+        const size_t at = script.find(prefix);
+        if (at == std::string::npos) return std::string();
+        const size_t begin = at + prefix.size();
         return script.substr(begin, script.find("\r\n", begin) - begin);
     };
     return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
