@@ -9,6 +9,8 @@
 struct Position {
     std::string latitude;
     std::string longitude;
+
+    bool operator==(const Position&) const = default;
 };
 
 // True, with the position, when line (without its line end) is an RMC sentence of any talker

@@ -70,10 +70,6 @@ void CheckScript(const Position& position) {
     Check(breaks == 7);
 }
 
-bool operator==(const Position& a, const Position& b) {
-    return a.latitude == b.latitude && a.longitude == b.longitude;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
