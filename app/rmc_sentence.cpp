@@ -54,12 +54,29 @@ std::string_view Field(std::string_view sentence, size_t n) {
     return sentence.substr(begin, end == std::string_view::npos ? end : end - begin);
 }
 
+// True for the shape receivers send a position field in: digits with at most one point. Anything
+// else (a line garbled on its way) would read as 0 and send the globe to 0, 0.
+bool IsDegreesAndMinutes(std::string_view value) {
+    bool digit = false;
+    bool point = false;
+    for (const char c : value) {
+        if (c >= '0' && c <= '9') {
+            digit = true;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    return digit;
+}
+
 // The decimal-degree text of a value field and the hemisphere field after it; false when the
-// value field is empty or the result lies beyond limit.
+// value field is not a number (empty included) or the result lies beyond limit.
 bool TakeCoordinate(std::string_view sentence, size_t valueField, double limit,
                     std::string* coordinate) {
     const std::string value(Field(sentence, valueField));
-    if (value.empty()) return false;
+    if (!IsDegreesAndMinutes(value)) return false;
     const std::string hemisphere(Field(sentence, valueField + 1));
     TempScope scope;
     const char* text = ConvertCoordinate(value.c_str(), hemisphere.c_str(), scope.start());

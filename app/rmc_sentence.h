@@ -15,8 +15,9 @@ struct Position {
 
 // True, with the position, when line (without its line end) is an RMC sentence of any talker
 // ("$" + two upper-case letters + "RMC,") whose checksum, if it carries one, is right, whose
-// status is not "V" (no fix), whose latitude and longitude fields are not empty, and whose
-// converted latitude lies in -90..90 and longitude in -180..180. Any other line gives false.
+// status is not "V" (no fix), whose latitude and longitude fields are numbers (digits and at
+// most one point), and whose converted latitude lies in -90..90 and longitude in -180..180. Any
+// other line gives false.
 bool JudgeRmcLine(const char* line, size_t length, Position* position);
 
 // True when line (without its line end) is gpsd's greeting, which asks for a watch request.

@@ -39,8 +39,14 @@ const JudgeCase kJudgeCases[] = {
     {"$GPRMC,1,V,4807.038,N,01131.000,E*15", nullptr, nullptr},          // no fix, fields filled
     {"$GPRMC,1,A,,N,01131.000,E*1C", nullptr, nullptr},                  // empty latitude
     {"$GPRMC,1,A,4807.038,N,,E*2E", nullptr, nullptr},                   // empty longitude
-    {"$GPRMC,1,A,9107.038,N,01131.000,E*06", nullptr, nullptr},          // latitude beyond 90
-    {"$GPRMC,1,A,4807.038,N,18131.000,E*0A", nullptr, nullptr},          // longitude beyond 180
+    {"$GPRMC,1,A,48a7.038,N,01131.000,E", nullptr, nullptr},             // garbled latitude
+    {"$GPRMC,1,A,4807.038,N,011.31.000,E", nullptr, nullptr},            // two points
+    {"$GPRMC,1,A,.,N,01131.000,E", nullptr, nullptr},                    // no digit
+    {"$GPRMC,1,A,-4807.038,N,01131.000,E", nullptr, nullptr},            // signs are hemispheres
+    {"$GPRMC,1,A,4807,N,01131.,E", nullptr, nullptr},  // no point: three degree digits, 480
+    {"$GPRMC,1,A,4807.,N,00007,E", "48.117", "0.12"},   // odd, but numbers in range
+    {"$GPRMC,1,A,9107.038,N,01131.000,E*06", nullptr, nullptr},              // latitude beyond 90
+    {"$GPRMC,1,A,4807.038,N,18131.000,E*0A", nullptr, nullptr},              // longitude beyond 180
     {"$GPRMC,1,A,123456789012345678901.5,N,01131.000,E", nullptr, nullptr},  // 64-bit overflow
     {"$gprmc,1,A,4807.038,N,01131.000,E*22", nullptr, nullptr},              // lower-case tag
     {"$G1RMC,1,A,4807.038,N,01131.000,E", nullptr, nullptr},  // talker not two letters
