@@ -1,236 +1,234 @@
-// Processor time of the real program (NavlumeMain on offscreen Qt) over two 10 s spans: idle in
-// its event loop with nothing to do, and tracking a 10 Hz stream from a loopback server with a
-// no-op script runner. The figure is the whole process's getrusage. The server thread that plays
-// the stream lives in the same process, so its own processor time (its thread clock) is taken
-// off; the GUI thread's and the worker's thread clocks show where the rest goes. A thread that
-// only sleeps 10 ms at a time, as the worker does between polls, gives the scale of this
-// machine's wake-up cost.
-#include <pthread.h>
-#include <sys/resource.h>
-#include <time.h>
+// Processor time and wake-ups of the real program (NavlumeMain on offscreen Qt, no-op script
+// runner) connected to a loopback server in this process, over 10 s spans:
+//   - a quiet line: connected, one position shown, then nothing arrives. The worker sleeps in
+//     poll() on the socket and its wake-up pipe, the viewer thread on its mailbox, the GUI thread
+//     in the event loop; the figures should be nothing measurable and no wake-ups.
+//   - a 10 Hz stream of sentences: each one wakes the worker, which sets the labels (handed to
+//     the GUI thread) and posts the position to the viewer thread (live KML file, script run).
+//   - for scale, a minimal client in this process that blocks in recv() on a loopback connection
+//     to the same kind of 10 Hz stream and calls the same no-op runner for each sentence.
+// Figures are the process's processor clock and context switches less the benchmark's own
+// threads (the sender, the driver, the minimal client), which are named "bench-..." and read
+// from /proc/self/task; the program's threads are listed one by one.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/viewer_feed.h"
 #include "bench/numbered_sentences.h"
 #include "bench/program_harness.h"
-#include "runtime/delay.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/loopback_server.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr auto kSpan = std::chrono::seconds(10);
-// Lets start-up or start of tracking settle before a span begins.
+// Lets the start of tracking or of a stream settle before a span begins.
 constexpr auto kSettle = std::chrono::seconds(1);
-constexpr auto kSentencePeriod = std::chrono::milliseconds(100);
-constexpr auto kSleepLoopSpan = std::chrono::seconds(5);
-constexpr int32_t kCycleMilliseconds = 10;
+constexpr auto kFirstPositionWait = std::chrono::seconds(2);
+constexpr double kStreamRate = 10.0;  // sentences a second
+constexpr size_t kReceiveSize = 65536;
 
-// Processor-time clocks of the GUI thread and of the tracking worker (known from its first
-// script run, which happens on the worker thread).
-clockid_t guiClock{};
-std::atomic<bool> workerClockKnown{false};
-clockid_t workerClock{};
-std::atomic<int64_t> scriptRuns{0};
-
-char* CountScriptRun(const char*, int64_t start) {
-    if (scriptRuns.fetch_add(1) == 0) {
-        pthread_getcpuclockid(pthread_self(), &workerClock);
-        workerClockKnown = true;
-    }
-    return TempEmptyAt(start);
+void FillSentence(int64_t item, std::string& out) {
+    AppendNumberedSentence(item + 1, out);  // sentence 0 is the one shown before the quiet span
 }
 
-double RusageSeconds(long* contextSwitches) {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto toSeconds = [](const timeval& time) {
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-    };
-    *contextSwitches = usage.ru_nvcsw + usage.ru_nivcsw;
-    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+UseSpan MeasureSpan() {
+    const UseSnapshot before = TakeUse();
+    std::this_thread::sleep_for(kSpan);
+    return UseBetween(before, TakeUse());
 }
 
-double ClockSeconds(clockid_t clock) {
-    timespec time{};
-    if (clock_gettime(clock, &time) != 0) return 0;
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
-}
-
-// Processor seconds of the process and of some threads over one span of wall time.
-struct Span {
-    double seconds = 0;
-    double process = 0;
-    double gui = 0;
-    double worker = 0;
-    double server = 0;
-    double measuring = 0;  // the thread that takes the snapshots
-    long contextSwitches = 0;
-    int64_t scripts = 0;
-};
-
-struct Snapshot {
-    Clock::time_point at;
-    double process = 0;
-    double gui = 0;
-    double worker = 0;
-    double measuring = 0;
-    long contextSwitches = 0;
-    int64_t scripts = 0;
-};
-
-// Called on the measuring (driver) thread.
-Snapshot Take() {
-    Snapshot snapshot;
-    snapshot.at = Clock::now();
-    snapshot.process = RusageSeconds(&snapshot.contextSwitches);
-    snapshot.gui = ClockSeconds(guiClock);
-    snapshot.worker = workerClockKnown ? ClockSeconds(workerClock) : 0;
-    snapshot.measuring = ClockSeconds(CLOCK_THREAD_CPUTIME_ID);
-    snapshot.scripts = scriptRuns.load();
-    return snapshot;
-}
-
-Span Between(const Snapshot& before, const Snapshot& after) {
-    Span span;
-    span.seconds = std::chrono::duration<double>(after.at - before.at).count();
-    span.process = after.process - before.process;
-    span.gui = after.gui - before.gui;
-    span.worker = after.worker - before.worker;
-    span.measuring = after.measuring - before.measuring;
-    span.contextSwitches = after.contextSwitches - before.contextSwitches;
-    span.scripts = after.scripts - before.scripts;
-    return span;
-}
-
-// Plays one sentence every 100 ms to the client until it ends.
-class StreamServer {
+// Connects to the loopback port and reads until the connection ends, calling the no-op runner
+// for every line end it receives; on a thread of its own named "bench-client".
+class MinimalClient {
   public:
-    explicit StreamServer(int client) : Client(client), Thread([this] { Play(); }) {
-        pthread_getcpuclockid(Thread.native_handle(), &CpuClock);
-    }
-    ~StreamServer() {
-        Stop = true;
+    explicit MinimalClient(int32_t port)
+        : Socket(socket(AF_INET, SOCK_STREAM, 0)), Thread([this, port] { Run(port); }) {}
+    ~MinimalClient() {
+        shutdown(Socket, SHUT_RDWR);  // ends a recv() in progress
         Thread.join();
+        if (Socket >= 0) close(Socket);
     }
-    StreamServer(const StreamServer&) = delete;
-    StreamServer& operator=(const StreamServer&) = delete;
+    MinimalClient(const MinimalClient&) = delete;
+    MinimalClient& operator=(const MinimalClient&) = delete;
 
-    double CpuSeconds() const { return ClockSeconds(CpuClock); }
+    int64_t Sentences() const { return Count.load(); }
 
   private:
-    void Play() {
-        auto next = Clock::now();
-        for (int64_t number = 0; !Stop; ++number) {
-            SendAll(Client, NumberedSentence(number % 6000));
-            next += kSentencePeriod;
-            std::this_thread::sleep_until(next);
+    void Run(int32_t port) {
+        NameThisThread("bench-client");
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (Socket < 0 ||
+            connect(Socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return;
+        }
+        std::vector<char> buffer(kReceiveSize);
+        for (;;) {
+            const ssize_t count = recv(Socket, buffer.data(), buffer.size(), 0);
+            if (count <= 0) return;
+            const char* end = buffer.data() + count;
+            for (const char* at = buffer.data();
+                 (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr;
+                 ++at) {
+                TempScope scope;
+                SkipScriptRun("", scope.start());
+                Count.fetch_add(1, std::memory_order_relaxed);
+            }
         }
     }
 
-    int Client;
-    std::atomic<bool> Stop{false};
-    clockid_t CpuClock{};
-    std::thread Thread;
+    const int Socket;
+    std::atomic<int64_t> Count{0};
+    std::thread Thread;  // last: it starts once the socket exists
 };
 
-Span MeasureIdle() {
-    std::this_thread::sleep_for(kSettle);
-    const Snapshot before = Take();
-    std::this_thread::sleep_for(kSpan);
-    return Between(before, Take());
+struct Figures {
+    UseSpan quiet;
+    UseSpan tracking;
+    int64_t trackingPositions = 0;
+    UseSpan minimal;
+    double minimalCpuSeconds = 0;
+    int64_t minimalWakeUps = 0;
+    int64_t minimalSentences = 0;
+};
+
+bool WaitForFirstPosition() {
+    const auto deadline = std::chrono::steady_clock::now() + kFirstPositionWait;
+    while (SkippedScriptRuns() == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
-bool MeasureTracking(ProgramHarness& harness, Span* span) {
+int MeasureProgram(ProgramHarness& harness, Figures* figures) {
     LoopbackServer server;
+    if (!server.ok()) {
+        std::fprintf(stderr, "no loopback server\n");
+        return 1;
+    }
     harness.SetPort(server.port());
-    if (!server.ok() || !harness.PressStartButton()) return false;
+    if (!harness.PressStartButton()) {
+        std::fprintf(stderr, "tracking did not start\n");
+        return 1;
+    }
     const int client = server.Accept();
-    if (client < 0) return false;
-    StreamServer stream(client);
+    // One position first, so that the viewer thread is known by its script run.
+    if (client < 0 || !SendAll(client, NumberedSentence(0)) || !WaitForFirstPosition()) {
+        std::fprintf(stderr, "the program did not connect or showed no position\n");
+        return 1;
+    }
 
     std::this_thread::sleep_for(kSettle);
-    const double serverBefore = stream.CpuSeconds();
-    const Snapshot before = Take();
-    std::this_thread::sleep_for(kSpan);
-    const Snapshot after = Take();
-    *span = Between(before, after);
-    span->server = stream.CpuSeconds() - serverBefore;
+    figures->quiet = MeasureSpan();
+
+    PacedSender stream(client, kStreamRate, FillSentence);
+    std::this_thread::sleep_for(kSettle);
+    const int64_t runsBefore = SkippedScriptRuns();
+    figures->tracking = MeasureSpan();
+    figures->trackingPositions = SkippedScriptRuns() - runsBefore;
+    stream.Stop();
     harness.PressStartButton();  // Stop
-    return span->scripts > 0;
+    if (stream.Failed() || figures->trackingPositions == 0) {
+        std::fprintf(stderr, "the stream failed or no position was shown\n");
+        return 1;
+    }
+    return 0;
 }
 
-// For scale: what a thread that does nothing but sleep 10 ms at a time costs on this machine,
-// as seconds per span.
-double SleepLoopSecondsPerSpan() {
-    double used = 0;
-    std::thread sleeper([&used] {
-        const double start = ClockSeconds(CLOCK_THREAD_CPUTIME_ID);
-        const auto end = Clock::now() + kSleepLoopSpan;
-        while (Clock::now() < end)
-            DelayMilliseconds(kCycleMilliseconds);
-        used = ClockSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
-    });
-    sleeper.join();
-    return used * std::chrono::duration<double>(kSpan).count() /
-           std::chrono::duration<double>(kSleepLoopSpan).count();
+int MeasureMinimalClient(Figures* figures) {
+    LoopbackServer server;
+    if (!server.ok()) return 1;
+    MinimalClient reader(server.port());
+    const int client = server.Accept();
+    if (client < 0) {
+        std::fprintf(stderr, "the minimal client did not connect\n");
+        return 1;
+    }
+    PacedSender stream(client, kStreamRate, FillSentence);
+    std::this_thread::sleep_for(kSettle);
+    const int64_t before = reader.Sentences();
+    figures->minimal = MeasureSpan();
+    figures->minimalSentences = reader.Sentences() - before;
+    const ThreadUse used = figures->minimal.Thread("bench-client");
+    figures->minimalCpuSeconds = used.cpuSeconds;
+    figures->minimalWakeUps = used.wakeUps;
+    stream.Stop();
+    return 0;
 }
 
-double Percent(double processorSeconds, double wallSeconds) {
-    return wallSeconds > 0 ? 100.0 * processorSeconds / wallSeconds : 0;
+void PrintFigures(const Figures& figures) {
+    const UseSpan& quiet = figures.quiet;
+    const UseSpan& tracking = figures.tracking;
+    std::printf(
+        "processor time: real program (NavlumeMain on offscreen Qt, no-op script runner) and a "
+        "loopback server in this process; the benchmark's own threads are taken off\n");
+    std::printf("  quiet line CPU:        %8.3f ms over %.1f s (%.4f %% of one core)\n",
+                quiet.programCpuSeconds() * 1e3, quiet.seconds,
+                PercentOfCore(quiet.programCpuSeconds(), quiet.seconds));
+    std::printf(
+        "  quiet line wake-ups:   %8lld voluntary context switches over %.1f s (%lld "
+        "involuntary)\n",
+        static_cast<long long>(quiet.programWakeUps()), quiet.seconds,
+        static_cast<long long>(quiet.programPreempted()));
+    std::printf("      threads: %s\n", quiet.DescribeProgramThreads().c_str());
+    std::printf(
+        "  10 Hz tracking CPU:    %8.3f ms over %.1f s (%.4f %% of one core), %lld positions "
+        "shown, %.1f us each\n",
+        tracking.programCpuSeconds() * 1e3, tracking.seconds,
+        PercentOfCore(tracking.programCpuSeconds(), tracking.seconds),
+        static_cast<long long>(figures.trackingPositions),
+        figures.trackingPositions > 0
+            ? tracking.programCpuSeconds() * 1e6 / static_cast<double>(figures.trackingPositions)
+            : 0.0);
+    std::printf(
+        "  10 Hz tracking wake-ups: %6lld voluntary context switches over %.1f s (%lld "
+        "involuntary)\n",
+        static_cast<long long>(tracking.programWakeUps()), tracking.seconds,
+        static_cast<long long>(tracking.programPreempted()));
+    std::printf("      threads: %s\n", tracking.DescribeProgramThreads().c_str());
+    std::printf(
+        "  minimal client CPU:    %8.3f ms over %.1f s (%.4f %% of one core), %lld sentences, "
+        "%lld wake-ups (blocking recv() + the no-op runner per sentence)\n",
+        figures.minimalCpuSeconds * 1e3, figures.minimal.seconds,
+        PercentOfCore(figures.minimalCpuSeconds, figures.minimal.seconds),
+        static_cast<long long>(figures.minimalSentences),
+        static_cast<long long>(figures.minimalWakeUps));
+    std::printf(
+        "  tracking / minimal:    %8.2f x (processor time of the program over that of the "
+        "minimal client)\n",
+        figures.minimalCpuSeconds > 0 ? tracking.programCpuSeconds() / figures.minimalCpuSeconds
+                                      : 0.0);
+    std::printf(
+        "  aim: quiet line nothing measurable and no wake-ups; tracking within 2 x of the "
+        "minimal client\n");
 }
 
 }  // namespace
 
 int main() {
-    Span idle;
-    Span tracking;
-    double sleepLoop = 0;
-    pthread_getcpuclockid(pthread_self(), &guiClock);
+    Figures figures;
     ProgramHarness harness;
-    SetScriptRunner(CountScriptRun);
+    SetScriptRunner(SkipScriptRun);
     const int status = harness.Run([&] {
-        idle = MeasureIdle();
-        if (!MeasureTracking(harness, &tracking)) {
-            std::fprintf(stderr, "tracking did not start or showed nothing\n");
-            return 1;
-        }
-        sleepLoop = SleepLoopSecondsPerSpan();
-        return 0;
+        if (MeasureProgram(harness, &figures) != 0) return 1;
+        return MeasureMinimalClient(&figures);
     });
     SetScriptRunner(nullptr);
     if (status != 0) return status;
-
-    std::printf(
-        "processor time over %.0f s spans (getrusage of the whole process, thread clocks for the "
-        "parts; real program on offscreen Qt, no-op script runner)\n",
-        idle.seconds);
-    const double idleProgram = idle.process - idle.measuring;
-    std::printf(
-        "  idle in the event loop:  program %.3f ms (%.4f %% of one core) = process %.3f ms "
-        "less the measuring thread %.3f ms; of it the GUI thread %.3f ms; context switches: "
-        "%ld\n",
-        idleProgram * 1e3, Percent(idleProgram, idle.seconds), idle.process * 1e3,
-        idle.measuring * 1e3, idle.gui * 1e3, idle.contextSwitches);
-    // The server thread and the measuring thread are the benchmark's, not the program's.
-    const double program = tracking.process - tracking.server - tracking.measuring;
-    std::printf(
-        "  tracking 10 Hz:          program %.3f ms (%.4f %% of one core) = process %.3f ms "
-        "less the test's server thread %.3f ms and the measuring thread %.3f ms; of it the "
-        "worker %.3f ms, the GUI thread %.3f ms; %lld sentences shown\n",
-        program * 1e3, Percent(program, tracking.seconds), tracking.process * 1e3,
-        tracking.server * 1e3, tracking.measuring * 1e3, tracking.worker * 1e3, tracking.gui * 1e3,
-        static_cast<long long>(tracking.scripts));
-    std::printf(
-        "  for scale: a thread that only sleeps 10 ms at a time uses %.3f ms per %.0f s "
-        "here\n",
-        sleepLoop * 1e3, tracking.seconds);
-    std::printf("  aim: idle none measurable; tracking under 1 %% of one core\n");
+    PrintFigures(figures);
     return 0;
 }
