@@ -30,8 +30,9 @@ bool CreateMainWindow() {
     CreateIPAddressGadget(ServerField, 90, 10, 110, 25);
     SetGadgetState(ServerField, MakeIPv4Address(127, 0, 0, 1));
     CreateStringGadget(PortField, 90, 40, 80, 25, "10000", kStringNumeric);
-    CreateTextGadget(LatitudeLabel, 20, 120, 80, 20, "", 0);
-    CreateTextGadget(LongitudeLabel, 120, 120, 80, 20, "", 0);
+    // Wide enough for the longest texts receivers give ("-122.32639367"), up to the track bar.
+    CreateTextGadget(LatitudeLabel, 10, 120, 100, 20, "", 0);
+    CreateTextGadget(LongitudeLabel, 115, 120, 100, 20, "", 0);
     CreateButtonGadget(StartButton, 70, 80, 100, 25, "Start", 0);
     return true;
 }
