@@ -240,7 +240,7 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         std::lock_guard<std::mutex> lock(Scripts().mutex);
         const auto& times = Scripts().times;
         EXPECT_LE(times.size(), 5000u / kRunMs + 2);
-        EXPECT_LE(times.back() - sent.back(), std::chrono::milliseconds(kRunMs + 150));
+        EXPECT_LE(times.back() - sent.back(), std::chrono::milliseconds(kRunMs + 500));
         for (size_t i = 0; i < times.size(); ++i) {
             const auto carried = indexOf.find(PositionOfScript(Scripts().scripts[i]));
             ASSERT_NE(carried, indexOf.end()) << "run " << i;
