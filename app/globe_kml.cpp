@@ -9,10 +9,11 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <new>
 #include <string>
+
+#include "runtime/atomic_file.h"
 
 namespace {
 
@@ -20,14 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 // How long a failed position write keeps further ones from trying.
 constexpr Clock::duration kRetryPause = std::chrono::seconds(1);
-// A name clash with a stale temporary file (left by a crash of a process with the same id) is
-// retried with the next number this often.
-constexpr int kNameAttempts = 16;
 
 // The earliest time at which WritePositionKml tries again after a failure.
 std::atomic<Clock::rep> retryAfter{std::numeric_limits<Clock::rep>::min()};
-// Numbers the temporary files of both writers, so that no two share a name.
-std::atomic<unsigned> temporaryCounter{0};
 
 // The references written for the bytes that cannot stand for themselves in XML text. Tab and
 // line breaks are written as references too, so that no parser normalises them away.
@@ -167,70 +163,6 @@ std::string WorkingDirectory() {
     return path;
 }
 
-bool WriteAll(int descriptor, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = write(descriptor, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;  // ENOSPC, EFBIG, EIO ...
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes bytes to a new hidden temporary file beside name and returns its name; empty when the
-// file could not be made or written, in which case nothing is left behind. Only a durable file
-// is flushed to the disk: the position file is rewritten many times a second and worthless
-// after a crash.
-std::string WriteTemporaryFor(const char* name, const std::string& bytes, bool durable) {
-    char suffix[48];
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        std::snprintf(suffix, sizeof suffix, ".tmp-%ld-%u", static_cast<long>(getpid()),
-                      temporaryCounter.fetch_add(1, std::memory_order_relaxed));
-        std::string temporary = std::string(".") + name + suffix;
-        const int descriptor =
-            open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (descriptor < 0) {
-            if (errno == EEXIST) continue;
-            return {};
-        }
-        bool written = WriteAll(descriptor, bytes);
-        if (written && durable) written = fsync(descriptor) == 0;
-        if (close(descriptor) != 0) written = false;
-        if (written) return temporary;
-        unlink(temporary.c_str());
-        return {};
-    }
-    return {};
-}
-
-// Puts the finished temporary file in name's place in one step. Where the system can exchange
-// two names it does that and removes the old file: a rename over an existing file makes ext4
-// start writing the new one to the disk at once (its guard for programs that skip fsync),
-// which costs more than the whole write, while an old file that is removed is dropped
-// unwritten. Everything else, and a name that is still free, gets a rename.
-bool PutInPlace(const char* temporary, const char* name) {
-#ifdef RENAME_EXCHANGE
-    if (renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_EXCHANGE) == 0) {
-        if (unlink(temporary) == 0) return true;  // the old file, now under the temporary name
-        // A directory held the place: it goes back, as a rename would have refused it.
-        renameat2(AT_FDCWD, temporary, AT_FDCWD, name, RENAME_EXCHANGE);
-        return false;
-    }
-#endif
-    return rename(temporary, name) == 0;
-}
-
-// Replaces the file name in the working directory with bytes; the old file stays as it was
-// when this fails.
-bool ReplaceFile(const char* name, const std::string& bytes) {
-    const std::string temporary = WriteTemporaryFor(name, bytes, false);
-    if (temporary.empty()) return false;
-    if (PutInPlace(temporary.c_str(), name)) return true;
-    unlink(temporary.c_str());
-    return false;
-}
-
 enum class FileState { Missing, Readable, Unusable };
 
 // What lies at name in the working directory: nothing, a regular file that can be opened for
@@ -245,21 +177,6 @@ FileState StateOf(const char* name) {
     return regular ? FileState::Readable : FileState::Unusable;
 }
 
-// Gives the file name in the working directory the bytes when no file of that name exists, and
-// tells whether a readable file lies there afterwards. The new file appears whole (a hard link
-// to the finished temporary file), and a file that appears meanwhile is not replaced but
-// counts, as an edited one does. File systems without hard links get a rename instead. The
-// file is flushed first, because a crash must not leave an empty one that would then be kept.
-bool CreateNewFile(const char* name, const std::string& bytes) {
-    const std::string temporary = WriteTemporaryFor(name, bytes, true);
-    if (temporary.empty()) return false;
-    bool created = link(temporary.c_str(), name) == 0;
-    const bool appeared = !created && errno == EEXIST;
-    if (!created && !appeared) created = rename(temporary.c_str(), name) == 0;
-    unlink(temporary.c_str());  // gone already after a rename
-    return created || (appeared && StateOf(name) == FileState::Readable);
-}
-
 }  // namespace
 
 bool WritePositionKml(const char* latitude, const char* longitude, int64_t rangeMetres) {
@@ -267,7 +184,9 @@ bool WritePositionKml(const char* latitude, const char* longitude, int64_t range
     if (now < retryAfter.load(std::memory_order_relaxed)) return false;
     bool written = false;
     try {
-        written = ReplaceFile(kPositionKmlFile, PositionKml(latitude, longitude, rangeMetres));
+        const std::string kml = PositionKml(latitude, longitude, rangeMetres);
+        written =
+            ReplaceFileContents(kPositionKmlFile, kml.data(), kml.size(), FileFlush::NotFlushed);
     } catch (const std::bad_alloc&) {
         written = false;
     }
@@ -287,8 +206,9 @@ bool EnsureNetworkLinkKml() {
     try {
         const std::string directory = WorkingDirectory();
         if (directory.empty()) return false;
-        return CreateNewFile(kNetworkLinkKmlFile,
-                             NetworkLinkKml(directory + "/" + kPositionKmlFile));
+        // Flushed: it is written once and then kept, so a crash must not leave it empty.
+        const std::string kml = NetworkLinkKml(directory + "/" + kPositionKmlFile);
+        return ReplaceFileContents(kNetworkLinkKmlFile, kml.data(), kml.size());
     } catch (const std::bad_alloc&) {
         return false;
     }

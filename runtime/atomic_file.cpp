@@ -188,6 +188,22 @@ bool ResolvedMayBeReplaced(const char* target, bool* exists, struct stat* old) {
     return true;
 }
 
+// Gives the finished temporary file target's name. An unflushed replacement swaps the two names
+// where the system can and then removes the old file: a rename over an existing file makes ext4
+// write the new one to the disk at once (its guard for programs that skip fsync), which costs
+// more than the whole write, while a removed old file is dropped unwritten.
+bool PutInPlace(const char* temporary, const char* target, bool exchange) {
+#ifdef RENAME_EXCHANGE
+    if (exchange && renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_EXCHANGE) == 0) {
+        unlink(temporary);  // the old file, now under the temporary name
+        return true;
+    }
+#else
+    static_cast<void>(exchange);
+#endif
+    return rename(temporary, target) == 0;
+}
+
 }  // namespace
 
 char* ResolveLinkTarget(const char* path) {
@@ -246,7 +262,7 @@ bool FileCouldBeReplaced(const char* path) {
     return allowed;
 }
 
-bool ReplaceFileContents(const char* path, const char* bytes, size_t length) {
+bool ReplaceFileContents(const char* path, const char* bytes, size_t length, FileFlush flush) {
     char* target = ResolveLinkTarget(path);
     if (target == nullptr) return false;
     bool exists = false;
@@ -265,14 +281,12 @@ bool ReplaceFileContents(const char* path, const char* bytes, size_t length) {
     }
     bool saved = WriteAll(descriptor, bytes, length);
     if (saved && exists) saved = TakeOverOwnerAndMode(descriptor, old);
-    if (saved) saved = fsync(descriptor) == 0;
+    const bool flushed = flush == FileFlush::ToDisk;
+    if (saved && flushed) saved = fsync(descriptor) == 0;
     if (close(descriptor) != 0) saved = false;
-    if (saved) saved = rename(temporary, target) == 0;
-    if (saved) {
-        SyncDirectoryOf(target);
-    } else {
-        unlink(temporary);
-    }
+    if (saved) saved = PutInPlace(temporary, target, exists && !flushed);
+    if (saved && flushed) SyncDirectoryOf(target);
+    if (!saved) unlink(temporary);
     std::free(temporary);
     std::free(target);
     return saved;
