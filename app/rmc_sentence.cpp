@@ -5,13 +5,14 @@
 #include "app/coordinate.h"
 #include "runtime/number_text.h"
 #include "runtime/temp_buffer.h"
+#include "runtime/text_ops.h"
 
 namespace {
 
 constexpr size_t kTagLength = 7;  // "$GPRMC,"
-constexpr size_t kStatusField = 3;
-constexpr size_t kLatitudeField = 4;
-constexpr size_t kLongitudeField = 6;
+constexpr int64_t kStatusField = 3;
+constexpr int64_t kLatitudeField = 4;
+constexpr int64_t kLongitudeField = 6;
 constexpr double kLargestLatitude = 90.0;
 constexpr double kLargestLongitude = 180.0;
 
@@ -43,15 +44,9 @@ std::string_view CheckedBody(std::string_view line) {
 }
 
 // Field n (1-based) of the sentence at ","; a field beyond the last is empty.
-std::string_view Field(std::string_view sentence, size_t n) {
-    size_t begin = 0;
-    for (size_t i = 1; i < n; ++i) {
-        const size_t comma = sentence.find(',', begin);
-        if (comma == std::string_view::npos) return {};
-        begin = comma + 1;
-    }
-    const size_t end = sentence.find(',', begin);
-    return sentence.substr(begin, end == std::string_view::npos ? end : end - begin);
+std::string Field(const std::string& sentence, int64_t n) {
+    TempScope scope;
+    return TextField(sentence.c_str(), n, ",", scope.start());
 }
 
 // True for the shape receivers send a position field in: digits with at most one point. Anything
@@ -73,11 +68,11 @@ bool IsDegreesAndMinutes(std::string_view value) {
 
 // The decimal-degree text of a value field and the hemisphere field after it; false when the
 // value field is not a number (empty included) or the result lies beyond limit.
-bool TakeCoordinate(std::string_view sentence, size_t valueField, double limit,
+bool TakeCoordinate(const std::string& sentence, int64_t valueField, double limit,
                     std::string* coordinate) {
-    const std::string value(Field(sentence, valueField));
+    const std::string value = Field(sentence, valueField);
     if (!IsDegreesAndMinutes(value)) return false;
-    const std::string hemisphere(Field(sentence, valueField + 1));
+    const std::string hemisphere = Field(sentence, valueField + 1);
     TempScope scope;
     const char* text = ConvertCoordinate(value.c_str(), hemisphere.c_str(), scope.start());
     const double degrees = TextToFloat(text);
@@ -94,7 +89,7 @@ bool JudgeRmcLine(const char* line, size_t length, Position* position) {
         text.substr(3, 4) != "RMC,") {
         return false;
     }
-    const std::string_view sentence = CheckedBody(text);
+    const std::string sentence(CheckedBody(text));
     if (sentence.empty()) return false;
     if (Field(sentence, kStatusField) == "V") return false;
     Position found;

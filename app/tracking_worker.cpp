@@ -27,6 +27,8 @@ constexpr int32_t kReceiveSize = 65536;
 constexpr int32_t kConnectLimitMs = 10000;
 constexpr int32_t kFirstPauseMs = 500;
 constexpr int32_t kLongestPauseMs = 8000;
+// From this attempt on the pause is the longest (500 ms doubled four times).
+constexpr int32_t kAttemptOfLongestPause = 4;
 constexpr double kPauseSpread = 0.1;
 
 enum class StreamEnd { Stopped, Lost, Silent };
@@ -141,18 +143,17 @@ int64_t TrackingWorker(int64_t) {
     EnsureNetworkLinkKml();
     // The start button has checked that the port lies in 1..65535; the fields stay locked
     // while tracking, so they are read once.
-    const std::string port = GadgetText(PortField);
+    const auto port = static_cast<int32_t>(TextToInteger(GadgetText(PortField).c_str()));
     const std::string address = GadgetText(ServerField);
-    const std::string server = address + ":" + std::to_string(TextToInteger(port.c_str()));
+    const std::string server = address + ":" + std::to_string(port);
     std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
     std::uniform_real_distribution<double> spread(0.0, kPauseSpread);
 
     int32_t attempt = 0;
     while (Running()) {
         ShowTitle("Navlume - connecting to " + server);
-        const ConnectionNumber connection = ConnectionOpenWatched(
-            address.c_str(), static_cast<int32_t>(TextToInteger(port.c_str())), TrackingWake.fd(),
-            kConnectLimitMs);
+        const ConnectionNumber connection =
+            ConnectionOpenWatched(address.c_str(), port, TrackingWake.fd(), kConnectLimitMs);
         std::string trouble = "cannot connect to " + server;
         if (connection != 0) {
             bool delivered = false;
@@ -161,12 +162,13 @@ int64_t TrackingWorker(int64_t) {
             if (end == StreamEnd::Stopped) break;
             // A connection that worked starts the pauses afresh.
             if (delivered) attempt = 0;
-            trouble = end == StreamEnd::Silent ? "no data from " + server + " for 15 s"
-                                               : "connection to " + server + " lost";
+            trouble = end == StreamEnd::Silent
+                          ? "no data from " + server + " for " + Seconds(kSilenceLimitMs) + " s"
+                          : "connection to " + server + " lost";
         }
         if (!Running()) break;
         const int32_t pause = ReconnectPauseMs(attempt, spread(random));
-        if (attempt < kLongestPauseMs) ++attempt;
+        if (attempt < kAttemptOfLongestPause) ++attempt;
         ShowTitle("Navlume - " + trouble + ", retrying in " + Seconds(pause) + " s");
         if (PauseUnlessStopped(pause)) break;
     }
