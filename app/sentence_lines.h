@@ -19,10 +19,9 @@ class SentenceLines {
     // that is too long or contains a zero byte is dropped.
     void Feed(const char* bytes, size_t count, SentenceLineCallback onLine, void* context);
 
-    // Forgets a partial line (a new connection starts a new stream).
-    void Reset();
-
   private:
+    void Reset();  // starts the next line
+
     char line_[kLongestLine + 1];  // one more for a CR that may turn out to end the line
     size_t length_ = 0;
     bool dropping_ = false;  // the current line is too long or holds a zero byte

@@ -44,7 +44,7 @@ const JudgeCase kJudgeCases[] = {
     {"$GPRMC,1,A,.,N,01131.000,E", nullptr, nullptr},                    // no digit
     {"$GPRMC,1,A,-4807.038,N,01131.000,E", nullptr, nullptr},            // signs are hemispheres
     {"$GPRMC,1,A,4807,N,01131.,E", nullptr, nullptr},  // no point: three degree digits, 480
-    {"$GPRMC,1,A,4807.,N,00007,E", "48.117", "0.12"},   // odd, but numbers in range
+    {"$GPRMC,1,A,4807.,N,00007,E", "48.117", "0.12"},  // odd, but numbers in range
     {"$GPRMC,1,A,9107.038,N,01131.000,E*06", nullptr, nullptr},              // latitude beyond 90
     {"$GPRMC,1,A,4807.038,N,18131.000,E*0A", nullptr, nullptr},              // longitude beyond 180
     {"$GPRMC,1,A,123456789012345678901.5,N,01131.000,E", nullptr, nullptr},  // 64-bit overflow
@@ -68,15 +68,6 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         EXPECT_EQ(position.latitude, row.latitude) << row.line;
         EXPECT_EQ(position.longitude, row.longitude) << row.line;
     }
-}
-
-TEST(RmcJudgeTest, KnowsGpsdByItsGreeting) {
-    const std::string greeting =
-        "{\"class\":\"VERSION\",\"release\":\"3.22\",\"rev\":\"3.22\",\"proto_major\":3}";
-    EXPECT_TRUE(IsGpsdGreeting(greeting.data(), greeting.size()));
-    const std::string other = "{\"class\":\"DEVICES\",\"devices\":[]}";
-    EXPECT_FALSE(IsGpsdGreeting(other.data(), other.size()));
-    EXPECT_FALSE(IsGpsdGreeting(greeting.data(), 10));
 }
 
 void CollectLine(const char* line, size_t length, void* context) {
@@ -114,15 +105,6 @@ TEST(SentenceLinesTest, CutsAtLineFeedsAndDropsWhatCannotBeASentence) {
             EXPECT_EQ(lines, c.lines) << c.name << ", pieces of " << piece;
         }
     }
-}
-
-TEST(SentenceLinesTest, ResetForgetsAPartialLine) {
-    SentenceLines cutter;
-    std::vector<std::string> lines;
-    cutter.Feed("$GPRMC,1,A,48", 13, CollectLine, &lines);
-    cutter.Reset();
-    cutter.Feed("$B\n", 3, CollectLine, &lines);
-    EXPECT_EQ(lines, std::vector<std::string>{"$B"});
 }
 
 void CollectPosition(const char* line, size_t length, void* context) {
