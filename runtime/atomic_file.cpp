@@ -159,7 +159,9 @@ bool TakeOverOwnerAndMode(int descriptor, const struct stat& old) {
             static_cast<void>(groupOnly);
         }
     }
-    // Changing the owner may clear set-id bits, so the mode comes last.
+    // Changing the owner may clear set-id bits, so the mode comes last; the file was created
+    // with the old permission bits, which the umask may have narrowed.
+    if ((now.st_mode & 07777) == (old.st_mode & 07777)) return true;
     return fchmod(descriptor, old.st_mode & 07777) == 0;
 }
 
@@ -271,10 +273,11 @@ bool ReplaceFileContents(const char* path, const char* bytes, size_t length, Fil
         std::free(target);
         return false;
     }
-    // A new file is created as fopen would (0666 less the umask); a replacement starts private
-    // and takes the old file's mode once its bytes are in place.
+    // A new file is created as fopen would (0666 less the umask); a replacement with the old
+    // file's permission bits (never more than they allow), made exact once its bytes are in.
     char* temporary = nullptr;
-    const int descriptor = CreateTemporaryBeside(target, exists ? 0600 : 0666, &temporary);
+    const int descriptor =
+        CreateTemporaryBeside(target, exists ? (old.st_mode & 0777) : 0666, &temporary);
     if (descriptor < 0) {
         std::free(target);
         return false;
