@@ -1,16 +1,11 @@
 #include "app/navlume.h"
 
+#include "app/layers.h"
 #include "app/main_window.h"
 #include "app/program_values.h"
 #include "app/settings.h"
 #include "app/tracking_control.h"
-#include "runtime/list.h"
-#include "runtime/network.h"
-#include "runtime/preference_file.h"
 #include "runtime/string_variable.h"
-#include "runtime/temp_buffer.h"
-#include "runtime/text_map.h"
-#include "runtime/threads.h"
 #include "ui/ui.h"
 
 namespace {
@@ -30,37 +25,6 @@ LoopEnd RunEventLoop() {
         }
         if (QuitRequested == 1) return LoopEnd::Close;
     }
-}
-
-void StartLayers() {
-    BringProcessToFront();
-    EnterBundleDirectory();
-    StringSystemInit();
-    ListLibraryInit();
-    GadgetSystemInit();
-    WindowLibraryInit();
-    MenuLibraryInit();
-    ApplicationInit();
-    MapLibraryInit();
-    EventQueueInit();
-    PreferenceLibraryInit();
-    ThreadLibraryInit();
-    TextModeInit();
-}
-
-void EndLayers() {
-    ThreadLibraryEnd();
-    PreferenceLibraryEnd();
-    NetworkObjectsEnd();
-    // The window, its gadgets and menus go before the queue and tables they live in.
-    WindowLibraryEnd();
-    GadgetLibraryEnd();
-    MenuLibraryEnd();
-    EventQueueEnd();
-    ApplicationEnd();
-    StringAssign(&LineBreak, nullptr);
-    StringAssign(&SettingsFile, nullptr);
-    StringSystemEnd();
 }
 
 }  // namespace
@@ -85,11 +49,11 @@ int NavlumeMain() {
     // around it.
     if (StopTrackingAndWait()) {
         TrackingWake.Close();
-        EndLayers();
+        StringAssign(&LineBreak, nullptr);
+        StringAssign(&SettingsFile, nullptr);
+        EndLayers(LayerEnd::Everything);
     } else {
-        ThreadLibraryEnd();
-        PreferenceLibraryEnd();
-        NetworkObjectsEnd();
+        EndLayers(LayerEnd::KeepTables);
     }
     return 0;
 }

@@ -29,6 +29,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/layers.h"
 #include "runtime/list.h"
 #include "runtime/network.h"
 #include "runtime/temp_buffer.h"
@@ -87,22 +88,13 @@ class QtPlatformTest : public ::testing::Test {
     void SetUp() override {
         platform = std::make_unique<QtUiPlatform>();
         SetUiPlatform(platform.get());
-        StringSystemInit();
-        ListLibraryInit();
-        GadgetSystemInit();
-        WindowLibraryInit();
-        MenuLibraryInit();
-        MapLibraryInit();
-        EventQueueInit();
+        StartLayers();
     }
 
     void TearDown() override {
         for (PlatformWindow* window : windows)
             platform->closeWindow(window);
-        MenuLibraryEnd();
-        WindowLibraryEnd();
-        GadgetLibraryEnd();
-        EventQueueEnd();
+        EndLayers(LayerEnd::Everything);
         platform.reset();
         SetUiPlatform(nullptr);
     }
@@ -342,7 +334,6 @@ TEST_F(QtPlatformTest, ContentAreaKeepsItsExactSizeWithAndWithoutTheMenuBar) {
 TEST_F(QtPlatformTest, ApplicationMenuEntriesCallTheDelegate) {
     PlatformWindow* window = OpenWindow(0);
     MenuDelegate()->setWindowID(0);
-    platform->buildApplicationMenu("Navlume", MenuDelegate());
     std::vector<QAction*> items;
     QStringList texts;
     for (QAction* entry : platform->applicationMenu()->actions()) {
@@ -350,8 +341,9 @@ TEST_F(QtPlatformTest, ApplicationMenuEntriesCallTheDelegate) {
         items.push_back(entry);
         texts << entry->text() + (entry->isEnabled() ? "" : " (off)");
     }
-    EXPECT_EQ(texts, QStringList({"About Navlume (off)", QString("Preferences\u2026 (off)"),
-                                  "Quit Navlume"}));
+    // Start-up built the menu under the program's file name.
+    EXPECT_EQ(texts, QStringList({"About qt_platform_test (off)",
+                                  QString("Preferences\u2026 (off)"), "Quit qt_platform_test"}));
     ASSERT_EQ(items.size(), 3u);
     TakeEvents();
     platform->setAppMenuItemEnabled(PlatformAppMenuItem::About, true);
@@ -411,7 +403,6 @@ bool WaitFor(int64_t kind, int64_t object, int64_t type = -1) {
 }
 
 TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
-    ApplicationInit();
     ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Navlume", 0x44), 0);
     ASSERT_NE(CreateStringGadget(5, 90, 40, 80, 25, "10000", kStringNumeric), 0);
     ASSERT_NE(CreateButtonGadget(3, 70, 80, 100, 25, "Start"), 0);
@@ -432,7 +423,6 @@ TEST_F(QtPlatformTest, TheTrackersWindowWorksThroughTheLayer) {
 }
 
 TEST_F(QtPlatformTest, TheAddressFieldRefusesEditsThatBreakTheAddress) {
-    ApplicationInit();
     ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Navlume", 0x44), 0);
     ASSERT_NE(CreateIPAddressGadget(4, 90, 10, 110, 25), 0);
     SetGadgetState(4, 16777343);  // 127.0.0.1
@@ -458,7 +448,6 @@ TEST_F(QtPlatformTest, TheAddressFieldRefusesEditsThatBreakTheAddress) {
 
 // One gadget of each kind in a window, saved as a picture for people to look at.
 TEST_F(QtPlatformTest, AWindowWithEveryKindOfGadgetRendersToAPicture) {
-    ApplicationInit();
     ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Gadgets", 0x44), 0);
     CreateTextGadget(-1, 10, 10, 70, 25, "Label:", kTextRight);
     CreateIPAddressGadget(4, 90, 10, 110, 25);

@@ -1,4 +1,4 @@
-// Sets the interface layer up against the in-memory platform in the order the program uses,
+// Starts the layers against the in-memory platform the way the program does,
 // and takes it down again after each test, so tests never see each other's windows or events.
 #pragma once
 
@@ -6,9 +6,7 @@
 
 #include <vector>
 
-#include "runtime/list.h"
-#include "runtime/temp_buffer.h"
-#include "runtime/text_map.h"
+#include "app/layers.h"
 #include "tests/support/fake_platform.h"
 #include "ui/ui.h"
 
@@ -16,22 +14,11 @@ class UiTest : public ::testing::Test {
   protected:
     void SetUp() override {
         SetUiPlatform(&platform);
-        StringSystemInit();
-        ListLibraryInit();
-        GadgetSystemInit();
-        WindowLibraryInit();
-        MenuLibraryInit();
-        ApplicationInit();
-        MapLibraryInit();
-        EventQueueInit();
+        StartLayers();
     }
 
     void TearDown() override {
-        WindowLibraryEnd();
-        GadgetLibraryEnd();
-        MenuLibraryEnd();
-        EventQueueEnd();
-        ApplicationEnd();
+        EndLayers(LayerEnd::Everything);
         SetUiPlatform(nullptr);
     }
 
