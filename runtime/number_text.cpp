@@ -160,3 +160,41 @@ char* FloatToTextAuto(double value, int64_t start) {
 double Power(double base, double exponent) {
     return std::pow(base, exponent);
 }
+
+LeadingInteger ReadLeadingInteger(std::string_view text, LeadingBlanks blanks, LeadingSign sign) {
+    const auto isBlank = [blanks](char c) {
+        if (blanks == LeadingBlanks::None) return false;
+        if (c == ' ' || c == '\t') return true;
+        return blanks == LeadingBlanks::AnyWhitespace && c >= '\n' && c <= '\r';
+    };
+    LeadingInteger read;
+    size_t at = 0;
+    while (at < text.size() && isBlank(text[at]))
+        ++at;
+    if (sign == LeadingSign::Allowed && at < text.size() && (text[at] == '-' || text[at] == '+')) {
+        read.negative = text[at] == '-';
+        ++at;
+    }
+    constexpr uint64_t kLimit = uint64_t{1} << 63;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++read.digits) {
+        const auto digit = static_cast<uint64_t>(text[at] - '0');
+        read.magnitude =
+            read.magnitude > (kLimit - digit) / 10 ? kLimit : read.magnitude * 10 + digit;
+    }
+    read.end = read.digits == 0 ? 0 : at;
+    return read;
+}
+
+int64_t ClampLeadingInteger(const LeadingInteger& read, int64_t minimum, int64_t maximum) {
+    // Compared as magnitudes first, because 2^63 fits no int64_t.
+    int64_t value = 0;
+    if (read.negative && read.magnitude != 0) {
+        const uint64_t floor = minimum < 0 ? 0 - static_cast<uint64_t>(minimum) : 0;
+        if (read.magnitude >= floor) return minimum;
+        value = -static_cast<int64_t>(read.magnitude);
+    } else if (!read.negative) {
+        if (maximum < 0 || read.magnitude >= static_cast<uint64_t>(maximum)) return maximum;
+        value = static_cast<int64_t>(read.magnitude);
+    }
+    return value < minimum ? minimum : value > maximum ? maximum : value;
+}

@@ -3,7 +3,9 @@
 // whatever locale the process runs under.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // Reads a decimal, "$" hexadecimal or "%" binary integer after blanks and one optional sign.
 // Reading stops at the first character that does not fit; no digits give 0; overflow wraps.
@@ -21,3 +23,21 @@ char* FloatToText(int32_t decimals, double value, int64_t start);
 char* FloatToTextAuto(double value, int64_t start);
 // base raised to exponent.
 double Power(double base, double exponent);
+
+// The one reader of a plain decimal integer at the start of a text, for the formats that need
+// their own blank, sign and range rules (settings values, field texts, key names). Reading
+// stops at the first non-digit. The magnitude saturates at 2^63, so no input can overflow and
+// each caller clamps or wraps as its format says.
+enum class LeadingBlanks { None, SpaceAndTab, AnyWhitespace };
+enum class LeadingSign { Refused, Allowed };
+
+struct LeadingInteger {
+    bool negative = false;
+    uint64_t magnitude = 0;  // at most 2^63
+    size_t digits = 0;       // how many digits were read; 0: no number
+    size_t end = 0;          // offset just past what was read
+};
+
+LeadingInteger ReadLeadingInteger(std::string_view text, LeadingBlanks blanks, LeadingSign sign);
+// The value read, clamped to minimum … maximum.
+int64_t ClampLeadingInteger(const LeadingInteger& read, int64_t minimum, int64_t maximum);

@@ -74,6 +74,56 @@ TEST(TextToIntegerTest, ReadsEveryForm) {
     }
 }
 
+// The shared leading-integer reader, clamped to a 16-bit range: blanks, signs, saturation.
+TEST(ReadLeadingIntegerTest, ReadsClampsAndSaysWhereItStopped) {
+    struct Case {
+        const char* text;
+        LeadingBlanks blanks;
+        LeadingSign sign;
+        int64_t clamped;
+        size_t digits, end;
+    };
+    constexpr auto kNone = LeadingBlanks::None;
+    constexpr auto kSpace = LeadingBlanks::SpaceAndTab;
+    constexpr auto kAny = LeadingBlanks::AnyWhitespace;
+    constexpr auto kSigned = LeadingSign::Allowed;
+    constexpr auto kUnsigned = LeadingSign::Refused;
+    const Case cases[] = {
+        {"123x", kNone, kUnsigned, 123, 3, 3},
+        {" 7", kNone, kUnsigned, 0, 0, 0},
+        {" \t7", kSpace, kUnsigned, 7, 1, 3},
+        {"\n7", kSpace, kUnsigned, 0, 0, 0},
+        {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},
+        {"-5", kAny, kUnsigned, 0, 0, 0},
+        {"-5", kAny, kSigned, -5, 1, 2},
+        {"+5", kAny, kSigned, 5, 1, 2},
+        {"-", kAny, kSigned, 0, 0, 0},
+        {"-0", kAny, kSigned, 0, 1, 2},
+        {"99999", kNone, kUnsigned, 32767, 5, 5},
+        {"-99999", kNone, kSigned, -32768, 5, 6},
+        {"-32768", kNone, kSigned, -32768, 5, 6},
+        {"99999999999999999999999", kNone, kUnsigned, 32767, 23, 23},
+        {"-99999999999999999999999", kNone, kSigned, -32768, 23, 24},
+        {"", kAny, kSigned, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const LeadingInteger read = ReadLeadingInteger(c.text, c.blanks, c.sign);
+        EXPECT_EQ(ClampLeadingInteger(read, -32768, 32767), c.clamped) << c.text;
+        EXPECT_EQ(read.digits, c.digits) << c.text;
+        EXPECT_EQ(read.end, c.end) << c.text;
+    }
+    // Saturation keeps the full 64-bit range exact at both ends.
+    constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    const auto clamp64 = [](const char* text) {
+        return ClampLeadingInteger(ReadLeadingInteger(text, kNone, kSigned), kMin, kMax);
+    };
+    EXPECT_EQ(clamp64("-9223372036854775808"), kMin);
+    EXPECT_EQ(clamp64("-9223372036854775807"), kMin + 1);
+    EXPECT_EQ(clamp64("9223372036854775807"), kMax);
+    EXPECT_EQ(clamp64("9223372036854775808"), kMax);
+}
+
 TEST(IntegerToTextTest, WritesPlainDecimal) {
     EXPECT_EQ(IntegerText(0), "0");
     EXPECT_EQ(IntegerText(35000), "35000");
