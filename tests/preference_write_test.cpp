@@ -1,6 +1,7 @@
 // Writing preference files: the exact bytes a save leaves on disk, and that a save never loses
 // the settings.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,7 +19,6 @@
 #include <vector>
 
 #include "runtime/preference_file.h"
-#include "runtime/preference_state.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/scratch_directory.h"
 
@@ -56,10 +56,7 @@ class PreferenceWriteTest : public ::testing::Test {
         ASSERT_TRUE(scratch_.valid());
         PreferenceLibraryInit();
     }
-    void TearDown() override {
-        PreferenceDenyUpdateForTesting(false);
-        PreferenceLibraryEnd();
-    }
+    void TearDown() override { PreferenceLibraryEnd(); }
 
     ScratchDirectory scratch_;
     std::string settings_ = scratch_.File("settings.cfg");
@@ -187,20 +184,29 @@ TEST_F(PreferenceWriteTest, MissingFileIsCreatedAtCloseOnlyWhenWritten) {
 }
 
 TEST_F(PreferenceWriteTest, ReadOnlyFileDropsWrites) {
-    const std::string original = "[Server]\nPort=1\n";
-    WriteBytes(settings_, original);
-    // The superuser may open every file for writing, so the read-only case is forced; a
-    // normal user gets it for real from the file's mode.
-    if (geteuid() == 0) {
-        PreferenceDenyUpdateForTesting(true);
-    } else {
-        ASSERT_EQ(chmod(settings_.c_str(), 0444), 0);
+    // A program that is running cannot be opened for writing, not even by the superuser; its
+    // bytes serve as a settings file that can only be read.
+    ASSERT_NO_THROW(std::filesystem::copy_file("/bin/sleep", settings_));
+    ASSERT_EQ(chmod(settings_.c_str(), 0755), 0);
+    const std::string original = ReadBytes(settings_);
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(settings_.c_str(), settings_.c_str(), "10", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // The copy counts as running once the exec has happened.
+    for (int i = 0; i < 500 && access(settings_.c_str(), W_OK) == 0; ++i) {
+        const int descriptor = open(settings_.c_str(), O_RDWR);
+        if (descriptor < 0) break;
+        close(descriptor);
+        usleep(10000);
     }
     ASSERT_NE(PreferenceOpen(settings_.c_str()), 0);
-    PreferenceGroup("Server");
     PreferenceWriteText("Port", "2");
     EXPECT_EQ(ReadText("Port"), "2");  // accepted in memory
     PreferenceClose();
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
     EXPECT_EQ(ReadBytes(settings_), original);
     EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
 }
