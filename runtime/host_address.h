@@ -1,4 +1,5 @@
-// Turning host and local address texts into socket addresses (internal to the network client).
+// Turning host and local address texts into socket addresses (internal to the network client,
+// used by connection.cpp).
 //
 // Resolution is thread-safe (getaddrinfo, never gethostbyname), because the tracker resolves on
 // its worker thread.
