@@ -15,9 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
-#include "ui/platform/child_process.h"
-#include "ui/platform/program_path.h"
 
 namespace {
 
