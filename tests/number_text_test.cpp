@@ -40,35 +40,33 @@ struct IntegerCase {
 };
 
 TEST(TextToIntegerTest, ReadsEveryForm) {
-    const IntegerCase cases[] = {
-        {"42", 42},
-        {"  \t 42abc", 42},
-        {"-42", -42},
-        {"+42", 42},
-        {"$FF", 255},
-        {"$ff", 255},
-        {"-$10", -16},
-        {"$", 0},
-        {"$G", 0},
-        {"%101", 5},
-        {"%2", 0},
-        {"%", 0},
-        {"letters", 0},
-        {"", 0},
-        {nullptr, 0},
-        {"- 5", 0},
-        {"--5", 0},
-        {"+-5", 0},
-        {"65536", 65536},
-        {"00080", 80},
-        {"127.0.0.1", 127},
-        {"9223372036854775807", std::numeric_limits<int64_t>::max()},
-        {"9223372036854775808", std::numeric_limits<int64_t>::min()},
-        {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
-        {"18446744073709551617", 1},  // wraps modulo 2^64
-        {"$FFFFFFFFFFFFFFFF", -1},
-        {"$10000000000000000", 0},
-    };
+    const IntegerCase cases[] = {{"42", 42},
+                                 {"  \t 42abc", 42},
+                                 {"-42", -42},
+                                 {"+42", 42},
+                                 {"$FF", 255},
+                                 {"$ff", 255},
+                                 {"-$10", -16},
+                                 {"$", 0},
+                                 {"$G", 0},
+                                 {"%101", 5},
+                                 {"%2", 0},
+                                 {"%", 0},
+                                 {"letters", 0},
+                                 {"", 0},
+                                 {nullptr, 0},
+                                 {"- 5", 0},
+                                 {"--5", 0},
+                                 {"+-5", 0},
+                                 {"65536", 65536},
+                                 {"00080", 80},
+                                 {"127.0.0.1", 127},
+                                 {"9223372036854775807", std::numeric_limits<int64_t>::max()},
+                                 {"9223372036854775808", std::numeric_limits<int64_t>::min()},
+                                 {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
+                                 {"18446744073709551617", 1},  // wraps modulo 2^64
+                                 {"$FFFFFFFFFFFFFFFF", -1},
+                                 {"$10000000000000000", 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(TextToInteger(c.text), c.expected) << (c.text ? c.text : "null");
     }
@@ -88,24 +86,22 @@ TEST(ReadLeadingIntegerTest, ReadsClampsAndSaysWhereItStopped) {
     constexpr auto kAny = LeadingBlanks::AnyWhitespace;
     constexpr auto kSigned = LeadingSign::Allowed;
     constexpr auto kUnsigned = LeadingSign::Refused;
-    const Case cases[] = {
-        {"123x", kNone, kUnsigned, 123, 3, 3},
-        {" 7", kNone, kUnsigned, 0, 0, 0},
-        {" \t7", kSpace, kUnsigned, 7, 1, 3},
-        {"\n7", kSpace, kUnsigned, 0, 0, 0},
-        {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},
-        {"-5", kAny, kUnsigned, 0, 0, 0},
-        {"-5", kAny, kSigned, -5, 1, 2},
-        {"+5", kAny, kSigned, 5, 1, 2},
-        {"-", kAny, kSigned, 0, 0, 0},
-        {"-0", kAny, kSigned, 0, 1, 2},
-        {"99999", kNone, kUnsigned, 32767, 5, 5},
-        {"-99999", kNone, kSigned, -32768, 5, 6},
-        {"-32768", kNone, kSigned, -32768, 5, 6},
-        {"99999999999999999999999", kNone, kUnsigned, 32767, 23, 23},
-        {"-99999999999999999999999", kNone, kSigned, -32768, 23, 24},
-        {"", kAny, kSigned, 0, 0, 0},
-    };
+    const Case cases[] = {{"123x", kNone, kUnsigned, 123, 3, 3},
+                          {" 7", kNone, kUnsigned, 0, 0, 0},
+                          {" \t7", kSpace, kUnsigned, 7, 1, 3},
+                          {"\n7", kSpace, kUnsigned, 0, 0, 0},
+                          {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},
+                          {"-5", kAny, kUnsigned, 0, 0, 0},
+                          {"-5", kAny, kSigned, -5, 1, 2},
+                          {"+5", kAny, kSigned, 5, 1, 2},
+                          {"-", kAny, kSigned, 0, 0, 0},
+                          {"-0", kAny, kSigned, 0, 1, 2},
+                          {"99999", kNone, kUnsigned, 32767, 5, 5},
+                          {"-99999", kNone, kSigned, -32768, 5, 6},
+                          {"-32768", kNone, kSigned, -32768, 5, 6},
+                          {"99999999999999999999999", kNone, kUnsigned, 32767, 23, 23},
+                          {"-99999999999999999999999", kNone, kSigned, -32768, 23, 24},
+                          {"", kAny, kSigned, 0, 0, 0}};
     for (const Case& c : cases) {
         const LeadingInteger read = ReadLeadingInteger(c.text, c.blanks, c.sign);
         EXPECT_EQ(ClampLeadingInteger(read, -32768, 32767), c.clamped) << c.text;
@@ -157,22 +153,20 @@ struct AutoCase {
 };
 
 TEST(FloatToTextAutoTest, TrimsZerosAndWritesSpecialValues) {
-    const AutoCase cases[] = {
-        {48.1173, "48.1173"},
-        {2.0, "2"},
-        {0.5, "0.5"},
-        {0.0, "0"},
-        {-0.0, "0"},
-        {100.0, "100"},
-        {-1e-11, "-0"},
-        {1e-11, "0"},
-        {0.123456789012, "0.123456789"},
-        {-48.5, "-48.5"},
-        {1e20, "100000000000000000000"},
-        {kInf, "+Infinity"},
-        {-kInf, "-Infinity"},
-        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
-    };
+    const AutoCase cases[] = {{48.1173, "48.1173"},
+                              {2.0, "2"},
+                              {0.5, "0.5"},
+                              {0.0, "0"},
+                              {-0.0, "0"},
+                              {100.0, "100"},
+                              {-1e-11, "-0"},
+                              {1e-11, "0"},
+                              {0.123456789012, "0.123456789"},
+                              {-48.5, "-48.5"},
+                              {1e20, "100000000000000000000"},
+                              {kInf, "+Infinity"},
+                              {-kInf, "-Infinity"},
+                              {std::numeric_limits<double>::quiet_NaN(), "NaN"}};
     for (const auto& c : cases) {
         EXPECT_EQ(AutoText(c.value), c.expected) << c.value;
     }

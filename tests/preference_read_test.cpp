@@ -69,8 +69,7 @@ TEST_F(PreferenceReadTest, BytesBecomeGroupsKeysAndValues) {
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
         {"k = 4294967297", "", "k", "4294967297", 1},
         {"k = 99999999999999999999", "", "k", "99999999999999999999", -1},
-        {"k = -99999999999999999999", "", "k", "-99999999999999999999", 0},
-    };
+        {"k = -99999999999999999999", "", "k", "-99999999999999999999", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.bytes);
         ASSERT_NE(PreferenceOpenBytes(c.bytes.data(), c.bytes.size(), 0), 0);

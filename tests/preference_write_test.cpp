@@ -1,6 +1,5 @@
 // Writing preference files: the exact bytes a save leaves on disk, and that a save never loses
 // the settings.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,10 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,21 +23,11 @@ using namespace std::string_literals;
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
-// The names in a directory (without "." and ".."), sorted.
+// The names in a directory, sorted.
 std::vector<std::string> NamesIn(const std::string& directory) {
     std::vector<std::string> names;
-    DIR* listing = opendir(directory.c_str());
-    if (listing == nullptr) return names;
-    while (const dirent* entry = readdir(listing)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(listing);
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -113,12 +100,10 @@ TEST_F(PreferenceWriteTest, RewriteProducesExactBytes) {
          }},
         {"marked file keeps its mark and gains an empty line", 0,
          "\xEF\xBB\xBF[G]\nname = Gr\xC3\xBC\xC3\x9F\n", "G", "City", "M\xFCnchen",
-         "\xEF\xBB\xBF\n[G]\nName = Gr\xC3\xBC\xC3\x9F\nCity = M\xC3\xBCnchen\n",
-         [] {
+         "\xEF\xBB\xBF\n[G]\nName = Gr\xC3\xBC\xC3\x9F\nCity = M\xC3\xBCnchen\n", [] {
              EXPECT_EQ(ReadText("name"), "Gr\xFC\xDF");
              PreferenceWriteText("Name", "Gr\xFC\xDF");
-         }},
-    };
+         }}};
     for (const RewriteCase& c : cases) {
         SCOPED_TRACE(c.name);
         WriteBytes(settings_, c.before);
@@ -131,56 +116,39 @@ TEST_F(PreferenceWriteTest, RewriteProducesExactBytes) {
     }
 }
 
-// What the tracker writes on its first run.
-TEST_F(PreferenceWriteTest, FirstRunFileOfTheTracker) {
+// A created file replaces the old one only at close, where it was created even if the working
+// directory changed meanwhile; a failed open keeps writes in memory and makes the file at close
+// only if something was written, and not where no file can be made.
+TEST_F(PreferenceWriteTest, FilesAreMadeOrReplacedAtCloseOnly) {
+    WriteBytes(settings_, "[Old]\nk = 1\n");
     const std::filesystem::path previous = std::filesystem::current_path();
     ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
-    EXPECT_EQ(PreferenceOpen("settings.cfg"), 0);
     ASSERT_NE(PreferenceCreate("settings.cfg"), 0);
-    PreferenceGroup("Server");
-    PreferenceWriteText("Server", "127.0.0.1");
-    PreferenceWriteText("Port", "10000");
-    PreferenceGroup("GE");
-    PreferenceWriteInteger("Zoom", 500);
-    // The file is saved where it was opened even if the working directory changes meanwhile.
     ASSERT_EQ(chdir(previous.c_str()), 0);
-    PreferenceClose();
-    EXPECT_EQ(ReadBytes(settings_),
-              "[Server]\nServer = 127.0.0.1\nPort = 10000\n[GE]\nZoom = 500\n");
-}
-
-TEST_F(PreferenceWriteTest, CreateReplacesTheFileOnlyAtClose) {
-    WriteBytes(settings_, "[Old]\nk = 1\n");
-    ASSERT_NE(PreferenceCreate(settings_.c_str()), 0);
     EXPECT_EQ(ReadText("k"), "<default>");  // starts empty
-    PreferenceWriteText("k", "2");
-    EXPECT_EQ(ReadBytes(settings_), "[Old]\nk = 1\n");  // nothing lost before the save
+    PreferenceWriteInteger("k", -2147483647 - 1);
+    EXPECT_EQ(ReadBytes(settings_), "[Old]\nk = 1\n");
     PreferenceClose();
-    EXPECT_EQ(ReadBytes(settings_), "k = 2\n");
-}
+    EXPECT_EQ(ReadBytes(settings_), "k = -2147483648\n");
 
-TEST_F(PreferenceWriteTest, MissingFileIsCreatedAtCloseOnlyWhenWritten) {
-    EXPECT_EQ(PreferenceOpen(settings_.c_str()), 0);
+    const std::string missing = scratch_.File("missing.cfg");
+    EXPECT_EQ(PreferenceOpen(missing.c_str()), 0);
     PreferenceGroup("Server");
-    EXPECT_EQ(ReadText("Port"), "<default>");
     PreferenceClose();
-    EXPECT_FALSE(Exists(settings_));
-
-    EXPECT_EQ(PreferenceOpenWithFlags(settings_.c_str(), kPreferenceCompactSeparator), 0);
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_EQ(PreferenceOpenWithFlags(missing.c_str(), kPreferenceCompactSeparator), 0);
     PreferenceGroup("Server");
     PreferenceWriteText("Port", "4001");
-    EXPECT_EQ(ReadText("port"), "4001");  // kept in memory meanwhile
+    EXPECT_EQ(ReadText("port"), "4001");
     PreferenceClose();
-    // The flags of a failed open are not kept.
-    EXPECT_EQ(ReadBytes(settings_), "[Server]\nPort = 4001\n");
+    EXPECT_EQ(ReadBytes(missing), "[Server]\nPort = 4001\n");  // the flags are not kept
 
-    // Where no file can be made, nothing is.
     const std::string nowhere = scratch_.File("no/such/dir/settings.cfg");
     EXPECT_EQ(PreferenceCreate(nowhere.c_str()), 0);
     EXPECT_EQ(PreferenceOpen(nowhere.c_str()), 0);
     PreferenceWriteText("k", "v");
     PreferenceClose();
-    EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
+    EXPECT_EQ(NamesIn(scratch_.path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
 }
 
 TEST_F(PreferenceWriteTest, ReadOnlyFileDropsWrites) {

@@ -42,12 +42,10 @@ struct LeftCase {
 };
 
 TEST(TextLeftTest, ClampsCountToText) {
-    const LeftCase cases[] = {
-        {"4807.038", 2, "48"}, {"4807.038", 0, ""},
-        {"4807.038", -3, ""},  {nullptr, 4, ""},
-        {"", 4, ""},           {"abc", 99, "abc"},
-        {"abc", 3, "abc"},     {"abc", 2147483647, "abc"},
-    };
+    const LeftCase cases[] = {{"4807.038", 2, "48"}, {"4807.038", 0, ""},
+                              {"4807.038", -3, ""},  {nullptr, 4, ""},
+                              {"", 4, ""},           {"abc", 99, "abc"},
+                              {"abc", 3, "abc"},     {"abc", 2147483647, "abc"}};
     for (const auto& c : cases) {
         EXPECT_EQ(Left(c.text, c.count), c.expected)
             << (c.text ? c.text : "null") << " " << c.count;
@@ -62,21 +60,19 @@ struct MidCase {
 };
 
 TEST(TextMidTest, ClampsFirstAndCount) {
-    const MidCase cases[] = {
-        {"abcdef", 0, 3, "abc"},
-        {"abcdef", 1, 3, "abc"},
-        {"abcdef", -7, 2, "ab"},
-        {"abcdef", 3, 2, "cd"},
-        {"abcdef", 5, 99, "ef"},
-        {"abcdef", 6, 1, "f"},
-        {"abcdef", 7, 1, ""},
-        {"abcdef", 50, 1, ""},
-        {"abcdef", 2, 0, ""},
-        {"abcdef", 2, -1, ""},
-        {nullptr, 1, 3, ""},
-        {"", 1, 3, ""},
-        {"abcdef", 2147483647, 2147483647, ""},
-    };
+    const MidCase cases[] = {{"abcdef", 0, 3, "abc"},
+                             {"abcdef", 1, 3, "abc"},
+                             {"abcdef", -7, 2, "ab"},
+                             {"abcdef", 3, 2, "cd"},
+                             {"abcdef", 5, 99, "ef"},
+                             {"abcdef", 6, 1, "f"},
+                             {"abcdef", 7, 1, ""},
+                             {"abcdef", 50, 1, ""},
+                             {"abcdef", 2, 0, ""},
+                             {"abcdef", 2, -1, ""},
+                             {nullptr, 1, 3, ""},
+                             {"", 1, 3, ""},
+                             {"abcdef", 2147483647, 2147483647, ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(Mid(c.text, c.first, c.count), c.expected)
             << (c.text ? c.text : "null") << " " << c.first << " " << c.count;
@@ -133,8 +129,7 @@ TEST(TextFieldTest, SplitsAtEverySeparator) {
         {"a<>b", 2, "<>", "b"},
         {"a<>b", 2, "<x", ""},
         {"a<>b", 1, "<x", "a<>b"},
-        {"::", 2, "::", ""},
-    };
+        {"::", 2, "::", ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(Field(c.text, c.index, c.separator), c.expected)
             << (c.text ? c.text : "null") << " #" << c.index << " sep "
@@ -151,24 +146,22 @@ struct FindCase {
 };
 
 TEST(TextSearchTest, FindsFirstOccurrenceFromStart) {
-    const FindCase cases[] = {
-        {"4916.45", ".", 1, 0, 5},
-        {"4916.45", "", 1, 0, 0},
-        {"", ".", 1, 0, 0},
-        {nullptr, ".", 1, 0, 0},
-        {"4916.45", nullptr, 1, 0, 0},
-        {"abcabc", "bc", 1, 0, 2},
-        {"abcabc", "bc", 3, 0, 5},
-        {"abcabc", "bc", 0, 0, 2},
-        {"abcabc", "bc", -9, 0, 2},
-        {"abcabc", "c", 6, 0, 6},
-        {"abcabc", "c", 7, 0, 0},
-        {"$GPRMC", "$gprmc", 1, 0, 0},
-        {"$GPRMC", "$gprmc", 1, kTextIgnoreCase, 1},
-        {"xx$GpRmC", "$gprmc", 1, kTextIgnoreCase, 3},
-        {"abc", "abcd", 1, kTextIgnoreCase, 0},
-        {"ABCabc", "abc", 2, kTextIgnoreCase, 4},
-    };
+    const FindCase cases[] = {{"4916.45", ".", 1, 0, 5},
+                              {"4916.45", "", 1, 0, 0},
+                              {"", ".", 1, 0, 0},
+                              {nullptr, ".", 1, 0, 0},
+                              {"4916.45", nullptr, 1, 0, 0},
+                              {"abcabc", "bc", 1, 0, 2},
+                              {"abcabc", "bc", 3, 0, 5},
+                              {"abcabc", "bc", 0, 0, 2},
+                              {"abcabc", "bc", -9, 0, 2},
+                              {"abcabc", "c", 6, 0, 6},
+                              {"abcabc", "c", 7, 0, 0},
+                              {"$GPRMC", "$gprmc", 1, 0, 0},
+                              {"$GPRMC", "$gprmc", 1, kTextIgnoreCase, 1},
+                              {"xx$GpRmC", "$gprmc", 1, kTextIgnoreCase, 3},
+                              {"abc", "abcd", 1, kTextIgnoreCase, 0},
+                              {"ABCabc", "abc", 2, kTextIgnoreCase, 4}};
     for (const auto& c : cases) {
         EXPECT_EQ(TextSearch(c.text, c.needle, c.start, c.mode), c.expected)
             << (c.text ? c.text : "null") << " / " << (c.needle ? c.needle : "null") << " from "
