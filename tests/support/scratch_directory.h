@@ -16,7 +16,7 @@ class ScratchDirectory {
     ScratchDirectory() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/navlume-preference-XXXXXX";
+                              "/navlume-test-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     ~ScratchDirectory() {
