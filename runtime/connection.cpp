@@ -132,7 +132,7 @@ int WaitWritable(int socket, int waitMs) {
 
 // Starts a connect on a non-blocking socket: 1 connected at once, 0 in progress, -1 failed.
 int StartConnect(int socket, const SocketAddress& peer) {
-    if (connect(socket, peer.get(), peer.length) == 0) return 1;
+    if (connect(socket, peer.Get(), peer.length) == 0) return 1;
     return errno == EINPROGRESS || errno == EINTR ? 0 : -1;
 }
 
@@ -167,7 +167,7 @@ bool SetSocketNonBlocking(int socket, bool nonBlocking) {
 
 // A blocking connect, bounded only by the system's own connect time-out.
 bool ConnectBlocking(int socket, const SocketAddress& peer) {
-    if (connect(socket, peer.get(), peer.length) == 0) return true;
+    if (connect(socket, peer.Get(), peer.length) == 0) return true;
     if (errno != EINTR) return false;
     // A connect interrupted by a signal goes on in the background; wait for its end as the
     // uninterrupted call would have.
@@ -270,8 +270,8 @@ class SocketGuard {
     SocketGuard(const SocketGuard&) = delete;
     SocketGuard& operator=(const SocketGuard&) = delete;
 
-    int get() const { return socket_; }
-    int release() {
+    int Get() const { return socket_; }
+    int Release() {
         const int socket = socket_;
         socket_ = -1;
         return socket;
@@ -301,17 +301,17 @@ ConnectionNumber Open(const char* host, int32_t port, uint32_t mode, const Conne
     if (type != NetworkModeTcp && type != NetworkModeUdp) return 0;
 
     SocketGuard socket(OpenClientSocket(family, type == NetworkModeTcp ? SOCK_STREAM : SOCK_DGRAM));
-    if (socket.get() < 0) return 0;
+    if (socket.Get() < 0) return 0;
 
     SocketAddress peer;
     if (!ResolveHostAddress(host, family, port, &peer)) return 0;
 
     if (type == NetworkModeUdp) {
-        if (!SetSocketNonBlocking(socket.get(), true)) return 0;
+        if (!SetSocketNonBlocking(socket.Get(), true)) return 0;
         std::unique_ptr<Connection> connection(new (std::nothrow)
-                                                   Connection(kConnectionUdp, socket.get()));
+                                                   Connection(kConnectionUdp, socket.Get()));
         if (connection == nullptr) return 0;
-        socket.release();
+        socket.Release();
         connection->peer = peer.storage;
         connection->peerLength = peer.length;
         return ConnectionTableAdd(std::move(connection));
@@ -320,15 +320,15 @@ ConnectionNumber Open(const char* host, int32_t port, uint32_t mode, const Conne
     if (localPort != 0 || (localAddress != nullptr && localAddress[0] != '\0')) {
         SocketAddress local;
         if (!ParseLocalAddress(localAddress, family, localPort, &local)) return 0;
-        if (bind(socket.get(), local.get(), local.length) != 0) return 0;
+        if (bind(socket.Get(), local.Get(), local.length) != 0) return 0;
     }
-    if (!Connect(socket.get(), peer, plan)) return 0;
-    EnableKeepAlive(socket.get());
+    if (!Connect(socket.Get(), peer, plan)) return 0;
+    EnableKeepAlive(socket.Get());
 
     std::unique_ptr<Connection> connection(new (std::nothrow)
-                                               Connection(kConnectionTcp, socket.get()));
+                                               Connection(kConnectionTcp, socket.Get()));
     if (connection == nullptr) return 0;
-    socket.release();
+    socket.Release();
     return ConnectionTableAdd(std::move(connection));
 }
 

@@ -146,7 +146,8 @@ TEST_F(ObjectTableTest, NewObjectsAreNumberedByTheirAddress) {
     EXPECT_EQ(ObjectFromNumber(table, secondNumber), second);
 }
 
-TEST_F(ObjectTableTest, WalkAndReleaseAllGoUpThroughTheSlotsThenOldestNewObjectFirst) {
+// Walks and ObjectReleaseAll go up through the slots, then over the new objects oldest first.
+TEST_F(ObjectTableTest, WalkAndReleaseAllVisitSlotsThenNewObjectsOldestFirst) {
     ObjectTable* table = Make(ReleaseAndRecord, 4);
     EXPECT_TRUE(Walk(table).empty());
     for (int64_t number : {9, 1, 4, 0})
@@ -162,10 +163,10 @@ TEST_F(ObjectTableTest, WalkAndReleaseAllGoUpThroughTheSlotsThenOldestNewObjectF
     ObjectReleaseAll(table);
     EXPECT_EQ(releasedNumbers, expected);
     EXPECT_TRUE(Walk(table).empty());
-}
 
-TEST_F(ObjectTableTest, WalkSurvivesReleasingRecordsAheadOfIt) {
+    // The walk survives a release routine that releases records ahead of it.
     Make(ReleaseItAndTheNextNewer);
+    dynamicNumbers.clear();
     AddDynamic(4);
     ObjectReleaseAll(table_);
     EXPECT_EQ(releasedNumbers, (std::vector<int64_t>{dynamicNumbers[0], dynamicNumbers[2]}));
@@ -203,7 +204,6 @@ TEST(ListTest, AddsAtTheHeadOrAfterANodeAndRemoves) {
     for (void* p = ListLast(head); p != nullptr; p = ListPrevious(p))
         both.push_back(*static_cast<int*>(p));
     EXPECT_EQ(both, (std::vector<int>{3, 1, 2, 4, 4, 2, 1, 3}));
-
     // Removing the head, a middle node and the tail keeps the links whole.
     for (int* node : {three, two, four})
         ListRemove(&head, node);
