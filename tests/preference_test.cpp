@@ -1,5 +1,5 @@
-// Writing preference files: the exact bytes a save leaves on disk, and that a save never loses
-// the settings.
+// The preference file: how bytes become groups, keys and values, which files open, the exact
+// bytes a save leaves on disk, and that a save never loses the settings.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +25,11 @@ using namespace std::string_literals;
 
 namespace {
 
+std::string ReadText(const char* key) {
+    TempScope scope;
+    return PreferenceReadText(key, "<default>", scope.start());
+}
+
 // The names in a directory, sorted.
 std::vector<std::string> NamesIn(const std::string& directory) {
     std::vector<std::string> names;
@@ -32,12 +39,7 @@ std::vector<std::string> NamesIn(const std::string& directory) {
     return names;
 }
 
-std::string ReadText(const char* key) {
-    TempScope scope;
-    return PreferenceReadText(key, "<default>", scope.start());
-}
-
-class PreferenceWriteTest : public ::testing::Test {
+class PreferenceTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(scratch_.valid());
@@ -48,6 +50,123 @@ class PreferenceWriteTest : public ::testing::Test {
     ScratchDirectory scratch_;
     std::string settings_ = scratch_.File("settings.cfg");
 };
+
+const std::string kTrackerFile = "[Server]\nServer = 127.0.0.1\nPort = 10000\n[GE]\nZoom = 1500\n";
+
+TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
+    struct Case {
+        std::string bytes;
+        const char* group;
+        const char* key;
+        const char* text;  // "<default>": no such key
+        int64_t integer;   // PreferenceReadInteger with the default 77
+    };
+    const Case cases[] = {
+        {kTrackerFile, "sErVeR", "PORT", "10000", 10000},
+        {kTrackerFile, "Server", "Zoom", "<default>", 77},    // key of another group
+        {kTrackerFile, "Missing", "Port", "<default>", 77},   // no fallback to another group
+        {"Top = 1\n[G]\nK = 2\n", "", "K", "<default>", 77},  // top section ends at a header
+        {"Top = 1\n[G]\nK = 2\n", nullptr, "top", "1", 1},
+        {"[G]\nk \t=   spaced value \t\n", "G", "k", "spaced value", 0},
+        {"[G]\rk=v\rm=w\r", "G", "m", "w", 0},
+        {"[Group name\nk = v\n", "Group name", "k", "v", 0},
+        {"[G]\nalone  \t\nnext = 5\n", "G", "alone", "", 0},
+        {"[G]\nalone\nnext = 5\n", "G", "next", "5", 5},
+        {"[G]\n; k = 1\nk = 2\n", "G", "k", "2", 2},
+        {"[G]\nk = 1\nK = 2\n", "G", "k", "1", 1},
+        {"[G]\nk = 1\n[g]\nk = 2\n", "g", "k", "1", 1},
+        {"[G]\nk = a\0b\nm = c\n"s, "G", "m", "c", 0},
+        {"[G]\nk = M\xFCnchen\n", "G", "k", "M\xFCnchen", 0},
+        {"\xEF\xBB\xBF[G]\nk = Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\n", "G", "k", "Gr\xFC\xDF ?", 0},
+        {"\xEF\xBB\xBF[Stra\xC3\x9F\x65]\nk = v\n", "Stra\xDF\x65", "k", "v", 0},
+        // Integers as the C library's atoi: a long (saturating), then its low 32 bits.
+        {"k = 12abc", "", "k", "12abc", 12},
+        {"k = \v-42", "", "k", "\v-42", -42},
+        {"k = - 7", "", "k", "- 7", 0},
+        {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
+        {"k = 4294967297", "", "k", "4294967297", 1},
+        {"k = 99999999999999999999", "", "k", "99999999999999999999", -1},
+        {"k = -99999999999999999999", "", "k", "-99999999999999999999", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        ASSERT_NE(PreferenceOpenBytes(c.bytes.data(), c.bytes.size(), 0), 0);
+        PreferenceGroup(c.group);
+        EXPECT_EQ(ReadText(c.key), c.text);
+        EXPECT_EQ(PreferenceReadInteger(c.key, 77), c.integer);
+    }
+    PreferenceClose();
+    EXPECT_EQ(PreferenceGroup("Server"), 0);  // nothing open
+    EXPECT_EQ(ReadText("Port"), "<default>");
+}
+
+TEST_F(PreferenceTest, ResultFollowsTheTemporaryBufferConvention) {
+    const std::string bytes = "[G]\nk = value  \n";
+    ASSERT_NE(PreferenceOpenBytes(bytes.data(), bytes.size(), 0), 0);
+    PreferenceGroup("G");
+    TempScope scope;
+    TempAppend("prefix:");
+    const int64_t start = TempPosition();
+    EXPECT_STREQ(PreferenceReadText("k", "", start), "value");
+    EXPECT_EQ(TempPosition(), start + 5);
+    EXPECT_STREQ(scope.text(), "prefix:value");
+
+    // A default that lies in the buffer, long enough that copying it makes the buffer move,
+    // and then the copy moved down over the text it came from.
+    const std::string longDefault(200000, 'd');
+    TempSetPosition(scope.start());
+    TempAppend(longDefault.c_str());
+    const int64_t after = TempPosition();
+    EXPECT_EQ(PreferenceReadText("missing", TempAt(scope.start()), after), longDefault);
+    EXPECT_EQ(PreferenceReadText("missing", TempAt(after), scope.start()), longDefault);
+}
+
+// The tracker's start-up: open, and when that fails, create and write the defaults. Neither a
+// FIFO nor a file too large to read is replaced by that; a missing file is made.
+TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
+    const std::string fifo = scratch_.File("fifo.cfg");
+    const std::string huge = scratch_.File("huge.cfg");
+    const std::string missing = scratch_.File("missing.cfg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    // Sparse, so it takes no room on the disk.
+    WriteBytes(huge, "[Server]\nPort = 1\n");
+    ASSERT_EQ(truncate(huge.c_str(), off_t{1} << 31), 0);
+    for (const std::string& path : {fifo, huge, missing}) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(PreferenceOpen(path.c_str()), 0);
+        EXPECT_EQ(PreferenceCreate(path.c_str()), path == missing ? 1 : 0);
+        PreferenceGroup("Server");
+        PreferenceWriteText("Port", "10000");
+        PreferenceClose();
+    }
+    struct stat status {};
+    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    ASSERT_EQ(stat(huge.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, off_t{1} << 31);
+    std::string head(18, '\0');
+    std::ifstream(huge, std::ios::binary).read(head.data(), 18);
+    EXPECT_EQ(head, "[Server]\nPort = 1\n");
+    EXPECT_EQ(ReadBytes(missing), "[Server]\nPort = 10000\n");
+    EXPECT_EQ(PreferenceOpen(scratch_.path().c_str()), 0);  // a directory
+}
+
+TEST_F(PreferenceTest, ClosingWithoutWritesLeavesTheFileUntouched) {
+    const std::string original =
+        "\r\n  [Server]  old words\r\n;tight comment\n\tPort=1\r\r\nalone\n\n[GE]\nZoom";
+    WriteBytes(settings_, original);
+    // An old modification time shows whether the file was written again.
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, settings_.c_str(), times, 0), 0);
+    ASSERT_NE(PreferenceOpen(settings_.c_str()), 0);
+    PreferenceGroup("Server");
+    EXPECT_EQ(ReadText("port"), "1");
+    PreferenceGroup("NotThere");  // a pending group alone writes nothing
+    PreferenceClose();
+    struct stat after {};
+    ASSERT_EQ(stat(settings_.c_str(), &after), 0);
+    EXPECT_EQ(ReadBytes(settings_), original);
+    EXPECT_EQ(after.st_mtim.tv_sec, 1000000000);
+}
 
 // One write of value to key in group (no group call for nullptr), or `writes` when it is set.
 struct RewriteCase {
@@ -61,7 +180,7 @@ struct RewriteCase {
     std::function<void()> writes = nullptr;
 };
 
-TEST_F(PreferenceWriteTest, RewriteProducesExactBytes) {
+TEST_F(PreferenceTest, RewriteProducesExactBytes) {
     const RewriteCase cases[] = {
         {"comment gains a space", 0, "[G]\n;c\n;\nk=1\n", "G", "k", "2", "[G]\n; c\n; \nk = 2\n"},
         {"layout is normalised", 0, "\r\n  [G] words\r\n\r\n\tk = 1\r\r;  two spaces\n", "G", "k",
@@ -119,7 +238,7 @@ TEST_F(PreferenceWriteTest, RewriteProducesExactBytes) {
 // A created file replaces the old one only at close, where it was created even if the working
 // directory changed meanwhile; a failed open keeps writes in memory and makes the file at close
 // only if something was written, and not where no file can be made.
-TEST_F(PreferenceWriteTest, FilesAreMadeOrReplacedAtCloseOnly) {
+TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     WriteBytes(settings_, "[Old]\nk = 1\n");
     const std::filesystem::path previous = std::filesystem::current_path();
     ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
@@ -151,7 +270,7 @@ TEST_F(PreferenceWriteTest, FilesAreMadeOrReplacedAtCloseOnly) {
     EXPECT_EQ(NamesIn(scratch_.path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
 }
 
-TEST_F(PreferenceWriteTest, ReadOnlyFileDropsWrites) {
+TEST_F(PreferenceTest, ReadOnlyFileDropsWrites) {
     // A program that is running cannot be opened for writing, not even by the superuser; its
     // bytes serve as a settings file that can only be read.
     ASSERT_NO_THROW(std::filesystem::copy_file("/bin/sleep", settings_));
@@ -179,34 +298,29 @@ TEST_F(PreferenceWriteTest, ReadOnlyFileDropsWrites) {
     EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
 }
 
-TEST_F(PreferenceWriteTest, FullDiskKeepsTheOldFile) {
+// Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails
+// with EFBIG as on a full disk.
+TEST_F(PreferenceTest, FullDiskKeepsTheOldFile) {
     const std::string original = "[Server]\nServer = 192.168.1.20\nPort = 4001\n";
-    const std::string longValue(8192, 'x');
-    // Saves in a child whose files may not grow beyond `limit` bytes, so that writing the new
-    // file fails with EFBIG as on a full disk.
-    for (const rlim_t limit : {rlim_t{64}, RLIM_INFINITY}) {
-        WriteBytes(settings_, original);
-        const pid_t child = fork();
-        if (child == 0) {
-            const rlimit fileLimit{limit, limit};
-            signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &fileLimit) != 0) _exit(2);
-            if (PreferenceOpen(settings_.c_str()) == 0) _exit(3);
-            PreferenceGroup("Server");
-            PreferenceWriteText("Comment", longValue.c_str());
-            PreferenceClose();
-            _exit(0);
-        }
-        int status = -1;
-        waitpid(child, &status, 0);
-        EXPECT_EQ(status, 0);
-        EXPECT_EQ(ReadBytes(settings_),
-                  limit == RLIM_INFINITY ? original + "Comment = " + longValue + "\n" : original);
-        EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
+    WriteBytes(settings_, original);
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlimit fileLimit{64, 64};
+        signal(SIGXFSZ, SIG_IGN);
+        if (setrlimit(RLIMIT_FSIZE, &fileLimit) != 0 || PreferenceOpen(settings_.c_str()) == 0)
+            _exit(2);
+        PreferenceWriteText("Comment", std::string(8192, 'x').c_str());
+        PreferenceClose();
+        _exit(0);
     }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadBytes(settings_), original);
+    EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
 }
 
-TEST_F(PreferenceWriteTest, SymbolicLinkStaysALinkAndModeCarriesOver) {
+TEST_F(PreferenceTest, SymbolicLinkStaysALinkAndModeCarriesOver) {
     ASSERT_EQ(mkdir(scratch_.File("real").c_str(), 0755), 0);
     const std::string target = scratch_.File("real/target.cfg");
     WriteBytes(target, "[G]\nk = 1\n");
