@@ -175,24 +175,6 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
     }
 }
 
-TEST_F(ScriptRunnerTest, RunsFromTwoThreadsKeepTheirOwnTexts) {
-    const std::string echo = Fake("echo", "exec cat");
-    bool allSame[2] = {true, true};
-    auto work = [&](int t) {
-        for (int i = 0; i < 4; ++i) {
-            std::string input;
-            while (input.size() < 3000)
-                input += "thread " + std::to_string(t) + " run " + std::to_string(i) + " \xE9\r\n";
-            input += "end";  // no final line feed, which would be dropped
-            allSame[t] = allSame[t] && RunWith(echo, input) == input;
-        }
-    };
-    std::thread first(work, 0), second(work, 1);
-    first.join();
-    second.join();
-    EXPECT_TRUE(allSame[0] && allSame[1]);
-}
-
 // A descriptor of this process, even one opened without close-on-exec, must not reach the
 // runner: it would keep pipes of other runs open.
 TEST_F(ScriptRunnerTest, RunnerGetsOnlyItsStandardDescriptors) {
