@@ -177,8 +177,9 @@ void SyncDirectoryOf(const char* target) {
     std::free(directory);
 }
 
-// FileMayBeReplaced for a path whose links are already followed; *exists tells whether a file
-// lies there and *old receives its status.
+// Whether what lies at target (its links already followed) may be replaced: nothing, or a
+// regular file open for writing. *exists tells whether a file lies there and *old receives
+// its status.
 bool ResolvedMayBeReplaced(const char* target, bool* exists, struct stat* old) {
     *exists = false;
     if (lstat(target, old) != 0) return errno == ENOENT;
@@ -206,8 +207,9 @@ bool PutInPlace(const char* temporary, const char* target, bool exchange) {
     return rename(temporary, target) == 0;
 }
 
-}  // namespace
-
+// The file that a chain of symbolic links starting at path leads to; path itself when it is no
+// link. A link whose target does not exist leads to that missing target. A heap text, or null
+// when the chain does not end (too many links) or memory runs out.
 char* ResolveLinkTarget(const char* path) {
     if (path == nullptr) path = "";
     char* current = CopyBytes(path, std::strlen(path));
@@ -234,15 +236,7 @@ char* ResolveLinkTarget(const char* path) {
     return nullptr;
 }
 
-bool FileMayBeReplaced(const char* path) {
-    char* target = ResolveLinkTarget(path);
-    if (target == nullptr) return false;
-    bool exists = false;
-    struct stat old {};
-    const bool allowed = target[0] != '\0' && ResolvedMayBeReplaced(target, &exists, &old);
-    std::free(target);
-    return allowed;
-}
+}  // namespace
 
 bool FileCouldBeReplaced(const char* path) {
     char* target = ResolveLinkTarget(path);

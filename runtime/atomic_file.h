@@ -11,19 +11,10 @@
 
 #include <cstddef>
 
-// The file that a chain of symbolic links starting at path leads to; path itself when it is no
-// link. A link whose target does not exist leads to that missing target. Returns a heap text
-// (free with StringFree), or null when the chain does not end (too many links) or memory runs
-// out.
-char* ResolveLinkTarget(const char* path);
-
-// Whether ReplaceFileContents(path, ...) may replace what lies at path: nothing, or a regular
-// file that could be opened for writing. Any other kind of file (directory, FIFO, device) is
-// never replaced.
-bool FileMayBeReplaced(const char* path);
-
-// Checks that the directory of path (after following links) accepts a new file, by creating a
-// temporary file there and removing it again, and that FileMayBeReplaced holds.
+// Whether ReplaceFileContents(path, ...) can replace what lies at path (after following links):
+// nothing, or a regular file that could be opened for writing, in a directory that accepts a
+// new file (checked by creating a temporary file there and removing it again). Any other kind
+// of file (directory, FIFO, device) is never replaced.
 bool FileCouldBeReplaced(const char* path);
 
 // Whether a replacement is flushed to the disk before it takes the file's name. A file that is

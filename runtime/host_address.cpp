@@ -1,3 +1,5 @@
+// Address texts of the network client: the layer's IPv6 permission (NetworkInit), the packed
+// IPv4 value of MakeIPv4Address, and resolving host and local address texts.
 #include "runtime/host_address.h"
 
 #include <arpa/inet.h>
@@ -5,11 +7,17 @@
 #include <netinet/in.h>
 #include <strings.h>
 
+#include <atomic>
 #include <cstring>
 
-#include "runtime/network_layer.h"
+#include "runtime/network.h"
 
 namespace {
+
+// Atomic because the worker calls NetworkInit from its own thread while the main thread ends
+// the layer at shutdown.
+std::atomic<bool> initialised{false};
+std::atomic<bool> ipv6Allowed{false};
 
 // 255.255.255.255 is what the classic dotted-address parser returns for "not an address", so
 // it never names a host.
@@ -71,7 +79,7 @@ bool ResolveIPv4(const char* host, int32_t port, SocketAddress* address) {
 }
 
 bool ResolveIPv6(const char* host, int32_t port, SocketAddress* address) {
-    if (!NetworkIPv6Allowed()) return false;
+    if (!ipv6Allowed.load()) return false;
     sockaddr_in6 peer{};
     if (inet_pton(AF_INET6, host, &peer.sin6_addr) != 1) {
         if (!LookUpName(host, AF_INET6, address)) return false;
@@ -87,6 +95,25 @@ bool ResolveIPv6(const char* host, int32_t port, SocketAddress* address) {
 }
 
 }  // namespace
+
+int64_t NetworkInit() {
+    if (!initialised.exchange(true)) ipv6Allowed.store(true);
+    return 1;
+}
+
+void NetworkObjectsEnd() {
+    // Only client connections exist in this program, and they belong to whoever opened them:
+    // closing one here could pull the socket from under a worker that is still reading it.
+    ipv6Allowed.store(false);
+    initialised.store(false);
+}
+
+int64_t MakeIPv4Address(int32_t a, int32_t b, int32_t c, int32_t d) {
+    // Unsigned arithmetic wraps by definition; the parts are deliberately not masked.
+    const uint32_t sum = static_cast<uint32_t>(a) + (static_cast<uint32_t>(b) << 8) +
+                         (static_cast<uint32_t>(c) << 16) + (static_cast<uint32_t>(d) << 24);
+    return static_cast<int32_t>(sum);
+}
 
 bool ResolveHostAddress(const char* host, int family, int32_t port, SocketAddress* address) {
     if (host == nullptr || address == nullptr) return false;

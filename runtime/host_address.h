@@ -1,4 +1,5 @@
-// Turning host and local address texts into socket addresses (internal to the network client).
+// Turning host and local address texts into socket addresses (internal to the network client,
+// used by connection.cpp).
 //
 // Resolution is thread-safe (getaddrinfo, never gethostbyname), because the tracker resolves on
 // its worker thread.
@@ -12,7 +13,7 @@ struct SocketAddress {
     sockaddr_storage storage{};
     socklen_t length = 0;
 
-    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
 // Resolves host for family (AF_INET or AF_INET6) and stores it with port into address.

@@ -19,6 +19,7 @@
 // link stays a link; the file it leads to is replaced, keeping its permission bits.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Flag bits of PreferenceOpenWithFlags and PreferenceCreateWithFlags.
@@ -37,9 +38,13 @@ void PreferenceLibraryEnd();
 // opened: reads then give their defaults, writes are kept in memory, and PreferenceClose
 // creates the file if anything was written. 0 is also the answer for a file that exists but
 // cannot be read whole (larger than 2^31 - 1 bytes, or a read error); such a file is never
-// replaced.
+// replaced, neither at close nor by a PreferenceCreate that follows.
 int64_t PreferenceOpen(const char* fileName);
 int64_t PreferenceOpenWithFlags(const char* fileName, int32_t flags);
+// Opens length bytes as the whole content of a settings file, read exactly as PreferenceOpen
+// reads a file; the state belongs to no file, so PreferenceClose saves nothing. Non-zero, or
+// 0 when memory runs out.
+int64_t PreferenceOpenBytes(const char* bytes, size_t length, int32_t flags);
 
 // Starts a new, empty file (closing any open one first). Non-zero when the file can be made
 // there; 0 otherwise, and nothing stays open. The file on disk is written by PreferenceClose,

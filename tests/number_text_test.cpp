@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "runtime/temp_buffer.h"
 
@@ -34,44 +36,21 @@ std::string IntegerText(int64_t value) {
     return text;
 }
 
-struct IntegerCase {
-    const char* text;
-    int64_t expected;
-};
-
 TEST(TextToIntegerTest, ReadsEveryForm) {
-    const IntegerCase cases[] = {
-        {"42", 42},
-        {"  \t 42abc", 42},
-        {"-42", -42},
-        {"+42", 42},
-        {"$FF", 255},
-        {"$ff", 255},
-        {"-$10", -16},
-        {"$", 0},
-        {"$G", 0},
-        {"%101", 5},
-        {"%2", 0},
-        {"%", 0},
-        {"letters", 0},
-        {"", 0},
-        {nullptr, 0},
-        {"- 5", 0},
-        {"--5", 0},
-        {"+-5", 0},
-        {"65536", 65536},
-        {"00080", 80},
-        {"127.0.0.1", 127},
-        {"9223372036854775807", std::numeric_limits<int64_t>::max()},
-        {"9223372036854775808", std::numeric_limits<int64_t>::min()},
-        {"-9223372036854775808", std::numeric_limits<int64_t>::min()},
-        {"18446744073709551617", 1},  // wraps modulo 2^64
-        {"$FFFFFFFFFFFFFFFF", -1},
-        {"$10000000000000000", 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(TextToInteger(c.text), c.expected) << (c.text ? c.text : "null");
-    }
+    const std::pair<const char*, int64_t> cases[] = {
+        {"42", 42},   {"  \t 42abc", 42}, {"-42", -42}, {"+42", 42},   {"$FF", 255},
+        {"$ff", 255}, {"-$10", -16},      {"$", 0},     {"$G", 0},     {"%101", 5},
+        {"%2", 0},    {"%", 0},           {"abc", 0},   {"", 0},       {nullptr, 0},
+        {"- 5", 0},   {"--5", 0},         {"+-5", 0},   {"00080", 80}, {"127.0.0.1", 127}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(TextToInteger(text), value) << (text ? text : "null");
+    // Overflow wraps modulo 2^64.
+    EXPECT_EQ(TextToInteger("9223372036854775807"), std::numeric_limits<int64_t>::max());
+    EXPECT_EQ(TextToInteger("9223372036854775808"), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(TextToInteger("-9223372036854775808"), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(TextToInteger("18446744073709551617"), 1);
+    EXPECT_EQ(TextToInteger("$FFFFFFFFFFFFFFFF"), -1);
+    EXPECT_EQ(TextToInteger("$10000000000000000"), 0);
 }
 
 // The shared leading-integer reader, clamped to a 16-bit range: blanks, signs, saturation.
@@ -88,24 +67,22 @@ TEST(ReadLeadingIntegerTest, ReadsClampsAndSaysWhereItStopped) {
     constexpr auto kAny = LeadingBlanks::AnyWhitespace;
     constexpr auto kSigned = LeadingSign::Allowed;
     constexpr auto kUnsigned = LeadingSign::Refused;
-    const Case cases[] = {
-        {"123x", kNone, kUnsigned, 123, 3, 3},
-        {" 7", kNone, kUnsigned, 0, 0, 0},
-        {" \t7", kSpace, kUnsigned, 7, 1, 3},
-        {"\n7", kSpace, kUnsigned, 0, 0, 0},
-        {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},
-        {"-5", kAny, kUnsigned, 0, 0, 0},
-        {"-5", kAny, kSigned, -5, 1, 2},
-        {"+5", kAny, kSigned, 5, 1, 2},
-        {"-", kAny, kSigned, 0, 0, 0},
-        {"-0", kAny, kSigned, 0, 1, 2},
-        {"99999", kNone, kUnsigned, 32767, 5, 5},
-        {"-99999", kNone, kSigned, -32768, 5, 6},
-        {"-32768", kNone, kSigned, -32768, 5, 6},
-        {"99999999999999999999999", kNone, kUnsigned, 32767, 23, 23},
-        {"-99999999999999999999999", kNone, kSigned, -32768, 23, 24},
-        {"", kAny, kSigned, 0, 0, 0},
-    };
+    const Case cases[] = {{"123x", kNone, kUnsigned, 123, 3, 3},
+                          {" 7", kNone, kUnsigned, 0, 0, 0},
+                          {" \t7", kSpace, kUnsigned, 7, 1, 3},
+                          {"\n7", kSpace, kUnsigned, 0, 0, 0},
+                          {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},
+                          {"-5", kAny, kUnsigned, 0, 0, 0},
+                          {"-5", kAny, kSigned, -5, 1, 2},
+                          {"+5", kAny, kSigned, 5, 1, 2},
+                          {"-", kAny, kSigned, 0, 0, 0},
+                          {"-0", kAny, kSigned, 0, 1, 2},
+                          {"99999", kNone, kUnsigned, 32767, 5, 5},
+                          {"-99999", kNone, kSigned, -32768, 5, 6},
+                          {"", kAny, kSigned, 0, 0, 0},
+                          {"-32768", kNone, kSigned, -32768, 5, 6},
+                          {"99999999999999999999999", kNone, kUnsigned, 32767, 23, 23},
+                          {"-99999999999999999999999", kNone, kSigned, -32768, 23, 24}};
     for (const Case& c : cases) {
         const LeadingInteger read = ReadLeadingInteger(c.text, c.blanks, c.sign);
         EXPECT_EQ(ClampLeadingInteger(read, -32768, 32767), c.clamped) << c.text;
@@ -124,75 +101,50 @@ TEST(ReadLeadingIntegerTest, ReadsClampsAndSaysWhereItStopped) {
     EXPECT_EQ(clamp64("9223372036854775808"), kMax);
 }
 
-TEST(IntegerToTextTest, WritesPlainDecimal) {
-    EXPECT_EQ(IntegerText(0), "0");
-    EXPECT_EQ(IntegerText(35000), "35000");
-    EXPECT_EQ(IntegerText(-35000), "-35000");
-    EXPECT_EQ(IntegerText(std::numeric_limits<int64_t>::max()), "9223372036854775807");
-    EXPECT_EQ(IntegerText(std::numeric_limits<int64_t>::min()), "-9223372036854775808");
+TEST(NumberTextTest, WritesIntegersPlainAndReadsFloatsWordsFirst) {
+    const std::pair<int64_t, const char*> integers[] = {
+        {0, "0"},
+        {-35000, "-35000"},
+        {std::numeric_limits<int64_t>::min(), "-9223372036854775808"}};
+    for (const auto& [value, text] : integers)
+        EXPECT_EQ(IntegerText(value), text);
+    const std::pair<const char*, double> floats[] = {
+        {"48.117", 48.117}, {"  -3.5e2x", -350.0}, {"12,5", 12.0},      {"", 0.0},
+        {"abc", 0.0},       {".5", 0.5},           {"+INFINITY", kInf}, {"-infinity", -kInf},
+        {nullptr, 0.0},     {"+Infinity ", kInf}};  // atof reads "inf"
+    for (const auto& [text, value] : floats)
+        EXPECT_DOUBLE_EQ(TextToFloat(text), value) << (text ? text : "null");
+    EXPECT_TRUE(std::isnan(TextToFloat("NaN")) && std::isnan(TextToFloat("nan")));
+    EXPECT_DOUBLE_EQ(Power(2.0, -1.0), 0.5);
 }
 
-struct FloatReadCase {
-    const char* text;
-    double expected;
-};
-
-TEST(TextToFloatTest, ReadsWordsThenDecimal) {
-    const FloatReadCase cases[] = {
-        {"48.117", 48.117},  {"  -3.5e2x", -350.0}, {"12,5", 12.0},       {"", 0.0},
-        {"abc", 0.0},        {".5", 0.5},           {"07.038", 7.038},    {"+Infinity", kInf},
-        {"+INFINITY", kInf}, {"-infinity", -kInf},  {"+Infinity ", kInf},  // atof reads "inf"
-    };
-    for (const auto& c : cases) {
-        EXPECT_DOUBLE_EQ(TextToFloat(c.text), c.expected) << c.text;
-    }
-    EXPECT_EQ(TextToFloat(nullptr), 0.0);
-    EXPECT_TRUE(std::isnan(TextToFloat("NaN")));
-    EXPECT_TRUE(std::isnan(TextToFloat("nan")));
-}
-
-struct AutoCase {
-    double value;
-    const char* expected;
-};
-
-TEST(FloatToTextAutoTest, TrimsZerosAndWritesSpecialValues) {
-    const AutoCase cases[] = {
+TEST(NumberTextTest, WritesFloatsTrimmedOrWithClampedDecimals) {
+    const std::pair<double, const char*> automatic[] = {
         {48.1173, "48.1173"},
         {2.0, "2"},
         {0.5, "0.5"},
-        {0.0, "0"},
         {-0.0, "0"},
         {100.0, "100"},
         {-1e-11, "-0"},
         {1e-11, "0"},
-        {0.123456789012, "0.123456789"},
         {-48.5, "-48.5"},
+        {0.123456789012, "0.123456789"},
         {1e20, "100000000000000000000"},
         {kInf, "+Infinity"},
         {-kInf, "-Infinity"},
-        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(AutoText(c.value), c.expected) << c.value;
-    }
-}
-
-TEST(FloatToTextTest, ExplicitDecimalsAreClampedNotTrimmed) {
-    EXPECT_EQ(FixedText(3, 2.0), "2.000");
-    EXPECT_EQ(FixedText(-5, 2.6), "3");
-    EXPECT_EQ(FixedText(0, 2.4), "2");
-    EXPECT_EQ(FixedText(600, 1.0), "1." + std::string(512, '0'));
-    EXPECT_EQ(FixedText(2, -0.0), "0.00");
+        {std::numeric_limits<double>::quiet_NaN(), "NaN"}};
+    for (const auto& [value, text] : automatic)
+        EXPECT_EQ(AutoText(value), text) << value;
+    const std::tuple<int32_t, double, std::string> fixed[] = {
+        {3, 2.0, "2.000"},
+        {-5, 2.6, "3"},
+        {0, 2.4, "2"},
+        {2, -0.0, "0.00"},
+        {600, 1.0, "1." + std::string(512, '0')}};
+    for (const auto& [decimals, value, text] : fixed)
+        EXPECT_EQ(FixedText(decimals, value), text) << decimals << " " << value;
     // The widest possible text still fits.
-    const std::string widest = FixedText(512, -std::numeric_limits<double>::max());
-    EXPECT_EQ(widest.size(), 1 + 309 + 1 + 512u);
-}
-
-TEST(PowerTest, RaisesBase) {
-    EXPECT_DOUBLE_EQ(Power(10.0, 6.0), 1e6);
-    EXPECT_DOUBLE_EQ(Power(10.0, 0.0), 1.0);
-    EXPECT_DOUBLE_EQ(Power(2.0, -1.0), 0.5);
+    EXPECT_EQ(FixedText(512, -std::numeric_limits<double>::max()).size(), 1 + 309 + 1 + 512u);
 }
 
 // The window system sets the locale from the environment. Under a locale with a decimal comma

@@ -6,35 +6,18 @@
 
 namespace {
 
-TEST(StringVariableTest, AssignCopiesAndNullFrees) {
+TEST(StringVariableTest, AssignCopiesEvenFromItsOwnTextAndNullFrees) {
     char* slot = nullptr;
-    EXPECT_EQ(StringAssign(&slot, "settings.cfg"), 13);
-    ASSERT_NE(slot, nullptr);
-    EXPECT_STREQ(slot, "settings.cfg");
-
-    EXPECT_EQ(StringAssign(&slot, ""), 1);  // the empty text keeps a block
-    ASSERT_NE(slot, nullptr);
-    EXPECT_STREQ(slot, "");
-
-    EXPECT_EQ(StringAssign(&slot, nullptr), 1);  // null frees and leaves null
-    EXPECT_EQ(slot, nullptr);
-}
-
-TEST(StringVariableTest, AssignFromItsOwnText) {
-    char* slot = nullptr;
-    StringAssign(&slot, "$GPRMC,123519");
+    EXPECT_EQ(StringAssign(&slot, "$GPRMC,123519"), 14);
     StringAssign(&slot, slot + 7);
     EXPECT_STREQ(slot, "123519");
-    StringFree(slot);
-}
-
-TEST(StringVariableTest, CopyNewLeavesTheOldBlockAlone) {
-    StringVariable original("first");
-    char* slot = nullptr;
-    StringCopyNew(&slot, nullptr);
-    EXPECT_EQ(slot, nullptr);
-    StringCopyNew(&slot, original.text());
+    EXPECT_EQ(StringAssign(&slot, ""), 1);  // the empty text keeps a block
     ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(StringAssign(&slot, nullptr), 1);
+    EXPECT_EQ(slot, nullptr);
+
+    StringVariable original("first");
+    StringCopyNew(&slot, original.text());
     EXPECT_NE(slot, original.text());
     EXPECT_STREQ(slot, "first");
     StringFree(slot);
@@ -48,9 +31,7 @@ TEST(StringVariableTest, AssignFromTempTakesTheTextAndPops) {
     StringAssignFromTemp(kept.slot(), saved);
     EXPECT_STREQ(kept.text(), "48.117300");
     EXPECT_EQ(TempPosition(), saved);
-
-    // Nothing built since the saved position gives the empty text.
-    StringAssignFromTemp(kept.slot(), saved);
+    StringAssignFromTemp(kept.slot(), saved);  // nothing built: the empty text
     EXPECT_FALSE(kept.isNull());
     EXPECT_STREQ(kept.text(), "");
 }

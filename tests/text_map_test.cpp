@@ -13,14 +13,12 @@ TEST(MapHashTest, SdbmWithSignedBytes) {
     const struct {
         const char* key;
         uint32_t exact, ignoringCase;
-    } cases[] = {
-        {"", 0, 0},
-        {"ab", 6363201, 6363201},
-        {"Gadget", 1118165164, 137494668},
-        {"OnClick", 975553897, 2098165161},
-        {"caf\xe9", 776778433, 776778433},
-        {"\xff\x80", 4294901569u, 4294901569u},
-    };
+    } cases[] = {{"", 0, 0},
+                 {"ab", 6363201, 6363201},
+                 {"Gadget", 1118165164, 137494668},
+                 {"OnClick", 975553897, 2098165161},
+                 {"caf\xe9", 776778433, 776778433},
+                 {"\xff\x80", 4294901569u, 4294901569u}};
     for (const auto& c : cases) {
         EXPECT_EQ(MapHashKey(c.key, false), c.exact) << c.key;
         EXPECT_EQ(MapHashKey(c.key, true), c.ignoringCase) << c.key;

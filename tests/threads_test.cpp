@@ -48,34 +48,6 @@ int64_t WaitForRelease(int64_t argument) {
     return 0;
 }
 
-TEST(ThreadsTest, AQuickProcedureRunsAndLeavesNoRecord) {
-    ThreadLibraryInit();
-    const ThreadNumber number = StartThread(RecordArgument, 4711);
-    ASSERT_NE(number, 0);
-    ASSERT_TRUE(WaitThreadEnd(number, 5000));
-    EXPECT_FALSE(ThreadIsRunning(number));
-    EXPECT_EQ(lastArgument, 4711);
-
-    // A later start works as well and gives a number of its own.
-    const ThreadNumber again = StartThread(RecordArgument, 815);
-    EXPECT_NE(again, 0);
-    EXPECT_TRUE(WaitThreadEnd(again, 5000));
-    EXPECT_EQ(lastArgument, 815);
-}
-
-TEST(ThreadsTest, ThreadsThatRunTogetherHaveDistinctNumbers) {
-    std::atomic<bool> release{false};
-    const ThreadNumber first = StartThread(WaitForRelease, reinterpret_cast<int64_t>(&release));
-    const ThreadNumber second = StartThread(WaitForRelease, reinterpret_cast<int64_t>(&release));
-    ASSERT_TRUE(first != 0 && second != 0);
-    EXPECT_NE(first, second);
-    EXPECT_TRUE(ThreadIsRunning(second));
-    EXPECT_FALSE(WaitThreadEnd(first, 30)) << "the thread cannot have ended yet";
-    release = true;
-    EXPECT_TRUE(WaitThreadEnd(first, 5000));
-    EXPECT_TRUE(WaitThreadEnd(second, -1));
-}
-
 std::atomic<int> selfWait{-1};
 
 int64_t WaitForItself(int64_t) {
@@ -87,14 +59,25 @@ int64_t Throw(int64_t) {
     throw std::runtime_error("procedure failed");
 }
 
-TEST(ThreadsTest, SelfWaitIsRefusedAndAThrowingProcedureEndsCleanly) {
-    const ThreadNumber waiter = StartThread(WaitForItself, 0);
-    ASSERT_NE(waiter, 0);
-    ASSERT_TRUE(WaitThreadEnd(waiter, 5000));
+// Threads that run together have numbers of their own and are waited for; a procedure that
+// throws still ends its thread, and a thread that waits for itself is refused at once.
+TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
+    ThreadLibraryInit();
+    std::atomic<bool> release{false};
+    const ThreadNumber first = StartThread(WaitForRelease, reinterpret_cast<int64_t>(&release));
+    const ThreadNumber second = StartThread(RecordArgument, 4711);
+    ASSERT_TRUE(first != 0 && second != 0);
+    EXPECT_NE(first, second);
+    EXPECT_TRUE(WaitThreadEnd(second, 5000));
+    EXPECT_EQ(lastArgument, 4711);
+    EXPECT_TRUE(ThreadIsRunning(first));
+    EXPECT_FALSE(WaitThreadEnd(first, 30)) << "the thread cannot have ended yet";
+    release = true;
+    EXPECT_TRUE(WaitThreadEnd(first, -1));
+    EXPECT_FALSE(ThreadIsRunning(first));
+    for (const ThreadProcedure procedure : {WaitForItself, Throw})
+        EXPECT_TRUE(WaitThreadEnd(StartThread(procedure, 0), 5000));
     EXPECT_EQ(selfWait, 0);
-    const ThreadNumber thrower = StartThread(Throw, 0);
-    ASSERT_NE(thrower, 0);
-    EXPECT_TRUE(WaitThreadEnd(thrower, 5000));
 }
 
 TEST(ThreadsTest, SigUsr1DoesNotEndTheProcessOnceAThreadHasStarted) {
@@ -167,13 +150,11 @@ TEST(ThreadsTest, TheReleaseScopeWrapsTheProcedureAndFreesItsTemporaryBuffer) {
 }
 
 TEST(DelayTest, SleepsAboutTheCountAndReturnsAtOnceForNothing) {
-    Clock::time_point start = Clock::now();
-    DelayMilliseconds(10);
-    EXPECT_GE(MillisecondsSince(start), 9);
-    for (int32_t nothing : {0, -1, -2147483647 - 1}) {
-        start = Clock::now();
-        DelayMilliseconds(nothing);
-        EXPECT_LT(MillisecondsSince(start), 500) << nothing;
+    for (int32_t milliseconds : {10, 0, -1, -2147483647 - 1}) {
+        const Clock::time_point start = Clock::now();
+        DelayMilliseconds(milliseconds);
+        EXPECT_GE(MillisecondsSince(start), milliseconds > 0 ? 9 : 0);
+        EXPECT_LT(MillisecondsSince(start), 500) << milliseconds;
     }
 }
 

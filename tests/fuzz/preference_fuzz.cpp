@@ -1,52 +1,18 @@
-// Feeds arbitrary bytes to the preference file as the content of a settings file (the first
-// byte chooses the flags and the names used), reads and writes it, and checks that a value
-// written reads back and that saving is stable: a saved file, saved again with the same
-// write, comes out byte-for-byte the same. All files live in a directory made for the run and
-// removed at its end.
-#include <stdlib.h>
-#include <unistd.h>
-
+// Feeds arbitrary bytes to the preference reader as the content of a settings file (the first
+// byte chooses the flags and the group used), reads and writes it, and checks that a value
+// written reads back and that saving is stable: the saved text, read and written again in the
+// same way, renders byte-for-byte the same. Everything stays in memory.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 
 #include "runtime/preference_file.h"
+#include "runtime/preference_state.h"
 #include "runtime/temp_buffer.h"
 
 namespace {
-
-class ScratchDirectory {
-  public:
-    ScratchDirectory() {
-        // A memory file system makes the flush of every save cheap.
-        const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/navlume-preference-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const char* name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -91,48 +57,52 @@ std::string ReadBack(const char* key) {
     return PreferenceReadText(key, "<none>", scope.start());
 }
 
-}  // namespace
+// The text that a save of the open state would write.
+std::string Rendered() {
+    size_t length = 0;
+    char* text = PreferenceRender(Preferences(), &length);
+    Check(text != nullptr);
+    std::string rendered(text, length);
+    std::free(text);
+    return rendered;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static ScratchDirectory scratch;
-    static const std::string settings = scratch.File("settings.cfg");
-    if (size == 0) return 0;
-    const int32_t flags = data[0] & 3;
-    const char* group = kGroups[(data[0] >> 2) % std::size(kGroups)];
-    const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const bool marked = StartsWithMark(content);
-
-    WriteBytes(settings, content);
-    Check(PreferenceOpenWithFlags(settings.c_str(), flags) != 0);
-    ReadProbeKeys();
+// Opens content, writes value to "Fuzz" in group, checks it reads back, and returns the text a
+// save would write. The open state stays for the caller.
+std::string WriteAndRender(const std::string& content, int32_t flags, const char* group,
+                           const std::string& value) {
+    Check(PreferenceOpenBytes(content.data(), content.size(), flags) != 0);
     PreferenceGroup(group);
     ReadProbeKeys();
-    const std::string value = StableValue(content);
     PreferenceWriteText("Fuzz", value.c_str());
     std::string expected = value;
     while (!expected.empty() && IsBlank(expected.back()))
         expected.pop_back();
     Check(ReadBack("fuzz") == expected);
-    PreferenceClose();
-    const std::string saved = ReadBytes(settings);
+    return Rendered();
+}
 
-    // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
-    // a marked file once those bytes open the saved file; anything else must be stable.
-    if (StartsWithMark(saved) == marked) {
-        Check(PreferenceOpenWithFlags(settings.c_str(), flags) != 0);
-        PreferenceGroup(group);
-        Check(ReadBack("FUZZ") == expected);
-        PreferenceWriteText("Fuzz", value.c_str());
-        PreferenceClose();
-        Check(ReadBytes(settings) == saved);
-    }
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const int32_t flags = data[0] & 3;
+    const char* group = kGroups[(data[0] >> 2) % std::size(kGroups)];
+    const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const std::string value = StableValue(content);
+    const std::string saved = WriteAndRender(content, flags, group, value);
 
     // Keys and values with line ends and "=" in them: only memory safety is at stake.
-    Check(PreferenceOpenWithFlags(settings.c_str(), flags) != 0);
     PreferenceGroup(content.c_str());
     PreferenceWriteText(content.c_str(), content.c_str());
     PreferenceWriteInteger(value.c_str(), static_cast<int32_t>(size));
     ReadProbeKeys();
+    Rendered();
+
+    // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
+    // a marked file once those bytes open the saved file; anything else must be stable.
+    if (StartsWithMark(saved) == StartsWithMark(content))
+        Check(WriteAndRender(saved, flags, group, value) == saved);
     PreferenceClose();
     return 0;
 }

@@ -16,7 +16,7 @@ class ScratchDirectory {
     ScratchDirectory() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/navlume-preference-XXXXXX";
+                              "/navlume-test-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     ~ScratchDirectory() {
@@ -40,5 +40,5 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

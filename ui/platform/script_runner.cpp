@@ -11,10 +11,9 @@
 #include <new>
 
 #include "runtime/charset.h"
+#include "runtime/child_process.h"
 #include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
-#include "ui/platform/child_process.h"
-#include "ui/platform/program_path.h"
 
 namespace {
 

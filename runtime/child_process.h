@@ -1,8 +1,7 @@
-// Runs a program as a child process with a pipe on each of its standard input and output: the
-// input is written while the output is read, so neither side can stall the other. POSIX only.
+// Running a program as a child process with a pipe on each of its standard input and output
+// (the input is written while the output is read, so neither side can stall the other), with
+// a time limit and an output limit, and finding a program along PATH. POSIX only.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -27,10 +26,6 @@ enum class ChildRunResult {
 // with the standard descriptors a child is given). Returns false when no pipe can be opened.
 bool OpenPrivatePipe(int ends[2]);
 
-// write() that never raises SIGPIPE: a write to a pipe without a reader fails with EPIPE and
-// the process lives on. Retries on EINTR. A SIGPIPE that was pending before stays pending.
-ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count);
-
 // Starts program (a path; no search along PATH, no shell) with no arguments, writes the
 // inputLength bytes of input to its standard input, then closes it, and collects its standard
 // output into output (at most outputLimit bytes; the rest is read and dropped). Its standard
@@ -47,3 +42,9 @@ ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count);
 ChildRunResult RunChildProcess(const char* program, const char* input, int64_t inputLength,
                                int cancelFd, int64_t timeLimitMs, int64_t outputLimit,
                                ChildOutput* output);
+
+// Writes to path (capacity bytes, with its zero) the first "<directory>/<name>" along PATH that
+// is an executable regular file, and returns true. PATH unset means the system's default
+// search path; empty entries (which would mean the working directory) are skipped. False when
+// nothing fits, when name is empty or contains "/", or when the result does not fit.
+bool FindProgramOnPath(const char* name, char* path, size_t capacity);

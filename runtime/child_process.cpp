@@ -1,10 +1,11 @@
-#include "ui/platform/child_process.h"
+#include "runtime/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +30,8 @@ constexpr size_t kLargestWrite = 65536;
 // Read on the caller's stack, which may be a small secondary-thread stack.
 constexpr size_t kReadChunk = 16384;
 constexpr int64_t kFirstOutputCapacity = 4096;
+// Searched for programs when PATH is not set at all.
+constexpr const char* kDefaultSearchPath = "/usr/bin:/bin";
 
 enum class ExchangeEnd { Finished, Cancelled, TimedOut, Broken };
 enum class ExitWait { Exited, Cancelled, TimedOut, Lost };
@@ -126,6 +129,31 @@ void TakePendingSigpipe(const sigset_t& pipeOnly) {
     while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
     }
 #endif
+}
+
+// write() to a pipe whose reader has gone raises SIGPIPE, which ends the process by default.
+// A library must not change the process-wide disposition, so the signal is blocked in this
+// thread for the one write, and a SIGPIPE that the write raised is taken off the pending set
+// before the previous mask returns. One that was pending before is left alone.
+ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count) {
+    sigset_t pipeOnly;
+    sigset_t previous;
+    sigset_t pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
+    const bool wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+
+    ssize_t written;
+    do {
+        written = write(fd, bytes, count);
+    } while (written < 0 && errno == EINTR);
+    const int writeError = errno;
+
+    if (written < 0 && writeError == EPIPE && !wasPending) TakePendingSigpipe(pipeOnly);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = writeError;
+    return written;
 }
 
 // Starts program with the child ends of two fresh pipes as its standard input and output.
@@ -341,32 +369,12 @@ void EndChild(pid_t pid) {
     }
 }
 
-}  // namespace
-
-// write() to a pipe whose reader has gone raises SIGPIPE, which ends the process by default.
-// A library must not change the process-wide disposition, so the signal is blocked in this
-// thread for the one write, and a SIGPIPE that the write raised is taken off the pending set
-// before the previous mask returns. One that was pending before is left alone.
-ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count) {
-    sigset_t pipeOnly;
-    sigset_t previous;
-    sigset_t pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
-    const bool wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-
-    ssize_t written;
-    do {
-        written = write(fd, bytes, count);
-    } while (written < 0 && errno == EINTR);
-    const int writeError = errno;
-
-    if (written < 0 && writeError == EPIPE && !wasPending) TakePendingSigpipe(pipeOnly);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = writeError;
-    return written;
+bool IsExecutableFile(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode) && access(path, X_OK) == 0;
 }
+
+}  // namespace
 
 void ChildOutputFree(ChildOutput* output) {
     std::free(output->bytes);
@@ -415,4 +423,28 @@ ChildRunResult RunChildProcess(const char* program, const char* input, int64_t i
     if (outOfMemory) return ChildRunResult::Failed;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ChildRunResult::Succeeded
                                                          : ChildRunResult::Failed;
+}
+
+bool FindProgramOnPath(const char* name, char* path, size_t capacity) {
+    if (name == nullptr || name[0] == '\0' || std::strchr(name, '/') != nullptr) return false;
+    const char* searchPath = std::getenv("PATH");
+    if (searchPath == nullptr) searchPath = kDefaultSearchPath;
+    const size_t nameLength = std::strlen(name);
+
+    for (const char* entry = searchPath; *entry != '\0';) {
+        const char* end = std::strchr(entry, ':');
+        const size_t entryLength =
+            end != nullptr ? static_cast<size_t>(end - entry) : std::strlen(entry);
+        // Room for the directory, "/", the name and the zero.
+        if (entryLength > 0 && entryLength + 1 + nameLength < capacity) {
+            std::memcpy(path, entry, entryLength);
+            path[entryLength] = '/';
+            std::memcpy(path + entryLength + 1, name, nameLength + 1);
+            if (IsExecutableFile(path)) return true;
+        }
+        if (end == nullptr) break;
+        entry = end + 1;
+    }
+    if (capacity > 0) path[0] = '\0';
+    return false;
 }
