@@ -22,7 +22,7 @@ class Gpsfake {
   public:
     Gpsfake(const fs::path& directory, const std::string& log, int32_t port) {
         const std::string replayed = (directory / "replayed.log").string();
-        std::ofstream(replayed, std::ios::binary) << nmea_logs::StreamOfLog(log);
+        std::ofstream(replayed, std::ios::binary) << test_data::StreamOfLog(log);
         // Everything exec needs is made before fork: the child may only exec.
         const std::string portText = std::to_string(port);
         const std::string temporary = "TMPDIR=" + directory.string();
@@ -69,14 +69,11 @@ bool GpsdGreets(const Gpsfake& gpsfake, int32_t port) {
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline && gpsfake.running()) {
         const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const sockaddr_in address = LoopbackAddress(port);
         char greeting[32] = {};
         pollfd readable{probe, POLLIN, 0};
         const bool greeted =
-            connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+            connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
             poll(&readable, 1, 2000) == 1 && recv(probe, greeting, sizeof greeting - 1, 0) > 0 &&
             std::string(greeting).starts_with("{\"class\":\"VERSION\"");
         close(probe);
@@ -97,7 +94,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     ASSERT_TRUE(GpsdGreets(gpsfake, port))
         << ReadFile(BundleContents() / "gpsfake.out") << "gpsd did not come up on port " << port;
 
-    const std::vector<std::string> positions = nmea_logs::CheckedPositions("quectel-l76k-nmea.log");
+    const std::vector<std::string> positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
     const auto isLoggedPosition = [&positions](const std::string& position) {
         return std::find(positions.begin(), positions.end(), position) != positions.end();
     };
@@ -105,7 +102,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
         StartTracking(port);
         EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 15000)) << Labels();
         EXPECT_TRUE(WaitFor([&] { return ScriptCount() > 0; }));
-        EXPECT_TRUE(isLoggedPosition(PositionOfScript(LastScript())));
+        EXPECT_TRUE(isLoggedPosition(PositionOfScript(Script(-1))));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         ChooseQuit();
     });

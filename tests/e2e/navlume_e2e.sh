@@ -20,8 +20,8 @@ program="$1"
 replay="$2"
 data="$3/tests/data"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-receiver_log="$data/sirfstarv-nmea.log"
-log_positions="$receiver_log.chk" # "latitude longitude" per position the program accepts
+receiver_log="$3/data/sirfstarv-nmea.log" # its .chk golden stays in tests/data
+log_positions="$data/sirfstarv-nmea.log.chk" # "latitude longitude" per position the program accepts
 golden_script="$data/viewer-script.chk" # for 48.117300 / 11.516667, distance 500
 golden_settings="$data/first-run-settings.cfg.chk"
 

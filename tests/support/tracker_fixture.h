@@ -23,7 +23,7 @@
 #include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/nmea_logs.h"
+#include "tests/support/test_data.h"
 #include "ui/ui.h"
 
 namespace tracker_test {
@@ -31,20 +31,7 @@ namespace tracker_test {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-using nmea_logs::ReadFile;
-
-// The viewer script for a position, from the golden script with its three values replaced.
-inline std::string ScriptFor(const std::string& latitude, const std::string& longitude,
-                             const std::string& distance) {
-    std::string script = ReadFile(fs::path(NAVLUME_TEST_DATA) / "viewer-script.chk");
-    const auto replace = [&script](const std::string& from, const std::string& to) {
-        script.replace(script.find(from), from.size(), to);
-    };
-    replace("48.117300", latitude);
-    replace("11.516667", longitude);
-    replace("500", distance);
-    return script;
-}
+using test_data::ReadFile;
 
 // "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script).
 inline std::string PositionOfScript(const std::string& script) {
@@ -91,14 +78,12 @@ inline size_t ScriptCount() {
     return Scripts().scripts.size();
 }
 
-inline std::string Script(size_t index) {
+// Script index, counted from the end when negative (-1: the last); "" when there is none.
+inline std::string Script(ptrdiff_t index) {
     std::lock_guard<std::mutex> lock(Scripts().mutex);
-    return index < Scripts().scripts.size() ? Scripts().scripts[index] : "";
-}
-
-inline std::string LastScript() {
-    std::lock_guard<std::mutex> lock(Scripts().mutex);
-    return Scripts().scripts.empty() ? "" : Scripts().scripts.back();
+    const auto& scripts = Scripts().scripts;
+    if (index < 0) index += static_cast<ptrdiff_t>(scripts.size());
+    return index >= 0 && index < static_cast<ptrdiff_t>(scripts.size()) ? scripts[index] : "";
 }
 
 inline void HoldScripts(bool hold) {
@@ -207,11 +192,11 @@ class TrackerTest : public ::testing::Test {
     void PressClose() {
         OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
     }
-    void ChooseQuit() {
-        OnGui([this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
+    void ChooseMenu(PlatformAppMenuItem item) {
+        OnGui([this, item] { platform.chooseAppMenuItem(item); });
     }
+    void ChooseQuit() { ChooseMenu(PlatformAppMenuItem::Quit); }
 
-    // Starts tracking against the port.
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
         Click(StartButton);
@@ -226,11 +211,10 @@ class TrackerTest : public ::testing::Test {
     bool WaitForPosition(const std::string& position, int milliseconds = 3000) {
         return WaitFor([&] { return Labels() == position; }, milliseconds);
     }
-    bool WaitForTitle(const std::string& title, int milliseconds = 3000) {
-        return WaitFor([&] { return Title() == title; }, milliseconds);
-    }
-    bool WaitForTitleStart(const std::string& start, int milliseconds = 3000) {
-        return WaitFor([&] { return Title().starts_with(start); }, milliseconds);
+    // Waits until the title is title or, with prefix, starts with it.
+    bool WaitForTitle(const std::string& title, bool prefix = false, int milliseconds = 3000) {
+        return WaitFor([&] { return prefix ? Title().starts_with(title) : Title() == title; },
+                       milliseconds);
     }
 
     FakePlatform platform;
