@@ -44,13 +44,12 @@ inline std::string PositionOfScript(const std::string& script) {
     return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
 }
 
-// The recording runner: keeps every script with the time its run began; each run lasts
-// runMilliseconds, and while held it waits until released.
+// The recording runner: keeps every script; each run lasts runMilliseconds, and while held it
+// waits until released.
 struct ScriptLog {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> scripts;
-    std::vector<Clock::time_point> times;
     bool hold = false;
     int runMilliseconds = 0;
 };
@@ -64,7 +63,6 @@ inline char* RecordScript(const char* source, int64_t start) {
     ScriptLog& log = Scripts();
     std::unique_lock<std::mutex> lock(log.mutex);
     log.scripts.emplace_back(source);
-    log.times.push_back(Clock::now());
     log.changed.notify_all();
     log.changed.wait_for(lock, std::chrono::milliseconds(log.runMilliseconds),
                          [&log] { return false; });
@@ -119,7 +117,6 @@ class TrackerTest : public ::testing::Test {
         SetScriptRunner(RecordScript);
         std::lock_guard<std::mutex> lock(Scripts().mutex);
         Scripts().scripts.clear();
-        Scripts().times.clear();
         Scripts().hold = false;
         Scripts().runMilliseconds = 0;
     }
