@@ -249,8 +249,9 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
     for (const auto& [stored, shown] : cases) {
         std::ofstream(SettingsPath(), std::ios::binary | std::ios::trunc)
             << "[server]\nSERVER = " << stored << "\nport = 4001x\n";
+        const std::string expected = std::string(shown) + " 4001x";
         RunProgram([&] {
-            EXPECT_EQ(Text(ServerField) + " " + Text(PortField), std::string(shown) + " 4001x");
+            EXPECT_EQ(Text(ServerField) + " " + Text(PortField), expected);
             ChooseQuit();
         });
     }

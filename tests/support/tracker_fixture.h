@@ -30,7 +30,6 @@ namespace tracker_test {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
 using test_data::ReadFile;
 
 // "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script).
@@ -44,8 +43,8 @@ inline std::string PositionOfScript(const std::string& script) {
     return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
 }
 
-// The recording runner: keeps every script; each run lasts runMilliseconds, and while held it
-// waits until released.
+// The recording runner's scripts; each run lasts runMilliseconds, and while held it waits until
+// released.
 struct ScriptLog {
     std::mutex mutex;
     std::condition_variable changed;
@@ -65,10 +64,9 @@ inline char* RecordScript(const char* source, int64_t start) {
     log.scripts.emplace_back(source);
     log.changed.notify_all();
     log.changed.wait_for(lock, std::chrono::milliseconds(log.runMilliseconds),
-                         [&log] { return false; });
+                         [] { return false; });
     log.changed.wait_for(lock, std::chrono::seconds(5), [&log] { return !log.hold; });
-    TempEmptyAt(start);
-    return TempAt(start);
+    return TempEmptyAt(start) + start;
 }
 
 inline size_t ScriptCount() {
@@ -92,11 +90,11 @@ inline void HoldScripts(bool hold) {
 
 inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (Clock::now() < deadline) {
-        if (condition()) return true;
+    while (!condition()) {
+        if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return condition();
+    return true;
 }
 
 inline void Settle() {
@@ -110,9 +108,8 @@ class TrackerTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
         // The program moves into the bundle's Contents folder, where the settings live.
-        fs::create_directories(root_ / "Navlume.app/Contents/MacOS");
-        platform.executable = (root_ / "Navlume.app/Contents/MacOS/Navlume").string();
-        previousDirectory_ = fs::current_path();
+        fs::create_directories(BundleContents() / "MacOS");
+        platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
         std::lock_guard<std::mutex> lock(Scripts().mutex);
@@ -120,7 +117,6 @@ class TrackerTest : public ::testing::Test {
         Scripts().hold = false;
         Scripts().runMilliseconds = 0;
     }
-
     void TearDown() override {
         fs::current_path(previousDirectory_);
         SetScriptRunner(nullptr);
@@ -133,12 +129,11 @@ class TrackerTest : public ::testing::Test {
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
 
     // Runs the program on this thread while the driver plays the user on another. The driver
-    // must end the program (close button or Quit).
+    // ends the program (close button or Quit); one that stopped early (a failed assertion) is
+    // followed by a Quit, which a normal end drops unused.
     void RunProgram(const std::function<void()>& driver) {
         std::thread user([this, &driver] {
             driver();
-            // A driver that stopped early (a failed assertion) still ends the program; after a
-            // normal end this action is never taken and is dropped below.
             platform.queueUserAction(
                 [this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
         });
@@ -150,15 +145,15 @@ class TrackerTest : public ::testing::Test {
     // Runs fn on the GUI thread, inside the program's event loop, and returns its result.
     template <typename Function>
     auto OnGui(Function fn) -> decltype(fn()) {
-        using Result = decltype(fn());
-        auto task = std::make_shared<std::packaged_task<Result()>>(fn);
-        std::future<Result> result = task->get_future();
+        auto task = std::make_shared<std::packaged_task<decltype(fn())()>>(fn);
+        auto result = task->get_future();
         platform.queueUserAction([task] { (*task)(); });
         return result.get();
     }
 
+    PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     std::string Text(int64_t gadget) {
-        return OnGui([this, gadget] { return platform.viewText(GadgetRecord(gadget)->view); });
+        return OnGui([this, gadget] { return platform.viewText(View(gadget)); });
     }
     std::string Labels() { return Text(LatitudeLabel) + " " + Text(LongitudeLabel); }
     std::string Title() {
@@ -168,23 +163,23 @@ class TrackerTest : public ::testing::Test {
         return OnGui([gadget] { return GetGadgetState(gadget); });
     }
     bool Enabled(int64_t gadget) {
-        return OnGui([gadget] { return GadgetRecord(gadget)->view->enabled; });
+        return OnGui([this, gadget] { return View(gadget)->enabled; });
+    }
+    bool WorkerRunning() {
+        return OnGui([] { return TrackingWorkerRunning(); });
     }
     void Click(int64_t gadget) {
-        OnGui([this, gadget] { platform.click(GadgetRecord(gadget)->view); });
+        OnGui([this, gadget] { platform.click(View(gadget)); });
     }
     // The user replaces the port text (digits pass the field's filter).
     void TypePort(const std::string& text) {
-        OnGui([this, text] { platform.editText(GadgetRecord(PortField)->view, text); });
+        OnGui([this, text] { platform.editText(View(PortField), text); });
     }
     void SetPortText(const std::string& text) {
         OnGui([text] { SetGadgetText(PortField, text.c_str()); });
     }
     void MoveZoomBar(int64_t distance) {
-        OnGui([this, distance] { platform.moveSlider(GadgetRecord(ZoomBar)->view, distance); });
-    }
-    bool WorkerRunning() {
-        return OnGui([] { return TrackingWorkerRunning(); });
+        OnGui([this, distance] { platform.moveSlider(View(ZoomBar), distance); });
     }
     void PressClose() {
         OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
@@ -218,7 +213,7 @@ class TrackerTest : public ::testing::Test {
 
   private:
     fs::path root_;
-    fs::path previousDirectory_;
+    const fs::path previousDirectory_ = fs::current_path();
 };
 
 }  // namespace tracker_test
