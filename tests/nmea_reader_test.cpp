@@ -32,6 +32,7 @@ const JudgeCase kJudgeCases[] = {
     {"$GNRMC,1,A,4807.038,N,01131.000,E*1c", "48.117300", "11.516667"},  // lower-case hex
     {"$GPRMC,1,A,4807.038,N,01131.000,E", "48.117300", "11.516667"},     // no checksum
     {"$GPRMC,1,A,4807.038,N,01131.000,E*03", nullptr, nullptr},          // checksum off by one
+    {"$GPRMC,1,A,4807.038,N,01131.000,E*0", nullptr, nullptr},           // checksum cut short
     {"$GPRMC,1,A,4807.038,N,01131.000,E*02X", nullptr, nullptr},         // trailing byte
     {"$GPRMC,1,A,4807.038,N,01131.000,E*G2", nullptr, nullptr},          // not hex
     {"$GPRMC,1,V,4807.038,N,01131.000,E*15", nullptr, nullptr},          // no fix, fields filled
@@ -39,6 +40,7 @@ const JudgeCase kJudgeCases[] = {
     {"$GPRMC,1,A,4807.038,N,,E*2E", nullptr, nullptr},                   // empty longitude
     {"$GPRMC,1,A,48a7.038,N,01131.000,E", nullptr, nullptr},             // garbled latitude
     {"$GPRMC,1,A,4807.038,N,011.31.000,E", nullptr, nullptr},            // two points
+    {"$GPRMC,1,A,.,N,01131.000,E", nullptr, nullptr},                    // no digit
     {"$GPRMC,1,A,-4807.038,N,01131.000,E", nullptr, nullptr},            // signs are hemispheres
     {"$GPRMC,1,A,4807,N,01131.,E", nullptr, nullptr},  // no point: three degree digits, 480
     {"$GPRMC,1,A,4807.,N,00007,E", "48.117", "0.12"},  // odd, but numbers in range

@@ -86,7 +86,29 @@ TEST(SampleTrackTest, HoldsChecksummedSentencesThatStartInMunich) {
     EXPECT_NE(error.find("missing.nmea"), std::string::npos) << error;
 }
 
-// Each receive of a client holds one sentence; the log loops until Stop, or plays once.
+// A client connected to 127.0.0.1:port whose receives give up after five seconds.
+int Connect(uint16_t port) {
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    const timeval timeout{5, 0};
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    const sockaddr_in address = LoopbackAddress(port);
+    connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return client;
+}
+
+// count receives of up to 128 bytes, as the tracker makes them ("" once the server has closed).
+Sentences Receive(int client, size_t count) {
+    Sentences received(count);
+    for (std::string& chunk : received) {
+        char buffer[128];
+        const ssize_t got = recv(client, buffer, sizeof buffer, 0);
+        chunk.assign(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
+    }
+    return received;
+}
+
+// Each receive holds one sentence; the log loops until Stop, or plays once. A client that leaves
+// ends only its own session: the next one is served from the first sentence.
 TEST(ReplayServerTest, OneSentencePerReceiveLoopingOrOnceUntilStop) {
     const Sentences sentences = {"$GPRMC,1*00\r\n", "$GPGGA,2*00\r\n", "$GPRMC,3*00\r\n"};
     for (const bool once : {false, true}) {
@@ -94,30 +116,28 @@ TEST(ReplayServerTest, OneSentencePerReceiveLoopingOrOnceUntilStop) {
         ReplayServer server;
         std::string error;
         ASSERT_TRUE(server.Listen("127.0.0.1", 0, &error)) << error;
-        std::string report;
+        Sentences reports;
         auto serving = std::async(std::launch::async, [&] {
             server.Serve(sentences, {.rateHz = 50.0, .once = once},
-                         [&report](const std::string& line) { report = line; });
+                         [&reports](const std::string& line) { reports.push_back(line); });
         });
-        const int client = socket(AF_INET, SOCK_STREAM, 0);
-        const timeval timeout{5, 0};
-        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        const sockaddr_in address = LoopbackAddress(server.LocalPort());
-        ASSERT_EQ(connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        Sentences received(4);
-        for (std::string& chunk : received) {
-            char buffer[128];
-            const ssize_t count = recv(client, buffer, sizeof buffer, 0);
-            chunk.assign(buffer, static_cast<size_t>(std::max<ssize_t>(count, 0)));
-        }
-        server.Stop();
-        ASSERT_EQ(serving.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-        close(client);
-        EXPECT_EQ(received,
+        const int client = Connect(server.LocalPort());
+        EXPECT_EQ(Receive(client, 4),
                   (Sentences{sentences[0], sentences[1], sentences[2], once ? "" : sentences[0]}));
-        EXPECT_TRUE(report.ends_with(once ? ": 3 sentences sent, file played once"
-                                          : " sentences sent, server stopping"))
-            << report;
+        close(client);
+        if (!once) {
+            const int next = Connect(server.LocalPort());
+            EXPECT_EQ(Receive(next, 1), Sentences{sentences[0]});
+            server.Stop();
+            close(next);
+        }
+        ASSERT_EQ(serving.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+        const Sentences ends = once ? Sentences{": 3 sentences sent, file played once"}
+                                    : Sentences{" sentences sent, client disconnected",
+                                                ": 1 sentence sent, server stopping"};
+        ASSERT_EQ(reports.size(), ends.size());
+        for (size_t i = 0; i < ends.size(); ++i)
+            EXPECT_TRUE(reports[i].ends_with(ends[i])) << reports[i];
     }
 }
 
