@@ -21,6 +21,7 @@
 
 // ---- The command line
 
+// The command line of nmea_replay.
 struct ReplayOptions {
     std::string file;                       // the NMEA log to play
     std::string bindAddress = "127.0.0.1";  // where to listen; "0.0.0.0" or "::" for all
@@ -48,6 +49,9 @@ const char* ReplayHelp();
 
 // ---- The log
 
+// Every line of text that is neither blank nor a '#' comment, without its surrounding blanks and
+// ending in CR LF, in file order. Lines may end in LF, CR LF or a lone CR; the last line needs
+// no line end. Receiver logs carry a '#' header that is not part of the stream.
 std::vector<std::string> SplitReplaySentences(std::string_view text);
 
 // Reads the file at path and splits it as SplitReplaySentences does. Returns false, with a
@@ -57,6 +61,8 @@ bool LoadReplaySentences(const std::string& path, std::vector<std::string>* sent
 
 // ---- The server
 
+// Receives one line (without line end) per client when its session ends: the client's address,
+// how many sentences it got and why the session ended.
 using ClientReport = std::function<void(const std::string& line)>;
 
 struct ReplayPace {
