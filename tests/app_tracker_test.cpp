@@ -21,19 +21,6 @@ bool SendAndWaitForScripts(int client, const std::string& bytes, size_t count) {
     return SendAll(client, bytes) && WaitFor([count] { return ScriptCount() >= count; });
 }
 
-// The golden first-run settings with the server, port and distance the user chose.
-std::string SettingsWith(const std::string& server, const std::string& port,
-                         const std::string& zoom) {
-    std::string text = Golden("first-run-settings.cfg");
-    for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{"= 127.0.0.1", "= " + server},
-          {"= 10000", "= " + port},
-          {"= 500", "= " + zoom}}) {
-        text.replace(text.find(from), from.size(), to);
-    }
-    return text;
-}
-
 TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
     RunProgram([this] {
         LoopbackServer server;
@@ -228,7 +215,9 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         MoveZoomBar(12000);
         PressClose();
     });
-    const std::string saved = SettingsWith("192.168.1.20", "4001", "12000");
+    const std::string saved = test_data::Replaced(
+        Golden("first-run-settings.cfg"),
+        {{"= 127.0.0.1", "= 192.168.1.20"}, {"= 10000", "= 4001"}, {"= 500", "= 12000"}});
     EXPECT_EQ(ReadFile(SettingsPath()), saved);
 
     // The next start shows them; Quit stores nothing.

@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_data {
@@ -25,22 +27,26 @@ inline std::string Golden(const std::string& name) {
     return ReadFile(std::filesystem::path(NAVLUME_TEST_DATA) / (name + ".chk"));
 }
 
-// The golden viewer script (48.117300, 11.516667, 500, CR LF) with other values put in.
+// text with every occurrence of each first text replaced by its second, in order.
+inline std::string Replaced(std::string text,
+                            std::initializer_list<std::pair<std::string, std::string>> changes) {
+    for (const auto& [from, to] : changes) {
+        for (size_t at = text.find(from); at != std::string::npos;
+             at = text.find(from, at + to.size()))
+            text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+// The golden viewer script (48.117300, 11.516667, 500, CR LF) with other values put in, each
+// after its line's fixed text so that one value is never taken for another.
 inline std::string GoldenScript(const std::string& latitude, const std::string& longitude,
                                 const std::string& distance,
                                 const std::string& lineBreak = "\r\n") {
-    std::string script = Golden("viewer-script");
-    const auto replace = [&script](const std::string& from, const std::string& to) {
-        for (size_t at = script.find(from); at != std::string::npos;
-             at = script.find(from, at + to.size()))
-            script.replace(at, from.size(), to);
-    };
-    // Each value after its line's fixed text, so that a value can never be taken for another.
-    replace("To 48.117300", "To " + latitude);
-    replace("To 11.516667", "To " + longitude);
-    replace("To 500", "To " + distance);
-    replace("\r\n", lineBreak);
-    return script;
+    return Replaced(Golden("viewer-script"), {{"To 48.117300", "To " + latitude},
+                                              {"To 11.516667", "To " + longitude},
+                                              {"To 500", "To " + distance},
+                                              {"\r\n", lineBreak}});
 }
 
 // The sentences of a log as its receiver sends them: the "#" header lines dropped, each line
