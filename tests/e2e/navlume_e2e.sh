@@ -139,12 +139,13 @@ require "window \"Navlume\" is on screen, ${WIDTH}x$HEIGHT with its menu bar" \
     eval '[ "$WIDTH" -eq "$content_width" ] && [ "$HEIGHT" -ge "$content_height" ]'
 click_at() { xdotool mousemove --sync $((X + $1)) $((Y + HEIGHT - content_height + $2)) click 1; }
 
-# Type the port and press Start; a try whose typing went astray reaches no server and is stopped.
+# Type the port and press Start. A try whose typing went astray reaches no server: it is stopped,
+# and the next one meets a fresh server on the same port.
 for attempt in 1 2 3; do
     click_at "$port_x" "$port_y" && sleep 0.2 && xdotool key --clearmodifiers ctrl+a
     xdotool type --delay 60 "$port" && sleep 0.2 && click_at "$start_x" "$start_y"
-    wait_until 5 eval '[ "$(scripts)" -gt 0 ]' && break
-    click_at "$start_x" "$start_y"
+    wait_until 10 eval '[ "$(scripts)" -gt 0 ]' && break
+    click_at "$start_x" "$start_y" && stop_process "$replay_pid" && start_replay "$port"
 done
 require "viewer scripts reach osascript after typing port $port and pressing Start" \
     wait_until 20 eval '[ "$(scripts)" -ge 3 ]'
