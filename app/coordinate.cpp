@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 
+#include "app/temp_text.h"
 #include "runtime/number_text.h"
 #include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
@@ -50,10 +52,8 @@ int64_t ScaledIntegerPart(double number) {
         return number > 0 ? std::numeric_limits<int64_t>::max()
                           : std::numeric_limits<int64_t>::min();
     }
-    TempScope scope;
-    const char* text = FloatToTextAuto(number, scope.start());
-    const char* whole = TextField(text, 1, ".", TempPosition() + 1);
-    return TextToInteger(whole);
+    const std::string text = TempText(FloatToTextAuto, number);
+    return TextToInteger(TempText(TextField, text.c_str(), 1, ".").c_str());
 }
 
 char* FormatFixedDecimals(double number, int64_t decimals, int64_t start) {
@@ -62,27 +62,21 @@ char* FormatFixedDecimals(double number, int64_t decimals, int64_t start) {
     const int64_t scaled = ScaledIntegerPart(number * factor + kRoundingOffset);
     const double rounded = static_cast<double>(scaled) / factor;
 
-    StringVariable text;
-    StringVariable whole;
-    StringVariable fraction;
-    FloatToTextAuto(rounded, start);
-    StringAssignFromTemp(text.slot(), start);
-    TextField(text.text(), 1, ".", start);
-    StringAssignFromTemp(whole.slot(), start);
-    TextField(text.text(), 2, ".", start);
-    StringAssignFromTemp(fraction.slot(), start);
+    const std::string text = TempText(FloatToTextAuto, rounded);
+    const std::string whole = TempText(TextField, text.c_str(), 1, ".");
+    const std::string fraction = TempText(TextField, text.c_str(), 2, ".");
 
     TempEmptyAt(start);
-    TempAppend(whole.text());
+    TempAppend(whole.c_str());
     if (decimals <= 0) return TempAt(start);
 
     TempAppend(".");
-    const int64_t length = TextLength(fraction.text());
+    const auto length = static_cast<int64_t>(fraction.size());
     if (length > decimals) {
         // Cut, not rounded again: the rounding above already decided these digits.
-        TextLeft(fraction.text(), static_cast<int32_t>(decimals), TempPosition());
+        TempAppend(fraction.substr(0, static_cast<size_t>(decimals)).c_str());
     } else {
-        TempAppend(fraction.text());
+        TempAppend(fraction.c_str());
         const int64_t missing = decimals - length;
         if (missing <= kMostPadding) TempAppend(kPadTexts[missing]);
     }
@@ -100,13 +94,11 @@ char* ConvertCoordinate(const char* value, const char* hemisphere, int64_t start
                     TextCompare(hemisphereText.text(), "W") == 1;
     const int32_t degreeDigits = TextFind(valueText.text(), ".") == kTwoDigitPointPosition ? 2 : 3;
 
-    const double degrees = TextToFloat(TextLeft(valueText.text(), degreeDigits, start));
-    StringVariable minutesText;
-    TextMidToEnd(valueText.text(), degreeDigits + 1, start);
-    StringAssignFromTemp(minutesText.slot(), start);
-    const double minutes = TextToFloat(minutesText.text());
+    const double degrees = TextToFloat(TempText(TextLeft, valueText.text(), degreeDigits).c_str());
+    const std::string minutesText = TempText(TextMidToEnd, valueText.text(), degreeDigits + 1);
+    const double minutes = TextToFloat(minutesText.c_str());
     // The output keeps the input's precision: one decimal per character of the minutes text.
-    const int64_t decimals = TextLength(minutesText.text());
+    const auto decimals = static_cast<int64_t>(minutesText.size());
     double number = degrees + minutes / kMinutesPerDegree;
     // Real fields carry no sign, but a minutes text such as "-90" would make the number negative
     // and give a second "-" after the hemisphere's one. The sign moves into the prefix instead.

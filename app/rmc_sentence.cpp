@@ -3,16 +3,16 @@
 #include <string_view>
 
 #include "app/coordinate.h"
+#include "app/temp_text.h"
 #include "runtime/number_text.h"
-#include "runtime/temp_buffer.h"
 #include "runtime/text_ops.h"
 
 namespace {
 
 constexpr size_t kTagLength = 7;  // "$GPRMC,"
-constexpr int64_t kStatusField = 3;
-constexpr int64_t kLatitudeField = 4;
-constexpr int64_t kLongitudeField = 6;
+constexpr int32_t kStatusField = 3;
+constexpr int32_t kLatitudeField = 4;
+constexpr int32_t kLongitudeField = 6;
 constexpr double kLargestLatitude = 90.0;
 constexpr double kLargestLongitude = 180.0;
 
@@ -44,9 +44,8 @@ std::string_view CheckedBody(std::string_view line) {
 }
 
 // Field n (1-based) of the sentence at ","; a field beyond the last is empty.
-std::string Field(const std::string& sentence, int64_t n) {
-    TempScope scope;
-    return TextField(sentence.c_str(), n, ",", scope.start());
+std::string Field(const std::string& sentence, int32_t n) {
+    return TempText(TextField, sentence.c_str(), n, ",");
 }
 
 // True for the shape receivers send a position field in: digits with at most one point. Anything
@@ -68,16 +67,15 @@ bool IsDegreesAndMinutes(std::string_view value) {
 
 // The decimal-degree text of a value field and the hemisphere field after it; false when the
 // value field is not a number (empty included) or the result lies beyond limit.
-bool TakeCoordinate(const std::string& sentence, int64_t valueField, double limit,
+bool TakeCoordinate(const std::string& sentence, int32_t valueField, double limit,
                     std::string* coordinate) {
     const std::string value = Field(sentence, valueField);
     if (!IsDegreesAndMinutes(value)) return false;
     const std::string hemisphere = Field(sentence, valueField + 1);
-    TempScope scope;
-    const char* text = ConvertCoordinate(value.c_str(), hemisphere.c_str(), scope.start());
-    const double degrees = TextToFloat(text);
+    std::string text = TempText(ConvertCoordinate, value.c_str(), hemisphere.c_str());
+    const double degrees = TextToFloat(text.c_str());
     if (!(degrees >= -limit && degrees <= limit)) return false;
-    coordinate->assign(text);
+    *coordinate = std::move(text);
     return true;
 }
 

@@ -1,10 +1,10 @@
 #include "app/tracking_control.h"
 
 #include "app/program_values.h"
+#include "app/temp_text.h"
 #include "app/tracking_worker.h"
 #include "app/viewer_feed.h"
 #include "runtime/number_text.h"
-#include "runtime/temp_buffer.h"
 #include "runtime/threads.h"
 #include "ui/event_queue.h"
 #include "ui/gadgets.h"
@@ -23,19 +23,22 @@ constexpr int32_t kViewerEndWaitMs = 450;
 // The running (or last) worker thread. GUI thread only.
 ThreadNumber worker = 0;
 
-// Clears the run flag and wakes the worker from whatever wait it is in.
-void RequestWorkerStop() {
+// Stopping the worker, the one way it is done: clear the run flag, wake the worker from whatever
+// wait it is in, close the viewer mailbox and end a script run in progress, then wait for the
+// worker. True when no worker runs any more.
+bool EndWorker() {
     TrackingRunning.store(0);
     TrackingWake.Raise();
+    ViewerClose();
+    if (worker != 0 && !WaitThreadEnd(worker, kWorkerEndWaitMs)) return false;
+    worker = 0;
+    return true;
 }
 
-// Stops the worker and the viewer's run in progress, and waits for the worker. Script runs are
-// allowed again only once no worker can post a position any more.
+// Stops the worker for Stop, Start and an edited field. Script runs are allowed again only once
+// the worker has ended: one that outlived the wait could still post a position.
 bool StopWorker() {
-    RequestWorkerStop();
-    ViewerClose();
-    if (TrackingWorkerRunning() && !WaitThreadEnd(worker, kWorkerEndWaitMs)) return false;
-    worker = 0;
+    if (!EndWorker()) return false;
     AllowScriptRuns();
     return true;
 }
@@ -47,14 +50,13 @@ void ShowIdle() {
 }
 
 int64_t PortFromField() {
-    TempScope scope;
-    return TextToInteger(GetGadgetText(PortField, scope.start()));
+    return TextToInteger(TempText(GetGadgetText, PortField).c_str());
 }
 
-// Clears the flag and the button text when the user edits a field.
+// Stops tracking and resets the button text when the user edits a field.
 int64_t FieldEdited() {
     if (EventType() == TextChanged) {
-        RequestWorkerStop();
+        StopWorker();
         SetGadgetText(StartButton, "Start");
     }
     return 0;
@@ -121,12 +123,11 @@ int64_t ZoomBarHandler() {
 }
 
 bool StopTrackingAndWait() {
-    RequestWorkerStop();
-    ViewerClose();
-    const bool workerEnded = !TrackingWorkerRunning() || WaitThreadEnd(worker, kWorkerEndWaitMs);
+    const bool workerEnded = EndWorker();
+    // The viewer thread may still be inside a run that was ended: runs stay refused until it
+    // has ended too.
     const bool viewerEnded = ViewerStop(kViewerEndWaitMs);
     if (!workerEnded || !viewerEnded) return false;
-    worker = 0;
     AllowScriptRuns();
     return true;
 }

@@ -10,11 +10,11 @@
 #include "app/program_values.h"
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
+#include "app/temp_text.h"
 #include "app/viewer_feed.h"
 #include "runtime/memory_block.h"
 #include "runtime/network.h"
 #include "runtime/number_text.h"
-#include "runtime/temp_buffer.h"
 #include "ui/gadgets.h"
 #include "ui/windows.h"
 
@@ -43,11 +43,6 @@ struct Reading {
 
 bool Running() {
     return TrackingRunning.load() != 0;
-}
-
-std::string GadgetText(int64_t gadget) {
-    TempScope scope;
-    return GetGadgetText(gadget, scope.start());
 }
 
 void ShowTitle(const std::string& title) {
@@ -93,7 +88,9 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
     StreamEnd end = StreamEnd::Stopped;
     while (Running()) {
         const int64_t event = ConnectionWait(connection, TrackingWake.fd(), kSilenceLimitMs);
-        if (event == NetworkEventWake) continue;  // Running() decides
+        // A stop ends the run at once: nothing that arrived with it is shown any more.
+        if (!Running()) break;
+        if (event == NetworkEventWake) continue;
         if (event == NetworkEventNone) {
             end = StreamEnd::Silent;
             break;
@@ -120,9 +117,8 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
 
 // "2" for 2000 ms, "0.5" for 500 ms: the pause as the title shows it.
 std::string Seconds(int32_t milliseconds) {
-    TempScope scope;
     const double tenths = (milliseconds + 99) / 100;
-    return FloatToTextAuto(tenths / 10.0, scope.start());
+    return TempText(FloatToTextAuto, tenths / 10.0);
 }
 
 }  // namespace
@@ -143,8 +139,9 @@ int64_t TrackingWorker(int64_t) {
     EnsureNetworkLinkKml();
     // The start button has checked that the port lies in 1..65535; the fields stay locked
     // while tracking, so they are read once.
-    const auto port = static_cast<int32_t>(TextToInteger(GadgetText(PortField).c_str()));
-    const std::string address = GadgetText(ServerField);
+    const auto port =
+        static_cast<int32_t>(TextToInteger(TempText(GetGadgetText, PortField).c_str()));
+    const std::string address = TempText(GetGadgetText, ServerField);
     const std::string server = address + ":" + std::to_string(port);
     std::minstd_rand random(static_cast<unsigned>(std::random_device{}()));
     std::uniform_real_distribution<double> spread(0.0, kPauseSpread);

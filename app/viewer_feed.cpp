@@ -6,9 +6,8 @@
 
 #include "app/globe_kml.h"
 #include "app/program_values.h"
+#include "app/temp_text.h"
 #include "app/viewer_script.h"
-#include "runtime/string_variable.h"
-#include "runtime/temp_buffer.h"
 #include "runtime/threads.h"
 #include "ui/gadgets.h"
 
@@ -34,14 +33,10 @@ void ShowOnGlobe(const Position& position) {
     // The file first: it costs microseconds, the script run up to hundreds of milliseconds. A
     // failed write changes nothing for the script.
     WritePositionKml(position.latitude.c_str(), position.longitude.c_str(), distance);
-    StringVariable script;
-    const int64_t start = TempPosition();
-    ComposeViewerScript(position.latitude.c_str(), position.longitude.c_str(), distance, LineBreak,
-                        start);
-    StringAssignFromTemp(script.slot(), start);
+    const std::string script = TempText(ComposeViewerScript, position.latitude.c_str(),
+                                        position.longitude.c_str(), distance, LineBreak);
     // The result is of no interest; the call returns when the run is over.
-    TempScope scope;
-    scriptRunner.load()(script.text(), scope.start());
+    TempText(scriptRunner.load(), script.c_str());
 }
 
 int64_t ViewerThread(int64_t) {

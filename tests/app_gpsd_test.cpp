@@ -4,6 +4,7 @@
 // fails, it never skips.
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -16,76 +17,6 @@ using namespace tracker_test;
 
 constexpr const char* kGpsfake = "/usr/bin/gpsfake";
 
-// gpsfake and the gpsd it starts, in a process group of their own, replaying a log in a loop
-// at about the receiver's own rate.
-class Gpsfake {
-  public:
-    Gpsfake(const fs::path& directory, const std::string& log, int32_t port) {
-        const std::string replayed = (directory / "replayed.log").string();
-        std::ofstream(replayed, std::ios::binary) << nmea_logs::StreamOfLog(log);
-        // Everything exec needs is made before fork: the child may only exec.
-        const std::string portText = std::to_string(port);
-        const std::string temporary = "TMPDIR=" + directory.string();
-        const std::string output = (directory / "gpsfake.out").string();
-        const char* arguments[] = {kGpsfake, "-P",    portText.c_str(), "-q",   "-n",
-                                   "-c",     "0.013", replayed.c_str(), nullptr};
-        const char* environment[] = {"PATH=/usr/sbin:/usr/bin:/bin", temporary.c_str(), nullptr};
-        const int quiet = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        pid_ = fork();
-        if (pid_ == 0) {
-            setpgid(0, 0);
-            const int nothing = open("/dev/null", O_RDONLY);
-            dup2(nothing, 0);
-            dup2(quiet, 1);
-            dup2(quiet, 2);
-            execve(kGpsfake, const_cast<char**>(arguments), const_cast<char**>(environment));
-            _exit(127);
-        }
-        if (pid_ > 0) setpgid(pid_, pid_);
-        if (quiet >= 0) close(quiet);
-    }
-    ~Gpsfake() {
-        if (pid_ <= 0) return;
-        // gpsfake may hang in its own SIGTERM handler, and gpsd outlives a killed gpsfake: the
-        // whole group goes.
-        kill(-pid_, SIGTERM);
-        for (int wait = 0; wait < 60 && waitpid(pid_, nullptr, WNOHANG) == 0; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    Gpsfake(const Gpsfake&) = delete;
-    Gpsfake& operator=(const Gpsfake&) = delete;
-
-    bool running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-  private:
-    pid_t pid_ = -1;
-};
-
-// True once gpsd answers on the port with its greeting; false after ten seconds or when
-// gpsfake has ended.
-bool GpsdGreets(const Gpsfake& gpsfake, int32_t port) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline && gpsfake.running()) {
-        const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        char greeting[32] = {};
-        pollfd readable{probe, POLLIN, 0};
-        const bool greeted =
-            connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            poll(&readable, 1, 2000) == 1 && recv(probe, greeting, sizeof greeting - 1, 0) > 0 &&
-            std::string(greeting).starts_with("{\"class\":\"VERSION\"");
-        close(probe);
-        if (greeted) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
 TEST_F(TrackerTest, FollowsARealGpsd) {
     ASSERT_EQ(access(kGpsfake, X_OK), 0) << "gpsfake is missing: bash scripts/install-deps";
     int32_t port = 0;
@@ -93,22 +24,51 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
         LoopbackServer probe;  // a free port, given to gpsd
         port = probe.port();
     }
-    Gpsfake gpsfake(BundleContents(), "quectel-l76k-nmea.log", port);
-    ASSERT_TRUE(GpsdGreets(gpsfake, port))
-        << ReadFile(BundleContents() / "gpsfake.out") << "gpsd did not come up on port " << port;
+    const std::string replayed = (BundleContents() / "replayed.log").string();
+    const std::string output = (BundleContents() / "gpsfake.out").string();
+    std::ofstream(replayed, std::ios::binary) << test_data::StreamOfLog("quectel-l76k-nmea.log");
+    // gpsfake and the gpsd it starts replay the log in a loop at about the receiver's own rate,
+    // in a process group of their own: gpsd outlives a killed gpsfake, so the whole group goes.
+    const std::string portText = std::to_string(port);
+    const std::string temporary = "TMPDIR=" + BundleContents().string();
+    const char* arguments[] = {kGpsfake, "-P",    portText.c_str(), "-q",   "-n",
+                               "-c",     "0.013", replayed.c_str(), nullptr};
+    const char* environment[] = {"PATH=/usr/sbin:/usr/bin:/bin", temporary.c_str(), nullptr};
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&files, 1, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    pid_t gpsfake = -1;
+    ASSERT_EQ(posix_spawn(&gpsfake, kGpsfake, &files, &attributes, const_cast<char**>(arguments),
+                          const_cast<char**>(environment)),
+              0);
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
 
-    const std::vector<std::string> positions = nmea_logs::CheckedPositions("quectel-l76k-nmea.log");
+    // The worker keeps trying to connect until gpsd is up, as it would for a late receiver.
+    const std::vector<std::string> positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
     const auto isLoggedPosition = [&positions](const std::string& position) {
         return std::find(positions.begin(), positions.end(), position) != positions.end();
     };
     RunProgram([&] {
         StartTracking(port);
-        EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 15000)) << Labels();
+        EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 25000))
+            << Labels() << "; " << Title() << "; gpsfake: " << ReadFile(output);
         EXPECT_TRUE(WaitFor([&] { return ScriptCount() > 0; }));
-        EXPECT_TRUE(isLoggedPosition(PositionOfScript(LastScript())));
+        EXPECT_TRUE(isLoggedPosition(PositionOfScript(Script(-1))));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         ChooseQuit();
     });
+    // gpsfake may hang in its own SIGTERM handler: after three seconds the group is killed.
+    kill(-gpsfake, SIGTERM);
+    for (int wait = 0; wait < 60 && waitpid(gpsfake, nullptr, WNOHANG) == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(-gpsfake, SIGKILL);
+    waitpid(gpsfake, nullptr, 0);
 }
 
 }  // namespace

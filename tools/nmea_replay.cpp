@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/replay_options.h"
-#include "tools/replay_sentences.h"
-#include "tools/replay_server.h"
+#include "tools/replay.h"
 
 namespace {
 
@@ -19,11 +17,11 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 // Set before the handlers are installed and never changed afterwards.
-ReplayServer* g_server = nullptr;
+ReplayServer* runningServer = nullptr;
 
 void RequestStop(int) {
     const int saved = errno;  // the interrupted code may be about to read errno
-    g_server->Stop();
+    runningServer->Stop();
     errno = saved;
 }
 
@@ -61,19 +59,19 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     ReplayServer server;
-    if (!server.Listen(options.bind_address, options.port, &error)) {
+    if (!server.Listen(options.bindAddress, options.port, &error)) {
         std::fprintf(stderr, "nmea_replay: %s\n", error.c_str());
         return kExitFailure;
     }
-    g_server = &server;
+    runningServer = &server;
     InstallStopHandlers();
 
     // Scripts and tests read the port from this line, so it goes out at once.
     std::printf("listening on %s\n", server.LocalAddress().c_str());
     std::fflush(stdout);
     std::fprintf(stderr, "nmea_replay: %zu sentences from %s at %g Hz%s\n", sentences.size(),
-                 options.file.c_str(), options.rate_hz, options.once ? ", once" : ", looping");
+                 options.file.c_str(), options.rateHz, options.once ? ", once" : ", looping");
 
-    server.Serve(sentences, ReplayPace{options.rate_hz, options.once}, PrintReport);
+    server.Serve(sentences, ReplayPace{options.rateHz, options.once}, PrintReport);
     return 0;
 }

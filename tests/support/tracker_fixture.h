@@ -23,28 +23,14 @@
 #include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
-#include "tests/support/nmea_logs.h"
+#include "tests/support/test_data.h"
 #include "ui/ui.h"
 
 namespace tracker_test {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-using nmea_logs::ReadFile;
-
-// The viewer script for a position, from the golden script with its three values replaced.
-inline std::string ScriptFor(const std::string& latitude, const std::string& longitude,
-                             const std::string& distance) {
-    std::string script = ReadFile(fs::path(NAVLUME_TEST_DATA) / "viewer-script.chk");
-    const auto replace = [&script](const std::string& from, const std::string& to) {
-        script.replace(script.find(from), from.size(), to);
-    };
-    replace("48.117300", latitude);
-    replace("11.516667", longitude);
-    replace("500", distance);
-    return script;
-}
+using test_data::ReadFile;
 
 // "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script).
 inline std::string PositionOfScript(const std::string& script) {
@@ -57,13 +43,12 @@ inline std::string PositionOfScript(const std::string& script) {
     return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
 }
 
-// The recording runner: keeps every script with the time its run began; each run lasts
-// runMilliseconds, and while held it waits until released.
+// The recording runner's scripts; each run lasts runMilliseconds, and while held it waits until
+// released.
 struct ScriptLog {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> scripts;
-    std::vector<Clock::time_point> times;
     bool hold = false;
     int runMilliseconds = 0;
 };
@@ -77,13 +62,11 @@ inline char* RecordScript(const char* source, int64_t start) {
     ScriptLog& log = Scripts();
     std::unique_lock<std::mutex> lock(log.mutex);
     log.scripts.emplace_back(source);
-    log.times.push_back(Clock::now());
     log.changed.notify_all();
     log.changed.wait_for(lock, std::chrono::milliseconds(log.runMilliseconds),
-                         [&log] { return false; });
+                         [] { return false; });
     log.changed.wait_for(lock, std::chrono::seconds(5), [&log] { return !log.hold; });
-    TempEmptyAt(start);
-    return TempAt(start);
+    return TempEmptyAt(start) + start;
 }
 
 inline size_t ScriptCount() {
@@ -91,14 +74,12 @@ inline size_t ScriptCount() {
     return Scripts().scripts.size();
 }
 
-inline std::string Script(size_t index) {
+// Script index, counted from the end when negative (-1: the last); "" when there is none.
+inline std::string Script(ptrdiff_t index) {
     std::lock_guard<std::mutex> lock(Scripts().mutex);
-    return index < Scripts().scripts.size() ? Scripts().scripts[index] : "";
-}
-
-inline std::string LastScript() {
-    std::lock_guard<std::mutex> lock(Scripts().mutex);
-    return Scripts().scripts.empty() ? "" : Scripts().scripts.back();
+    const auto& scripts = Scripts().scripts;
+    if (index < 0) index += static_cast<ptrdiff_t>(scripts.size());
+    return index >= 0 && index < static_cast<ptrdiff_t>(scripts.size()) ? scripts[index] : "";
 }
 
 inline void HoldScripts(bool hold) {
@@ -109,11 +90,11 @@ inline void HoldScripts(bool hold) {
 
 inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    while (Clock::now() < deadline) {
-        if (condition()) return true;
+    while (!condition()) {
+        if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return condition();
+    return true;
 }
 
 inline void Settle() {
@@ -127,18 +108,15 @@ class TrackerTest : public ::testing::Test {
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root_ = pattern;
         // The program moves into the bundle's Contents folder, where the settings live.
-        fs::create_directories(root_ / "Navlume.app/Contents/MacOS");
-        platform.executable = (root_ / "Navlume.app/Contents/MacOS/Navlume").string();
-        previousDirectory_ = fs::current_path();
+        fs::create_directories(BundleContents() / "MacOS");
+        platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
         std::lock_guard<std::mutex> lock(Scripts().mutex);
         Scripts().scripts.clear();
-        Scripts().times.clear();
         Scripts().hold = false;
         Scripts().runMilliseconds = 0;
     }
-
     void TearDown() override {
         fs::current_path(previousDirectory_);
         SetScriptRunner(nullptr);
@@ -151,12 +129,11 @@ class TrackerTest : public ::testing::Test {
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
 
     // Runs the program on this thread while the driver plays the user on another. The driver
-    // must end the program (close button or Quit).
+    // ends the program (close button or Quit); one that stopped early (a failed assertion) is
+    // followed by a Quit, which a normal end drops unused.
     void RunProgram(const std::function<void()>& driver) {
         std::thread user([this, &driver] {
             driver();
-            // A driver that stopped early (a failed assertion) still ends the program; after a
-            // normal end this action is never taken and is dropped below.
             platform.queueUserAction(
                 [this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
         });
@@ -168,15 +145,15 @@ class TrackerTest : public ::testing::Test {
     // Runs fn on the GUI thread, inside the program's event loop, and returns its result.
     template <typename Function>
     auto OnGui(Function fn) -> decltype(fn()) {
-        using Result = decltype(fn());
-        auto task = std::make_shared<std::packaged_task<Result()>>(fn);
-        std::future<Result> result = task->get_future();
+        auto task = std::make_shared<std::packaged_task<decltype(fn())()>>(fn);
+        auto result = task->get_future();
         platform.queueUserAction([task] { (*task)(); });
         return result.get();
     }
 
+    PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     std::string Text(int64_t gadget) {
-        return OnGui([this, gadget] { return platform.viewText(GadgetRecord(gadget)->view); });
+        return OnGui([this, gadget] { return platform.viewText(View(gadget)); });
     }
     std::string Labels() { return Text(LatitudeLabel) + " " + Text(LongitudeLabel); }
     std::string Title() {
@@ -186,32 +163,32 @@ class TrackerTest : public ::testing::Test {
         return OnGui([gadget] { return GetGadgetState(gadget); });
     }
     bool Enabled(int64_t gadget) {
-        return OnGui([gadget] { return GadgetRecord(gadget)->view->enabled; });
+        return OnGui([this, gadget] { return View(gadget)->enabled; });
+    }
+    bool WorkerRunning() {
+        return OnGui([] { return TrackingWorkerRunning(); });
     }
     void Click(int64_t gadget) {
-        OnGui([this, gadget] { platform.click(GadgetRecord(gadget)->view); });
+        OnGui([this, gadget] { platform.click(View(gadget)); });
     }
     // The user replaces the port text (digits pass the field's filter).
     void TypePort(const std::string& text) {
-        OnGui([this, text] { platform.editText(GadgetRecord(PortField)->view, text); });
+        OnGui([this, text] { platform.editText(View(PortField), text); });
     }
     void SetPortText(const std::string& text) {
         OnGui([text] { SetGadgetText(PortField, text.c_str()); });
     }
     void MoveZoomBar(int64_t distance) {
-        OnGui([this, distance] { platform.moveSlider(GadgetRecord(ZoomBar)->view, distance); });
-    }
-    bool WorkerRunning() {
-        return OnGui([] { return TrackingWorkerRunning(); });
+        OnGui([this, distance] { platform.moveSlider(View(ZoomBar), distance); });
     }
     void PressClose() {
         OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
     }
-    void ChooseQuit() {
-        OnGui([this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
+    void ChooseMenu(PlatformAppMenuItem item) {
+        OnGui([this, item] { platform.chooseAppMenuItem(item); });
     }
+    void ChooseQuit() { ChooseMenu(PlatformAppMenuItem::Quit); }
 
-    // Starts tracking against the port.
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
         Click(StartButton);
@@ -226,18 +203,17 @@ class TrackerTest : public ::testing::Test {
     bool WaitForPosition(const std::string& position, int milliseconds = 3000) {
         return WaitFor([&] { return Labels() == position; }, milliseconds);
     }
-    bool WaitForTitle(const std::string& title, int milliseconds = 3000) {
-        return WaitFor([&] { return Title() == title; }, milliseconds);
-    }
-    bool WaitForTitleStart(const std::string& start, int milliseconds = 3000) {
-        return WaitFor([&] { return Title().starts_with(start); }, milliseconds);
+    // Waits until the title is title or, with prefix, starts with it.
+    bool WaitForTitle(const std::string& title, bool prefix = false, int milliseconds = 3000) {
+        return WaitFor([&] { return prefix ? Title().starts_with(title) : Title() == title; },
+                       milliseconds);
     }
 
     FakePlatform platform;
 
   private:
     fs::path root_;
-    fs::path previousDirectory_;
+    const fs::path previousDirectory_ = fs::current_path();
 };
 
 }  // namespace tracker_test

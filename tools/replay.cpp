@@ -1,4 +1,4 @@
-#include "tools/replay_server.h"
+#include "tools/replay.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -10,9 +10,65 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
+
+constexpr unsigned long kLargestPort = 65535;
+
+// The whole text must be a decimal port number; strtoul alone would accept "-1" and "12abc".
+bool ParsePort(const char* text, uint16_t* port) {
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value > kLargestPort) return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
+// A positive rate up to kMaxReplayRateHz, written as a decimal number ("1", "0.5", "20").
+// The tool never changes the locale, so strtod reads a "." decimal point.
+bool ParseRate(const char* text, double* rate) {
+    if ((*text < '0' || *text > '9') && *text != '.') return false;
+    char* end = nullptr;
+    errno = 0;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(value)) return false;
+    if (value <= 0.0 || value > kMaxReplayRateHz) return false;
+    *rate = value;
+    return true;
+}
+
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kLineEnd = "\r\n";
+
+std::string_view TrimBlanks(std::string_view line) {
+    const size_t first = line.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    const size_t last = line.find_last_not_of(kBlanks);
+    return line.substr(first, last - first + 1);
+}
+
+// Reads the whole file into *text; false with errno describing the failure.
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char block[4096];
+    size_t count = 0;
+    while ((count = std::fread(block, 1, sizeof block, file)) > 0)
+        text->append(block, count);
+    // fopen accepts a directory on some systems; the read then fails with EISDIR.
+    const bool failed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    errno = readErrno;
+    return !failed;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -97,19 +153,130 @@ bool ClientHasLeft(int client) {
 
 }  // namespace
 
+ReplayCommand ParseReplayOptions(int argc, const char* const* argv, ReplayOptions* options,
+                                 std::string* error) {
+    bool haveFile = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") return ReplayCommand::kShowHelp;
+        if (argument == "--once") {
+            options->once = true;
+            continue;
+        }
+        const bool takesValue =
+            argument == "--port" || argument == "--rate" || argument == "--bind";
+        if (takesValue) {
+            if (i + 1 >= argc) {
+                *error = std::string(argument) + " needs a value";
+                return ReplayCommand::kBadArguments;
+            }
+            const char* value = argv[++i];
+            if (argument == "--port" && !ParsePort(value, &options->port)) {
+                *error =
+                    "--port needs a number from 0 to 65535, not \"" + std::string(value) + "\"";
+                return ReplayCommand::kBadArguments;
+            }
+            if (argument == "--rate" && !ParseRate(value, &options->rateHz)) {
+                *error = "--rate needs a number above 0 and at most 1000, not \"" +
+                         std::string(value) + "\"";
+                return ReplayCommand::kBadArguments;
+            }
+            if (argument == "--bind") {
+                if (*value == '\0') {
+                    *error = "--bind needs an address";
+                    return ReplayCommand::kBadArguments;
+                }
+                options->bindAddress = value;
+            }
+            continue;
+        }
+        if (argument.starts_with("-")) {
+            *error = "unknown option " + std::string(argument);
+            return ReplayCommand::kBadArguments;
+        }
+        if (haveFile) {
+            *error = "only one FILE, got \"" + options->file + "\" and \"" + std::string(argument) +
+                     "\"";
+            return ReplayCommand::kBadArguments;
+        }
+        options->file = argument;
+        haveFile = true;
+    }
+    if (!haveFile) {
+        *error = "no FILE given";
+        return ReplayCommand::kBadArguments;
+    }
+    return ReplayCommand::kServe;
+}
+
+const char* ReplayUsage() {
+    return "usage: nmea_replay FILE [--port N] [--rate HZ] [--once] [--bind ADDR]";
+}
+
+const char* ReplayHelp() {
+    return "usage: nmea_replay FILE [--port N] [--rate HZ] [--once] [--bind ADDR]\n"
+           "\n"
+           "Plays the NMEA 0183 sentences of FILE to TCP clients, one sentence per write,\n"
+           "each ending in CR LF. Blank lines and lines starting with '#' are skipped.\n"
+           "\n"
+           "  --port N     port to listen on (default 10000; 0 picks a free port)\n"
+           "  --rate HZ    sentences per second (default 1; at most 1000). Every line counts,\n"
+           "               $GPGGA as well as $GPRMC.\n"
+           "  --once       play FILE once to the first client, close, and end\n"
+           "               (default: loop FILE and serve client after client)\n"
+           "  --bind ADDR  address to listen on (default 127.0.0.1; 0.0.0.0 or :: for all)\n"
+           "\n"
+           "Clients are served one at a time, each from the first sentence of FILE; a client\n"
+           "that connects meanwhile waits until the one before it leaves. One line per client\n"
+           "goes to stderr when it leaves. \"listening on ADDR:PORT\" goes to stdout.\n"
+           "Ctrl-C or SIGTERM ends the server.\n";
+}
+
+std::vector<std::string> SplitReplaySentences(std::string_view text) {
+    std::vector<std::string> sentences;
+    while (!text.empty()) {
+        const size_t end = text.find_first_of(kLineEnd);
+        const std::string_view line = TrimBlanks(text.substr(0, end));
+        if (!line.empty() && line.front() != '#') {
+            sentences.emplace_back(line);
+            sentences.back().append(kLineEnd);
+        }
+        if (end == std::string_view::npos) break;
+        // A CR LF pair is one line end; a lone CR or LF is one as well.
+        const size_t next = text.compare(end, kLineEnd.size(), kLineEnd) == 0 ? end + 2 : end + 1;
+        text.remove_prefix(next);
+    }
+    return sentences;
+}
+
+bool LoadReplaySentences(const std::string& path, std::vector<std::string>* sentences,
+                         std::string* error) {
+    std::string text;
+    if (!ReadWholeFile(path, &text)) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    *sentences = SplitReplaySentences(text);
+    if (sentences->empty()) {
+        *error = path + " holds no sentences (only blank or '#' lines)";
+        return false;
+    }
+    return true;
+}
+
 ReplayServer::~ReplayServer() {
-    for (const int fd : {listen_socket_, wake_read_end_, wake_write_end_.load()}) {
+    for (const int fd : {listenSocket_, wakeReadEnd_, wakeWriteEnd_.load()}) {
         if (fd >= 0) close(fd);
     }
 }
 
 bool ReplayServer::Listen(const std::string& address, uint16_t port, std::string* error) {
     const std::string where = address + ":" + std::to_string(port);
-    if (listen_socket_ >= 0) {
-        *error = "already listening on " + local_address_;
+    if (listenSocket_ >= 0) {
+        *error = "already listening on " + localAddress_;
         return false;
     }
-    if (wake_read_end_ < 0) {
+    if (wakeReadEnd_ < 0) {
         int wake[2];
         if (pipe(wake) != 0) {
             *error = std::string("cannot create the stop pipe: ") + std::strerror(errno);
@@ -119,8 +286,8 @@ bool ReplayServer::Listen(const std::string& address, uint16_t port, std::string
             SetCloseOnExec(fd);
             SetNonBlocking(fd);  // Stop must never block, not even on a full pipe
         }
-        wake_read_end_ = wake[0];
-        wake_write_end_.store(wake[1]);
+        wakeReadEnd_ = wake[0];
+        wakeWriteEnd_.store(wake[1]);
     }
 
     addrinfo hints{};
@@ -133,29 +300,29 @@ bool ReplayServer::Listen(const std::string& address, uint16_t port, std::string
         *error = "cannot listen on " + where + ": " + gai_strerror(status);
         return false;
     }
-    int last_errno = 0;
-    for (const addrinfo* candidate = found; candidate != nullptr && listen_socket_ < 0;
+    int lastErrno = 0;
+    for (const addrinfo* candidate = found; candidate != nullptr && listenSocket_ < 0;
          candidate = candidate->ai_next) {
-        listen_socket_ = ListenOn(*candidate);
-        if (listen_socket_ < 0) last_errno = errno;
+        listenSocket_ = ListenOn(*candidate);
+        if (listenSocket_ < 0) lastErrno = errno;
     }
     freeaddrinfo(found);
-    if (listen_socket_ < 0) {
-        *error = "cannot listen on " + where + ": " + std::strerror(last_errno);
+    if (listenSocket_ < 0) {
+        *error = "cannot listen on " + where + ": " + std::strerror(lastErrno);
         return false;
     }
 
     sockaddr_storage bound{};
     socklen_t length = sizeof bound;
-    getsockname(listen_socket_, reinterpret_cast<sockaddr*>(&bound), &length);
-    local_address_ = DescribeAddress(reinterpret_cast<const sockaddr*>(&bound), length);
-    local_port_ = PortOf(bound);
+    getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&bound), &length);
+    localAddress_ = DescribeAddress(reinterpret_cast<const sockaddr*>(&bound), length);
+    localPort_ = PortOf(bound);
     return true;
 }
 
 void ReplayServer::Stop() {
-    stop_requested_.store(true);
-    const int fd = wake_write_end_.load();
+    stopRequested_.store(true);
+    const int fd = wakeWriteEnd_.load();
     if (fd < 0) return;
     // Nothing ever reads the pipe: once it holds a byte every later wait sees the stop. A
     // failed write (EAGAIN on a full pipe) means it holds one already.
@@ -164,11 +331,11 @@ void ReplayServer::Stop() {
     (void)written;
 }
 
-ReplayServer::WaitResult ReplayServer::WaitFor(int socket, short events, int timeout_ms) const {
-    pollfd watched[2] = {{wake_read_end_, POLLIN, 0}, {socket, events, 0}};
+ReplayServer::WaitResult ReplayServer::WaitFor(int socket, short events, int timeoutMs) const {
+    pollfd watched[2] = {{wakeReadEnd_, POLLIN, 0}, {socket, events, 0}};
     for (;;) {
-        if (stop_requested_.load()) return WaitResult::kStop;
-        const int ready = poll(watched, 2, timeout_ms);
+        if (stopRequested_.load()) return WaitResult::kStop;
+        const int ready = poll(watched, 2, timeoutMs);
         if (ready < 0 && errno == EINTR) continue;  // a signal; its handler may have called Stop
         if (ready < 0 || watched[0].revents != 0) return WaitResult::kStop;
         return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
@@ -220,7 +387,7 @@ bool ReplayServer::SendSentence(int client, const std::string& sentence, Session
 ReplayServer::SessionEnd ReplayServer::PlayTo(int client, const std::vector<std::string>& sentences,
                                               const ReplayPace& pace, uint64_t* sent) const {
     const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / pace.rate_hz));
+        std::chrono::duration<double>(1.0 / pace.rateHz));
     Clock::time_point due = Clock::now();  // the first sentence goes out at once
     size_t index = 0;
     SessionEnd end = SessionEnd::kStopped;
@@ -242,12 +409,12 @@ ReplayServer::SessionEnd ReplayServer::PlayTo(int client, const std::vector<std:
 
 void ReplayServer::Serve(const std::vector<std::string>& sentences, const ReplayPace& pace,
                          const ClientReport& report) {
-    if (listen_socket_ < 0 || sentences.empty() || !(pace.rate_hz > 0.0)) return;
+    if (listenSocket_ < 0 || sentences.empty() || !(pace.rateHz > 0.0)) return;
     for (;;) {
-        if (WaitFor(listen_socket_, POLLIN, -1) == WaitResult::kStop) return;
+        if (WaitFor(listenSocket_, POLLIN, -1) == WaitResult::kStop) return;
         sockaddr_storage peer{};
-        socklen_t peer_length = sizeof peer;
-        const int client = accept(listen_socket_, reinterpret_cast<sockaddr*>(&peer), &peer_length);
+        socklen_t peerLength = sizeof peer;
+        const int client = accept(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength);
         if (client < 0) {
             // EAGAIN: the connection went away between poll and accept.
             const bool transient =
@@ -264,7 +431,7 @@ void ReplayServer::Serve(const std::vector<std::string>& sentences, const Replay
                                  : end == SessionEnd::kClientLeft ? "client disconnected"
                                                                   : "server stopping";
             report("client " +
-                   DescribeAddress(reinterpret_cast<const sockaddr*>(&peer), peer_length) + ": " +
+                   DescribeAddress(reinterpret_cast<const sockaddr*>(&peer), peerLength) + ": " +
                    std::to_string(sent) + (sent == 1 ? " sentence" : " sentences") + " sent, " +
                    reason);
         }
