@@ -1,10 +1,10 @@
 #include "app/settings.h"
 
 #include "app/program_values.h"
+#include "app/temp_text.h"
 #include "runtime/network.h"
 #include "runtime/number_text.h"
 #include "runtime/preference_file.h"
-#include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
 #include "runtime/text_ops.h"
 #include "ui/gadgets.h"
@@ -47,16 +47,10 @@ void LoadSettings() {
         return;
     }
     PreferenceGroup("Server");
-    StringVariable serverText;
-    {
-        const int64_t start = TempPosition();
-        PreferenceReadText("Server", "", start);
-        StringAssignFromTemp(serverText.slot(), start);
-    }
-    SetGadgetState(
-        ServerField,
-        MakeIPv4Address(AddressPart(serverText.text(), 1), AddressPart(serverText.text(), 2),
-                        AddressPart(serverText.text(), 3), AddressPart(serverText.text(), 4)));
+    const std::string serverText = TempText(PreferenceReadText, "Server", "");
+    const char* server = serverText.c_str();
+    SetGadgetState(ServerField, MakeIPv4Address(AddressPart(server, 1), AddressPart(server, 2),
+                                                AddressPart(server, 3), AddressPart(server, 4)));
     {
         TempScope scope;
         SetGadgetText(PortField, PreferenceReadText("Port", "", scope.start()));
