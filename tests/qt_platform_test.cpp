@@ -34,10 +34,10 @@
 #include "runtime/network.h"
 #include "runtime/temp_buffer.h"
 #include "runtime/text_map.h"
-#include "ui/menu_delegate.h"
+#include "ui/menus.h"
 #include "ui/platform/qt/qt_platform.h"
 #include "ui/ui.h"
-#include "ui/window_events.h"
+#include "ui/windows.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "runtime/temp_buffer.h"
 #include "tests/support/ui_fixture.h"
-#include "ui/gadget_kind_functions.h"
+#include "ui/gadget_kinds.h"
 
 // Gadget events as (object, type).
 using Events = std::vector<std::pair<int64_t, int64_t>>;

@@ -5,7 +5,7 @@
 
 #include "tests/support/ui_fixture.h"
 #include "ui/gadget_list.h"
-#include "ui/window_events.h"
+#include "ui/windows.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "ui/gadget_functions.h"
-#include "ui/menu_delegate.h"
-#include "ui/window_events.h"
+#include "ui/menus.h"
+#include "ui/windows.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "ui/menu_delegate.h"
+#include "ui/menus.h"
 #include "ui/platform_interface.h"
 
 class QtApplicationMenu {

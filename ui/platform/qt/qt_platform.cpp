@@ -1,20 +1,22 @@
 // The application part of QtUiPlatform: set-up, the event wait, tasks from other threads,
-// alerts. Windows, views and menus are in qt_platform_*.cpp.
+// alerts. Windows and views are in qt_platform_*.cpp, menus in qt_menus.cpp.
 #include "ui/platform/qt/qt_platform.h"
 
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
-#include "ui/platform/qt/qt_alert.h"
 #include "ui/platform/qt/qt_convert.h"
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
-#include "ui/platform/qt/qt_view.h"
+#include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
 QtUiPlatform::QtUiPlatform() {
@@ -142,6 +144,53 @@ void QtUiPlatform::postToGuiThread(std::function<void()> task) {
 void QtUiPlatform::beep() {
     QApplication::beep();
 }
+
+namespace {
+
+// Runs the alert application-modal and returns the tag of the pressed button; with no buttons
+// it shows one OK button and returns 0. 0 as well when the alert ends without a button.
+int64_t RunQtAlert(const QString& windowTitle, const std::string& title, const std::string& text,
+                   const std::vector<PlatformAlertButton>& buttons) {
+    QMessageBox box;
+    box.setWindowTitle(windowTitle);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowModality(Qt::ApplicationModal);
+    // The texts are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(ToQString(title));
+    box.setInformativeText(ToQString(text));
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
+
+    std::vector<std::pair<QAbstractButton*, int64_t>> tags;
+    if (buttons.empty()) {
+        tags.emplace_back(box.addButton(QMessageBox::Ok), 0);
+    } else {
+        for (size_t index = 0; index < buttons.size(); ++index) {
+            const QString label = ToQString(buttons[index].title);
+            // The first button is the default one (Return); a Cancel button answers Escape.
+            QMessageBox::ButtonRole role = QMessageBox::ActionRole;
+            if (index == 0) {
+                role = QMessageBox::AcceptRole;
+            } else if (label == QStringLiteral("Cancel")) {
+                role = QMessageBox::RejectRole;
+            }
+            QPushButton* button = box.addButton(label, role);
+            if (index == 0) box.setDefaultButton(button);
+            tags.emplace_back(button, buttons[index].tag);
+        }
+    }
+
+    box.exec();
+    const QAbstractButton* pressed = box.clickedButton();
+    for (const auto& [button, tag] : tags) {
+        if (button == pressed) return tag;
+    }
+    return 0;
+}
+
+}  // namespace
 
 // --- requester -----------------------------------------------------------------------------
 

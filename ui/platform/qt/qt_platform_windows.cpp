@@ -6,7 +6,7 @@
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
 #include "ui/platform/qt/qt_platform.h"
-#include "ui/platform/qt/qt_view.h"
+#include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
 PlatformRect QtUiPlatform::mainScreenFrame() {
@@ -48,14 +48,7 @@ void QtUiPlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
 }
 
 void QtUiPlatform::centerWindow(PlatformWindow* window) {
-    QtWindow* live = QtWindow::fromHandle(window);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (live == nullptr || screen == nullptr) return;
-    const QRect area = screen->availableGeometry();
-    QRect frame = live->frameRect();
-    frame.moveTopLeft(QPoint(area.x() + (area.width() - frame.width()) / 2,
-                             area.y() + (area.height() - frame.height()) / 2));
-    live->setFrameRect(frame);
+    if (QtWindow* live = QtWindow::fromHandle(window)) live->centerOnScreen();
 }
 
 void QtUiPlatform::showWindow(PlatformWindow* window, bool activate) {

@@ -2,11 +2,130 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QPalette>
+#include <QWidget>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <unordered_set>
 
+#include "runtime/number_text.h"
 #include "ui/platform/qt/qt_convert.h"
+
+// --- the link to the gadget -----------------------------------------------------------------
+
+namespace {
+
+std::unordered_set<QtView*>& Registry() {
+    static std::unordered_set<QtView*> views;
+    return views;
+}
+
+}  // namespace
+
+QtView::QtView(QWidget* widget, PlatformViewKind kind, KyGadgetFunctions* functions)
+    : Widget(widget), Kind(kind), Functions(functions) {
+    Registry().insert(this);
+}
+
+QtView::~QtView() {
+    unregister();
+}
+
+QtView* QtView::fromHandle(PlatformView* handle) {
+    // Only compared, never dereferenced, unless it names a live view.
+    auto* candidate = reinterpret_cast<QtView*>(handle);
+    return Registry().count(candidate) != 0 ? candidate : nullptr;
+}
+
+std::vector<QtView*> QtView::liveViews() {
+    return std::vector<QtView*>(Registry().begin(), Registry().end());
+}
+
+void QtView::unregister() {
+    Registry().erase(this);
+}
+
+void QtView::retire() {
+    unregister();
+    detachFromGadget();
+    KyGadgetFunctions* functions = Functions;
+    Functions = nullptr;
+    if (functions != nullptr) {
+        LayerCall scope;
+        functions->viewDestroyed();
+    }
+}
+
+void QtView::silence() {
+    unregister();
+    detachFromGadget();
+    Functions = nullptr;
+}
+
+int64_t QtView::intValue() const {
+    return TextIntValue(text());
+}
+
+void QtView::setIntValue(int64_t value) {
+    setText(std::to_string(value));
+}
+
+void QtView::setFrame(const QRect& frame) {
+    Widget->setGeometry(frame);
+}
+
+void QtView::setGreyed(bool greyed) {
+    Greyed = greyed;
+    if (!greyed) {
+        // An empty palette resolves nothing: the widget takes its parent's colours again.
+        Widget->setPalette(QPalette());
+        return;
+    }
+    QPalette palette = Widget->palette();
+    const QPalette::ColorRole role = Widget->foregroundRole();
+    const QColor disabled = palette.color(QPalette::Disabled, role);
+    palette.setColor(QPalette::Active, role, disabled);
+    palette.setColor(QPalette::Inactive, role, disabled);
+    Widget->setPalette(palette);
+}
+
+int64_t TextIntValue(const std::string& text) {
+    const LeadingInteger read =
+        ReadLeadingInteger(text, LeadingBlanks::AnyWhitespace, LeadingSign::Allowed);
+    return ClampLeadingInteger(read, INT32_MIN, INT32_MAX);
+}
+
+// --- the text validator ---------------------------------------------------------------------
+
+QValidator::State QtTextValidatorAdapter::validate(QString& input, int& position) const {
+    if (Target == nullptr) return Acceptable;
+    LayerCall call;
+    const std::string proposed = ToStdString(input);
+    std::string replacement;
+    bool replaced = false;
+    if (Target->isPartialStringValid(proposed, &replacement, &replaced)) return Acceptable;
+    if (!replaced) return Invalid;
+    if (replacement == proposed) return Acceptable;
+
+    // The field validates a replacement once more before it shows it; a replacement the
+    // validator would not keep would make the two disagree forever, so it counts as a reject.
+    std::string second;
+    bool secondReplaced = false;
+    const bool kept = Target->isPartialStringValid(replacement, &second, &secondReplaced) ||
+                      (secondReplaced && second == replacement);
+    if (!kept) return Invalid;
+
+    const QString shown = ToQString(replacement);
+    // The caret stays where it was relative to the end when the length changed.
+    const qsizetype fromEnd = input.size() - position;
+    qsizetype caret = shown.size() == input.size() ? position : shown.size() - fromEnd;
+    if (caret < 0) caret = 0;
+    if (caret > shown.size()) caret = shown.size();
+    input = shown;
+    position = static_cast<int>(caret);
+    return Acceptable;
+}
 
 namespace {
 
@@ -207,7 +326,7 @@ std::string QtSliderView::text() const {
 }
 
 void QtSliderView::setText(const std::string& text) {
-    setIntValue(LeadingInteger(text));
+    setIntValue(TextIntValue(text));
 }
 
 void QtSliderView::setIntValue(int64_t value) {

@@ -1,6 +1,7 @@
 #include "ui/platform/qt/qt_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -203,9 +204,25 @@ void QtWindow::zoom() {
 
 // --- menu bar, default button, parent --------------------------------------------------------
 
+QRect QtWindow::centredFrame() const {
+    QRect frame = frameRect();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return frame;
+    const QRect area = screen->availableGeometry();
+    frame.moveTopLeft(QPoint(area.x() + (area.width() - frame.width()) / 2,
+                             area.y() + (area.height() - frame.height()) / 2));
+    return frame;
+}
+
+void QtWindow::centerOnScreen() {
+    setFrameRect(centredFrame());
+}
+
 void QtWindow::setApplicationMenu(QMenu* menu) {
     if (menu == AppMenu && ShowsMenuBar == (menu != nullptr)) return;
     const QRect content = contentRect();
+    // A centred window stays centred as it is with or without the bar.
+    const bool centred = frameRect() == centredFrame();
     if (AppMenu != nullptr) Bar->removeAction(AppMenu->menuAction());
     AppMenu = menu;
     ShowsMenuBar = menu != nullptr;
@@ -216,9 +233,10 @@ void QtWindow::setApplicationMenu(QMenu* menu) {
         Bar->setFixedHeight(MenuBarHeight);
     }
     Bar->setVisible(ShowsMenuBar);
-    // The frame keeps its top-left corner; the content keeps its size.
+    // The content keeps its size; any other frame keeps its top-left corner.
     applyClientGeometry(
         QRect(geometry().topLeft(), QSize(content.width(), content.height() + menuBarHeight())));
+    if (centred) centerOnScreen();
 }
 
 QMenu* QtWindow::applicationMenu() const {

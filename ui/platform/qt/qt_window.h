@@ -15,7 +15,7 @@
 
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform_interface.h"
-#include "ui/window_events.h"
+#include "ui/windows.h"
 
 class QMenu;
 class QMenuBar;
@@ -69,6 +69,9 @@ class QtWindow final : public QMainWindow {
     QMargins decorationMargins() const;
     static QMargins estimatedMargins(const PlatformWindowStyle& style);
 
+    // Centres the frame on the main screen's available area.
+    void centerOnScreen();
+
     // Zooms to the screen or back to the normal frame, if the delegate agrees.
     void zoom();
 
@@ -110,6 +113,8 @@ class QtWindow final : public QMainWindow {
     void applyClientGeometry(const QRect& client);
     int menuBarHeight() const { return ShowsMenuBar ? MenuBarHeight : 0; }
     QRect zoomTarget(bool enlarge) const;
+    // The frame as centerOnScreen would place it.
+    QRect centredFrame() const;
     void linkTransientParent();
 
     PlatformWindowStyle Style;
