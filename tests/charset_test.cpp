@@ -1,3 +1,5 @@
+// The one UTF-8 decoder under both malformed-input rules: files (Utf8ToLatin1) and the window
+// system's strings (PlatformStringToLatin1), and the conversions built on it.
 #include "runtime/charset.h"
 
 #include <gtest/gtest.h>
@@ -6,10 +8,11 @@
 #include <string>
 
 #include "runtime/string_variable.h"
+#include "ui/platform_string.h"
 
 namespace {
 
-std::string ToLatin1(const std::string& utf8) {
+std::string FileToLatin1(const std::string& utf8) {
     std::string out(utf8.size() + 1, '#');
     int64_t written = -1;
     Utf8ToLatin1(out.data(), &written, utf8.data(), static_cast<int64_t>(utf8.size()));
@@ -17,45 +20,52 @@ std::string ToLatin1(const std::string& utf8) {
     return out.substr(0, static_cast<size_t>(written));
 }
 
-struct Utf8Case {
-    const char* name;
+struct Case {
     std::string utf8;
-    std::string latin1;
+    const char* file;    // ReplaceOrDrop
+    const char* window;  // ReplaceEachByte, one character per UTF-16 unit
+    int64_t units;       // UTF-16 units of the window system's string
 };
 
-TEST(Utf8ToLatin1Test, MapsOrReplacesEveryByteSequence) {
-    const Utf8Case cases[] = {
-        {"ascii", "N 48.1", "N 48.1"},
-        {"two-byte Latin-1", "Z\xC3\xBCrich", "Z\xFCrich"},
-        {"two-byte outside Latin-1", "\xC4\x80x", "?x"},
-        {"overlong zero", std::string("\xC0\x80", 2) + "x", "?x"},
-        {"lead without continuation", "\xC3(", "?("},
-        {"three-byte",
-         "a\xE2\x82\xAC"
+TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
+    const Case cases[] = {
+        {"N 48.1", "N 48.1", "N 48.1", 6},
+        {"Z\xC3\xBCrich", "Z\xFCrich", "Z\xFCrich", 6},
+        {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1
+        {"a\xE2\x82\xAC!", "a?!", "a?!", 3},                 // three bytes
+        {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},               // four bytes: a surrogate pair
+        {"\xF4\x8F\xBF\xBF", "?", "??", 2},                  // U+10FFFF
+        {"\xF4\x90\x80\x80", "?", "????", 4},                // beyond U+10FFFF
+        {"\xF0\x8F\xBF\xBF", "?", "????", 4},                // overlong four bytes
+        {"\xF5\x80\x80\x80x", "?x", "????x", 5},             // no lead of UTF-8
+        {std::string("\xC0\x80", 2) + "x", "?x", "??x", 3},  // overlong zero
+        {"\xC3(", "?(", "?(", 2},                            // lead without continuation
+        {"\xE2xyz", "?xyz", "?xyz", 4},                      // ditto, three-byte lead
+        {"\xED\xA0\x80", "?", "???", 3},                     // a lone surrogate
+        {"a\x80\xBF"
          "b",
-         "a?b"},
-        {"four-byte", "\xF0\x9F\x8C\x8D!", "?!"},
-        {"three-byte lead, bytes that do not continue", "\xE2xyz", "?xyz"},
-        {"stray continuation",
-         "a\x80\xBF"
+         "ab", "a??b", 4},  // stray continuations
+        {"a\xF8\xFF"
          "b",
-         "ab"},
-        {"bytes F8 to FF",
-         "a\xF8\xFF"
-         "b",
-         "ab"},
-        {"two-byte lead at the end", "ab\xC3", "ab"},
-        {"three-byte lead short of bytes", "a\xE2\x82", "a"},
-        {"four-byte lead short of bytes", "\xF0\x9F\x8C", ""},
+         "ab", "a??b", 4},           // bytes F8 to FF
+        {"ab\xC3", "ab", "ab?", 3},  // cut off by the end
+        {"a\xE2\x82", "a", "a??", 3},
+        {"\xF0\x9F\x8C", "", "???", 3},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(ToLatin1(c.utf8), c.latin1) << c.name;
+    for (const Case& c : cases) {
+        EXPECT_EQ(FileToLatin1(c.utf8), c.file) << c.utf8;
+        EXPECT_EQ(PlatformStringToLatin1(c.utf8), c.window) << c.utf8;
+        EXPECT_EQ(PlatformStringLength(c.utf8), c.units) << c.utf8;
+    }
+    const Utf8Step emoji = DecodeUtf8("\xF0\x9F\x8C\x8D", 0, Utf8Malformed::ReplaceEachByte);
+    EXPECT_EQ(emoji.codePoint, U'\U0001F30D');
+    EXPECT_EQ(emoji.length, 4u);
 }
 
-TEST(Latin1ToUtf8Test, NeverSplitsASequence) {
+TEST(Latin1ToUtf8Test, NeverSplitsASequenceAndRoundTripsEveryCharacter) {
     const char input[] =
         "a\xE9"
-        "b";  // a é b
+        "b";
     char out[8];
     int64_t capacity = 2;  // room for "a" and only half of é
     int64_t length = 3;
@@ -63,30 +73,22 @@ TEST(Latin1ToUtf8Test, NeverSplitsASequence) {
     EXPECT_EQ(capacity, 1);
     EXPECT_EQ(length, 1);
 
-    capacity = sizeof out;
-    length = 3;
-    Latin1ToUtf8(out, &capacity, input, &length);
-    EXPECT_EQ(capacity, 4);
-    EXPECT_EQ(length, 3);
-    EXPECT_EQ(std::string(out, 4),
-              "a\xC3\xA9"
-              "b");
-}
-
-TEST(TextToUtf8CopyTest, RoundTripsEveryLatin1Character) {
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));
     char* utf8 = TextToUtf8Copy(all.c_str());
     ASSERT_NE(utf8, nullptr);
     EXPECT_EQ(std::strlen(utf8), 127u + 2u * 128u);
-    EXPECT_EQ(ToLatin1(utf8), all);
+    EXPECT_EQ(FileToLatin1(utf8), all);
+    EXPECT_EQ(PlatformStringToLatin1(TextToPlatformString(all.c_str())), all);
     StringFree(utf8);
+}
 
-    char* empty = TextToUtf8Copy(nullptr);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_STREQ(empty, "");
-    StringFree(empty);
+TEST(PlatformStringTest, CaseStaysInLatin1AndMalformedBytesStay) {
+    EXPECT_EQ(PlatformStringUpperCase("az \xC3\xA0\xC3\x9F\xC3\xB7\xC3\xBF\xF0\x9F\x8C\x8D\xFF"),
+              "AZ \xC3\x80\xC3\x9F\xC3\xB7\xC3\xBF\xF0\x9F\x8C\x8D\xFF");  // ß, ÷, ÿ stay
+    EXPECT_EQ(PlatformStringLowerCase("AZ \xC3\x80\xC3\x97\xE2\x82\xAC"),
+              "az \xC3\xA0\xC3\x97\xE2\x82\xAC");  // × and € stay
 }
 
 }  // namespace

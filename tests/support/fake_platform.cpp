@@ -13,9 +13,16 @@ namespace {
 // Decorations of a titled window: a 28-point title bar.
 constexpr double kTitleBarHeight = 28;
 
-}  // namespace
+template <typename T>
+void EraseOwned(std::vector<std::unique_ptr<T>>& owned, const T* item) {
+    std::erase_if(owned, [item](const auto& candidate) { return candidate.get() == item; });
+}
 
-FakePlatform::FakePlatform() = default;
+bool IsField(const PlatformView* view) {
+    return view->kind == PlatformViewKind::TextField || view->kind == PlatformViewKind::SecureField;
+}
+
+}  // namespace
 
 FakePlatform::~FakePlatform() {
     // Views report their destruction to gadgets that may already be gone; drop the links.
@@ -43,21 +50,13 @@ void FakePlatform::click(PlatformView* view) {
 }
 
 void FakePlatform::moveSlider(PlatformView* view, int64_t value) {
-    if (!view->enabled) return;
     setViewIntValue(view, value);
-    if (view->functions != nullptr) view->functions->EventHandler(view);
+    if (view->enabled && view->functions != nullptr) view->functions->EventHandler(view);
 }
 
 void FakePlatform::type(PlatformView* view, const std::string& text) {
     for (char c : text)
         applyEdit(view, view->text + c);
-}
-
-void FakePlatform::deleteCharacter(PlatformView* view, size_t index) {
-    if (index >= view->text.size()) return;
-    std::string proposed = view->text;
-    proposed.erase(index, 1);
-    applyEdit(view, proposed);
 }
 
 void FakePlatform::editText(PlatformView* view, const std::string& text) {
@@ -66,18 +65,13 @@ void FakePlatform::editText(PlatformView* view, const std::string& text) {
 
 void FakePlatform::applyEdit(PlatformView* view, const std::string& proposed) {
     if (!view->enabled || !view->editable) return;
-    if (focusedView != view) focus(view);
+    focus(view);
     std::string result = proposed;
     if (view->validator != nullptr) {
-        std::string replacement;
         bool replaced = false;
-        const bool accepted =
-            view->validator->isPartialStringValid(proposed, &replacement, &replaced);
-        if (replaced) {
-            result = replacement;
-        } else if (!accepted) {
-            return;
-        }
+        const bool accepted = view->validator->isPartialStringValid(proposed, &result, &replaced);
+        if (!replaced && !accepted) return;
+        if (!replaced) result = proposed;
     }
     if (result == view->text) return;
     view->text = result;
@@ -95,9 +89,7 @@ void FakePlatform::focus(PlatformView* view) {
 }
 
 void FakePlatform::pressReturn(PlatformView* view) {
-    if (view->kind == PlatformViewKind::TextField || view->kind == PlatformViewKind::SecureField) {
-        if (view->functions != nullptr) view->functions->textDidEndEditing(true);
-    }
+    if (IsField(view) && view->functions != nullptr) view->functions->textDidEndEditing(true);
 }
 
 void FakePlatform::pressCloseButton(PlatformWindow* window) {
@@ -107,26 +99,14 @@ void FakePlatform::pressCloseButton(PlatformWindow* window) {
 
 void FakePlatform::chooseAppMenuItem(PlatformAppMenuItem item) {
     if (!appMenuEnabled[static_cast<int>(item)] || menuDelegate_ == nullptr) return;
-    switch (item) {
-        case PlatformAppMenuItem::About:
-            menuDelegate_->about();
-            break;
-        case PlatformAppMenuItem::Preferences:
-            menuDelegate_->preferences();
-            break;
-        case PlatformAppMenuItem::Quit:
-            menuDelegate_->terminate();
-            break;
-    }
+    if (item == PlatformAppMenuItem::About) menuDelegate_->about();
+    if (item == PlatformAppMenuItem::Preferences) menuDelegate_->preferences();
+    if (item == PlatformAppMenuItem::Quit) menuDelegate_->terminate();
 }
 
 void FakePlatform::discardPendingActions() {
     std::lock_guard<std::mutex> lock(mutex_);
     pending_.clear();
-}
-
-void FakePlatform::queueUserAction(std::function<void()> action) {
-    postToGuiThread(std::move(action));
 }
 
 // --- events --------------------------------------------------------------------------------
@@ -149,10 +129,6 @@ bool FakePlatform::handleOneEvent(int32_t timeoutMs) {
     return true;
 }
 
-void FakePlatform::wake() {
-    postToGuiThread(nullptr);
-}
-
 void FakePlatform::postToGuiThread(std::function<void()> task) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -173,23 +149,10 @@ PlatformRect FakePlatform::frameRectForContentRect(PlatformRect content,
 }
 
 PlatformWindow* FakePlatform::createWindow(PlatformRect content, PlatformWindowStyle style) {
-    auto window = std::make_unique<PlatformWindow>();
-    window->content = content;
-    window->style = style;
-    windows_.push_back(std::move(window));
+    windows_.push_back(std::make_unique<PlatformWindow>());
+    windows_.back()->content = content;
+    windows_.back()->style = style;
     return windows_.back().get();
-}
-
-void FakePlatform::setWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) {
-    window->delegate = delegate;
-}
-
-void FakePlatform::setWindowTitle(PlatformWindow* window, const std::string& title) {
-    window->title = title;
-}
-
-PlatformRect FakePlatform::windowFrame(PlatformWindow* window) {
-    return frameRectForContentRect(window->content, window->style);
 }
 
 void FakePlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
@@ -202,13 +165,10 @@ void FakePlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
 }
 
 void FakePlatform::centerWindow(PlatformWindow* window) {
-    const PlatformRect screen = mainScreenFrame();
-    PlatformRect frame = windowFrame(window);
-    frame.x = (screen.width - frame.width) / 2;
-    frame.y = (screen.height - frame.height) / 2;
-    const double decoration = frame.height - window->content.height;
-    window->content.x = frame.x;
-    window->content.y = frame.y + decoration;
+    const PlatformRect frame = windowFrame(window);
+    window->content.x = (mainScreenFrame().width - frame.width) / 2;
+    window->content.y =
+        (mainScreenFrame().height - frame.height) / 2 + frame.height - window->content.height;
 }
 
 void FakePlatform::showWindow(PlatformWindow* window, bool activate) {
@@ -223,8 +183,8 @@ void FakePlatform::miniaturizeWindow(PlatformWindow* window) {
 }
 
 void FakePlatform::zoomWindow(PlatformWindow* window) {
-    const PlatformRect screen = mainScreenFrame();
-    PlatformRect target = window->zoomed ? PlatformRect{100, 100, 300, 200} : screen;
+    const PlatformRect target =
+        window->zoomed ? PlatformRect{100, 100, 300, 200} : mainScreenFrame();
     if (window->delegate != nullptr && !window->delegate->windowShouldZoom(target)) return;
     window->zoomed = !window->zoomed;
     setWindowFrame(window, target);
@@ -240,75 +200,42 @@ void FakePlatform::makeKeyWindow(PlatformWindow* window) {
     if (window != nullptr && window->delegate != nullptr) window->delegate->windowDidBecomeKey();
 }
 
-void FakePlatform::addChildWindow(PlatformWindow* parent, PlatformWindow* child) {
-    child->parent = parent;
-    parent->children.push_back(child);
-}
-
-void FakePlatform::removeChildWindow(PlatformWindow* parent, PlatformWindow* child) {
-    auto& children = parent->children;
-    children.erase(std::remove(children.begin(), children.end(), child), children.end());
-    child->parent = nullptr;
-}
-
 void FakePlatform::closeWindow(PlatformWindow* window) {
-    auto owned = std::find_if(windows_.begin(), windows_.end(), [window](const auto& candidate) {
-        return candidate.get() == window;
-    });
-    if (owned == windows_.end()) return;
+    if (std::ranges::count(windows(), window) == 0) return;
     if (window->delegate != nullptr) window->delegate->windowWillClose();
     while (!window->views.empty())
-        destroyView(window->views.back().get());
+        removeView(window->views.back().get());
     if (keyWindow_ == window) keyWindow_ = nullptr;
     for (auto& other : windows_) {
         if (other->parent == window) other->parent = nullptr;
     }
-    windows_.erase(owned);
+    EraseOwned(windows_, window);
 }
 
 // --- views ---------------------------------------------------------------------------------
 
 PlatformView* FakePlatform::createView(PlatformWindow* window, PlatformViewKind kind,
                                        PlatformRect frame, KyGadgetFunctions* functions) {
-    auto view = std::make_unique<PlatformView>();
+    auto& owner = window != nullptr ? window->views : orphanViews_;
+    owner.push_back(std::make_unique<PlatformView>());
+    PlatformView* view = owner.back().get();
     view->kind = kind;
-    view->frame = frame;
-    view->functions = functions;
     view->window = window;
-    PlatformView* result = view.get();
-    if (window != nullptr) {
-        window->views.push_back(std::move(view));
-    } else {
-        orphanViews_.push_back(std::move(view));
-    }
-    return result;
+    view->functions = functions;
+    view->frame = frame;
+    return view;
 }
 
-void FakePlatform::destroyView(PlatformView* view) {
+void FakePlatform::removeView(PlatformView* view) {
     if (focusedView == view) focusedView = nullptr;
     KyGadgetFunctions* functions = view->functions;
     view->functions = nullptr;
     if (functions != nullptr) functions->viewDestroyed();
-    auto remove = [view](std::vector<std::unique_ptr<PlatformView>>& views) {
-        views.erase(
-            std::remove_if(views.begin(), views.end(),
-                           [view](const auto& candidate) { return candidate.get() == view; }),
-            views.end());
-    };
-    if (view->window != nullptr) {
-        remove(view->window->views);
-    } else {
-        remove(orphanViews_);
-    }
-}
-
-void FakePlatform::removeView(PlatformView* view) {
-    destroyView(view);
+    EraseOwned(view->window != nullptr ? view->window->views : orphanViews_, view);
 }
 
 int64_t FakePlatform::viewIntValue(PlatformView* view) {
-    if (view->kind == PlatformViewKind::TextField || view->kind == PlatformViewKind::SecureField ||
-        view->kind == PlatformViewKind::Label) {
+    if (IsField(view) || view->kind == PlatformViewKind::Label) {
         return std::atoi(view->text.c_str());
     }
     return view->intValue;
@@ -318,17 +245,11 @@ void FakePlatform::setViewIntValue(PlatformView* view, int64_t value) {
     if (view->kind == PlatformViewKind::Slider) {
         const double clamped = std::clamp(static_cast<double>(value), view->minimum, view->maximum);
         view->intValue = static_cast<int64_t>(clamped);
-        return;
-    }
-    if (view->kind == PlatformViewKind::Button) {
+    } else if (view->kind == PlatformViewKind::Button) {
         view->intValue = value;
-        return;
+    } else {
+        view->text = std::to_string(value);
     }
-    view->text = std::to_string(value);
-}
-
-void FakePlatform::focusView(PlatformView* view) {
-    focus(view);
 }
 
 void FakePlatform::setSliderRange(PlatformView* view, double minimum, double maximum) {
@@ -337,17 +258,7 @@ void FakePlatform::setSliderRange(PlatformView* view, double minimum, double max
     setViewIntValue(view, view->intValue);
 }
 
-// --- menus ---------------------------------------------------------------------------------
-
-void FakePlatform::buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) {
-    appMenuBuilt = true;
-    appMenuName = name;
-    menuDelegate_ = delegate;
-}
-
-void FakePlatform::setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) {
-    appMenuEnabled[static_cast<int>(item)] = enabled;
-}
+// --- menus and alerts ----------------------------------------------------------------------
 
 PlatformMenuBar* FakePlatform::createMenuBar() {
     menuBars_.push_back(std::make_unique<PlatformMenuBar>());
@@ -356,20 +267,15 @@ PlatformMenuBar* FakePlatform::createMenuBar() {
 
 void FakePlatform::destroyMenuBar(PlatformMenuBar* bar) {
     if (installedBar_ == bar) installedBar_ = nullptr;
-    menuBars_.erase(std::remove_if(menuBars_.begin(), menuBars_.end(),
-                                   [bar](const auto& candidate) { return candidate.get() == bar; }),
-                    menuBars_.end());
+    EraseOwned(menuBars_, bar);
 }
 
 void FakePlatform::installMenuBar(PlatformMenuBar* bar, PlatformWindow*) {
     // The application menu lives in exactly one bar: the installed one.
     for (auto& other : menuBars_)
-        other->holdsApplicationMenu = false;
-    if (bar != nullptr) bar->holdsApplicationMenu = true;
+        other->holdsApplicationMenu = other.get() == bar;
     installedBar_ = bar;
 }
-
-// --- alerts --------------------------------------------------------------------------------
 
 int64_t FakePlatform::runAlert(const std::string& title, const std::string& text,
                                const std::vector<PlatformAlertButton>& buttons) {

@@ -18,33 +18,21 @@ struct PlatformView {
     KyGadgetFunctions* functions = nullptr;
     PlatformRect frame;
     std::string text;
-    int64_t intValue = 0;
-    bool enabled = true;
-    bool hidden = false;
-    bool bordered = true;
-    bool editable = true;
-    bool greyed = false;
+    int64_t intValue = 0, tickMarks = 0;
+    bool enabled = true, hidden = false, bordered = true, editable = true, greyed = false;
+    bool rounded = false, toggles = false, isDefault = false, snapToTicks = false;
     PlatformTextAlignment alignment = PlatformTextAlignment::Natural;
     PlatformTextValidator* validator = nullptr;
-    bool rounded = false;
-    bool toggles = false;
-    bool isDefault = false;
-    double minimum = 0;
-    double maximum = 1;
-    int64_t tickMarks = 0;
-    bool snapToTicks = false;
+    double minimum = 0, maximum = 1;
 };
 
 struct PlatformWindow {
     PlatformRect content;
     PlatformWindowStyle style;
     std::string title;
-    bool visible = false;
-    bool zoomed = false;
-    bool miniaturized = false;
+    bool visible = false, zoomed = false, miniaturized = false;
     KyWindowEvents* delegate = nullptr;
     PlatformWindow* parent = nullptr;
-    std::vector<PlatformWindow*> children;
     std::vector<std::unique_ptr<PlatformView>> views;
 };
 
@@ -52,16 +40,14 @@ struct PlatformMenuBar {
     bool holdsApplicationMenu = false;
 };
 
-// What an alert showed and which button the test pressed.
+// What an alert showed.
 struct FakeAlert {
-    std::string title;
-    std::string text;
+    std::string title, text;
     std::vector<PlatformAlertButton> buttons;
 };
 
 class FakePlatform : public UiPlatform {
   public:
-    FakePlatform();
     ~FakePlatform() override;
 
     // --- the test plays the user (GUI thread) ---------------------------------------------
@@ -70,9 +56,7 @@ class FakePlatform : public UiPlatform {
     void moveSlider(PlatformView* view, int64_t value);
     // Types text one character at a time; each keystroke goes through the validator.
     void type(PlatformView* view, const std::string& text);
-    // Deletes the character at index (0-based) as one edit.
-    void deleteCharacter(PlatformView* view, size_t index);
-    // Replaces the whole text as one edit (paste over a selection).
+    // Replaces the whole text as one edit (paste over a selection, a deletion).
     void editText(PlatformView* view, const std::string& text);
     // Focuses view; the previously focused field's editing ends (not by Return).
     void focus(PlatformView* view);
@@ -80,7 +64,7 @@ class FakePlatform : public UiPlatform {
     void pressCloseButton(PlatformWindow* window);
     void chooseAppMenuItem(PlatformAppMenuItem item);
     // Queues a user action to be handled by a later handleOneEvent (as a platform event).
-    void queueUserAction(std::function<void()> action);
+    void queueUserAction(std::function<void()> action) { postToGuiThread(std::move(action)); }
     // Drops every queued action without running it (the program they were meant for ended).
     void discardPendingActions();
     // The answer of the next alert (a button's tag; 0: the OK button).
@@ -91,82 +75,87 @@ class FakePlatform : public UiPlatform {
     size_t menuBarCount() const { return menuBars_.size(); }
     std::vector<FakeAlert> alerts;
     int beeps = 0;
-    bool appMenuBuilt = false;
-    std::string appMenuName;
+    std::string appMenuName;                        // empty until the application menu is built
     bool appMenuEnabled[3] = {false, false, true};  // About, Preferences, Quit
     PlatformView* focusedView = nullptr;
     std::string executable = "/opt/Navlume.app/Contents/MacOS/Navlume";
     int64_t handledEvents = 0;
 
     // --- UiPlatform ------------------------------------------------------------------------
-    void bringToFront() override { broughtToFront = true; }
-    bool broughtToFront = false;
+    void bringToFront() override {}
     std::string executablePath() override { return executable; }
     bool handleOneEvent(int32_t timeoutMs) override;
-    void wake() override;
+    void wake() override { postToGuiThread(nullptr); }
     void postToGuiThread(std::function<void()> task) override;
     void beep() override { ++beeps; }
 
     PlatformRect mainScreenFrame() override { return {0, 0, 1920, 1080}; }
     PlatformRect frameRectForContentRect(PlatformRect content, PlatformWindowStyle style) override;
     PlatformWindow* createWindow(PlatformRect content, PlatformWindowStyle style) override;
-    void setWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) override;
-    void setWindowTitle(PlatformWindow* window, const std::string& title) override;
-    PlatformRect windowFrame(PlatformWindow* window) override;
+    void setWindowDelegate(PlatformWindow* w, KyWindowEvents* delegate) override {
+        w->delegate = delegate;
+    }
+    void setWindowTitle(PlatformWindow* w, const std::string& title) override { w->title = title; }
+    PlatformRect windowFrame(PlatformWindow* w) override {
+        return frameRectForContentRect(w->content, w->style);
+    }
     void setWindowFrame(PlatformWindow* window, PlatformRect frame) override;
     void centerWindow(PlatformWindow* window) override;
     void showWindow(PlatformWindow* window, bool activate) override;
     void miniaturizeWindow(PlatformWindow* window) override;
     void zoomWindow(PlatformWindow* window) override;
-    bool isWindowVisible(PlatformWindow* window) override { return window->visible; }
-    bool isWindowZoomed(PlatformWindow* window) override { return window->zoomed; }
-    bool isWindowResizable(PlatformWindow* window) override { return window->style.resizable; }
+    bool isWindowVisible(PlatformWindow* w) override { return w->visible; }
+    bool isWindowZoomed(PlatformWindow* w) override { return w->zoomed; }
+    bool isWindowResizable(PlatformWindow* w) override { return w->style.resizable; }
     PlatformWindow* keyWindow() override { return keyWindow_; }
     void makeKeyWindow(PlatformWindow* window) override;
-    void addChildWindow(PlatformWindow* parent, PlatformWindow* child) override;
-    void removeChildWindow(PlatformWindow* parent, PlatformWindow* child) override;
-    PlatformWindow* parentWindow(PlatformWindow* window) override { return window->parent; }
+    void addChildWindow(PlatformWindow* parent, PlatformWindow* child) override {
+        child->parent = parent;
+    }
+    void removeChildWindow(PlatformWindow*, PlatformWindow* child) override {
+        child->parent = nullptr;
+    }
+    PlatformWindow* parentWindow(PlatformWindow* w) override { return w->parent; }
     void closeWindow(PlatformWindow* window) override;
 
     PlatformView* createView(PlatformWindow* window, PlatformViewKind kind, PlatformRect frame,
                              KyGadgetFunctions* functions) override;
     void removeView(PlatformView* view) override;
-    PlatformWindow* viewWindow(PlatformView* view) override { return view->window; }
-    std::string viewText(PlatformView* view) override { return view->text; }
-    void setViewText(PlatformView* view, const std::string& text) override { view->text = text; }
+    PlatformWindow* viewWindow(PlatformView* v) override { return v->window; }
+    std::string viewText(PlatformView* v) override { return v->text; }
+    void setViewText(PlatformView* v, const std::string& text) override { v->text = text; }
     int64_t viewIntValue(PlatformView* view) override;
     void setViewIntValue(PlatformView* view, int64_t value) override;
-    void setViewEnabled(PlatformView* view, bool enabled) override { view->enabled = enabled; }
-    bool isViewEnabled(PlatformView* view) override { return view->enabled; }
-    void setViewHidden(PlatformView* view, bool hidden) override { view->hidden = hidden; }
-    PlatformRect viewFrame(PlatformView* view) override { return view->frame; }
-    void setViewFrame(PlatformView* view, PlatformRect frame) override { view->frame = frame; }
-    void focusView(PlatformView* view) override;
-    void setViewAlignment(PlatformView* view, PlatformTextAlignment alignment) override {
-        view->alignment = alignment;
-    }
-    void setViewBordered(PlatformView* view, bool bordered) override { view->bordered = bordered; }
-    void setViewEditable(PlatformView* view, bool editable) override { view->editable = editable; }
-    void setViewTextGreyed(PlatformView* view, bool greyed) override { view->greyed = greyed; }
-    void setTextValidator(PlatformView* view, PlatformTextValidator* validator) override {
-        view->validator = validator;
-    }
-    void setButtonRounded(PlatformView* view, bool rounded) override { view->rounded = rounded; }
-    bool isButtonRounded(PlatformView* view) override { return view->rounded; }
-    void setButtonToggles(PlatformView* view, bool toggles) override { view->toggles = toggles; }
-    void setButtonDefault(PlatformView* view, bool isDefault) override {
-        view->isDefault = isDefault;
-    }
+    void setViewEnabled(PlatformView* v, bool enabled) override { v->enabled = enabled; }
+    bool isViewEnabled(PlatformView* v) override { return v->enabled; }
+    void setViewHidden(PlatformView* v, bool hidden) override { v->hidden = hidden; }
+    PlatformRect viewFrame(PlatformView* v) override { return v->frame; }
+    void setViewFrame(PlatformView* v, PlatformRect frame) override { v->frame = frame; }
+    void focusView(PlatformView* v) override { focus(v); }
+    void setViewAlignment(PlatformView* v, PlatformTextAlignment a) override { v->alignment = a; }
+    void setViewBordered(PlatformView* v, bool bordered) override { v->bordered = bordered; }
+    void setViewEditable(PlatformView* v, bool editable) override { v->editable = editable; }
+    void setViewTextGreyed(PlatformView* v, bool greyed) override { v->greyed = greyed; }
+    void setTextValidator(PlatformView* v, PlatformTextValidator* t) override { v->validator = t; }
+    void setButtonRounded(PlatformView* v, bool rounded) override { v->rounded = rounded; }
+    bool isButtonRounded(PlatformView* v) override { return v->rounded; }
+    void setButtonToggles(PlatformView* v, bool toggles) override { v->toggles = toggles; }
+    void setButtonDefault(PlatformView* v, bool isDefault) override { v->isDefault = isDefault; }
     void setSliderRange(PlatformView* view, double minimum, double maximum) override;
-    double sliderMinimum(PlatformView* view) override { return view->minimum; }
-    double sliderMaximum(PlatformView* view) override { return view->maximum; }
-    void setSliderTickMarks(PlatformView* view, int64_t count, bool snap) override {
-        view->tickMarks = count;
-        view->snapToTicks = snap;
+    double sliderMinimum(PlatformView* v) override { return v->minimum; }
+    double sliderMaximum(PlatformView* v) override { return v->maximum; }
+    void setSliderTickMarks(PlatformView* v, int64_t count, bool snap) override {
+        v->tickMarks = count;
+        v->snapToTicks = snap;
     }
 
-    void buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) override;
-    void setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) override;
+    void buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) override {
+        appMenuName = name;
+        menuDelegate_ = delegate;
+    }
+    void setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) override {
+        appMenuEnabled[static_cast<int>(item)] = enabled;
+    }
     PlatformMenuBar* createMenuBar() override;
     void destroyMenuBar(PlatformMenuBar* bar) override;
     void installMenuBar(PlatformMenuBar* bar, PlatformWindow* window) override;
@@ -179,7 +168,6 @@ class FakePlatform : public UiPlatform {
     // Applies an edit the way a text field does: asks the validator, then changes the text and
     // reports the change.
     void applyEdit(PlatformView* view, const std::string& proposed);
-    void destroyView(PlatformView* view);
 
     std::vector<std::unique_ptr<PlatformWindow>> windows_;
     std::vector<std::unique_ptr<PlatformView>> orphanViews_;  // created outside any window
