@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "runtime/string_variable.h"
 #include "ui/platform_string.h"
@@ -20,59 +21,43 @@ std::string FileToLatin1(const std::string& utf8) {
     return out.substr(0, static_cast<size_t>(written));
 }
 
-struct Case {
-    std::string utf8;
-    const char* file;    // ReplaceOrDrop
-    const char* window;  // ReplaceEachByte, one character per UTF-16 unit
-    int64_t units;       // UTF-16 units of the window system's string
-};
-
 TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
-    const Case cases[] = {
+    // UTF-8, Latin-1 by the file rule, Latin-1 by the window system's rule (one character per
+    // UTF-16 unit), and how many UTF-16 units the window system counts.
+    const std::tuple<std::string, const char*, const char*, int64_t> cases[] = {
         {"N 48.1", "N 48.1", "N 48.1", 6},
         {"Z\xC3\xBCrich", "Z\xFCrich", "Z\xFCrich", 6},
         {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1
         {"a\xE2\x82\xAC!", "a?!", "a?!", 3},                 // three bytes
-        {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},               // four bytes: a surrogate pair
+        {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},              // four bytes: a surrogate pair
         {"\xF4\x8F\xBF\xBF", "?", "??", 2},                  // U+10FFFF
         {"\xF4\x90\x80\x80", "?", "????", 4},                // beyond U+10FFFF
         {"\xF0\x8F\xBF\xBF", "?", "????", 4},                // overlong four bytes
         {"\xF5\x80\x80\x80x", "?x", "????x", 5},             // no lead of UTF-8
         {std::string("\xC0\x80", 2) + "x", "?x", "??x", 3},  // overlong zero
         {"\xC3(", "?(", "?(", 2},                            // lead without continuation
-        {"\xE2xyz", "?xyz", "?xyz", 4},                      // ditto, three-byte lead
-        {"\xED\xA0\x80", "?", "???", 3},                     // a lone surrogate
-        {"a\x80\xBF"
-         "b",
-         "ab", "a??b", 4},  // stray continuations
-        {"a\xF8\xFF"
-         "b",
-         "ab", "a??b", 4},           // bytes F8 to FF
-        {"ab\xC3", "ab", "ab?", 3},  // cut off by the end
-        {"a\xE2\x82", "a", "a??", 3},
-        {"\xF0\x9F\x8C", "", "???", 3},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(FileToLatin1(c.utf8), c.file) << c.utf8;
-        EXPECT_EQ(PlatformStringToLatin1(c.utf8), c.window) << c.utf8;
-        EXPECT_EQ(PlatformStringLength(c.utf8), c.units) << c.utf8;
+        {"\xE2xyz", "?xyz", "?xyz", 4},
+        {"\xED\xA0\x80", "?", "???", 3},  // a lone surrogate
+        {"a\x80\xBFz", "az", "a??z", 4},  // stray continuations
+        {"a\xF8\xFFz", "az", "a??z", 4},  // bytes F8 to FF
+        {"ab\xC3", "ab", "ab?", 3},       // cut off by the end
+        {"\xF0\x9F\x8C", "", "???", 3}};
+    for (const auto& [utf8, file, window, units] : cases) {
+        EXPECT_EQ(FileToLatin1(utf8), file) << utf8;
+        EXPECT_EQ(PlatformStringToLatin1(utf8), window) << utf8;
+        EXPECT_EQ(PlatformStringLength(utf8), units) << utf8;
     }
-    const Utf8Step emoji = DecodeUtf8("\xF0\x9F\x8C\x8D", 0, Utf8Malformed::ReplaceEachByte);
-    EXPECT_EQ(emoji.codePoint, U'\U0001F30D');
-    EXPECT_EQ(emoji.length, 4u);
+    EXPECT_EQ(DecodeUtf8("\xF0\x9F\x8C\x8D", 0, Utf8Malformed::ReplaceOrDrop).codePoint,
+              U'\U0001F30D');
 }
 
-TEST(Latin1ToUtf8Test, NeverSplitsASequenceAndRoundTripsEveryCharacter) {
-    const char input[] =
-        "a\xE9"
-        "b";
+TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     char out[8];
     int64_t capacity = 2;  // room for "a" and only half of é
     int64_t length = 3;
-    Latin1ToUtf8(out, &capacity, input, &length);
+    Latin1ToUtf8(out, &capacity, "a\xE9z", &length);
     EXPECT_EQ(capacity, 1);
     EXPECT_EQ(length, 1);
-
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));
@@ -82,13 +67,11 @@ TEST(Latin1ToUtf8Test, NeverSplitsASequenceAndRoundTripsEveryCharacter) {
     EXPECT_EQ(FileToLatin1(utf8), all);
     EXPECT_EQ(PlatformStringToLatin1(TextToPlatformString(all.c_str())), all);
     StringFree(utf8);
-}
-
-TEST(PlatformStringTest, CaseStaysInLatin1AndMalformedBytesStay) {
+    // Case forms stay inside Latin-1 (ß, ÷, ÿ, × and € stay) and leave malformed bytes alone.
     EXPECT_EQ(PlatformStringUpperCase("az \xC3\xA0\xC3\x9F\xC3\xB7\xC3\xBF\xF0\x9F\x8C\x8D\xFF"),
-              "AZ \xC3\x80\xC3\x9F\xC3\xB7\xC3\xBF\xF0\x9F\x8C\x8D\xFF");  // ß, ÷, ÿ stay
+              "AZ \xC3\x80\xC3\x9F\xC3\xB7\xC3\xBF\xF0\x9F\x8C\x8D\xFF");
     EXPECT_EQ(PlatformStringLowerCase("AZ \xC3\x80\xC3\x97\xE2\x82\xAC"),
-              "az \xC3\xA0\xC3\x97\xE2\x82\xAC");  // × and € stay
+              "az \xC3\xA0\xC3\x97\xE2\x82\xAC");
 }
 
 }  // namespace

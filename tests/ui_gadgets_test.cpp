@@ -94,7 +94,7 @@ TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
     EXPECT_TRUE(seen.empty());
 }
 
-TEST_F(GadgetsTest, ProgramChangesPostNothing) {
+TEST_F(GadgetsTest, ProgramChangesPostNothingAndLabelsAndButtons) {
     CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
     CreateIPAddressGadget(4, 0, 30, 120, 20);
     CreateTextGadget(1, 0, 60, 80, 20, "", 0);
@@ -117,9 +117,6 @@ TEST_F(GadgetsTest, ProgramChangesPostNothing) {
     DisableGadget(1, 1);      // a label greys instead
     EXPECT_EQ(GetGadgetState(3), 1);
     EXPECT_TRUE(View(1)->greyed && View(1)->enabled);
-}
-
-TEST_F(GadgetsTest, LabelsAndButtons) {
     const std::tuple<int32_t, PlatformTextAlignment, bool> labels[] = {
         {0, Natural, false},
         {kTextRight | kTextCenter, Right, false},
@@ -134,8 +131,7 @@ TEST_F(GadgetsTest, LabelsAndButtons) {
     SetGadgetText(1, "-11.5\xB0");
     EXPECT_EQ(View(1)->text, "-11.5\xC2\xB0");
 
-    CreateButtonGadget(3, 0, 0, 80, 25, "Start");
-    BindGadgetCallback(3, RecordEvent);
+    CreateButtonGadget(3, 0, 0, 80, 25, "Start");  // bound above
     for (int press = 0; press < 3; ++press)
         platform.click(View(3));
     // Each procedure ran inside its press and saw the flipped state.
@@ -190,7 +186,7 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
                                              {GadgetEvent, 7, FocusGained}}));
 }
 
-TEST_F(GadgetsTest, TrackBar) {
+TEST_F(GadgetsTest, TrackBarAndIPAddress) {
     const std::pair<int32_t, int64_t> ticks[] = {{0, 0}, {2, 0}, {1, 34501}};
     for (const auto& [flags, tickMarks] : ticks) {
         CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, flags);
@@ -204,9 +200,7 @@ TEST_F(GadgetsTest, TrackBar) {
     SetGadgetAttribute(0, 1, 1000);
     EXPECT_EQ(GetGadgetAttribute(0, 1), 1000);
     EXPECT_EQ(View(0)->tickMarks, 9001);
-}
 
-TEST_F(GadgetsTest, IPAddressTextsAndStates) {
     CreateIPAddressGadget(4, 0, 0, 120, 20);
     const std::tuple<const char*, const char*, int64_t> cases[] = {
         {"127.0.0.1", "127.0.0.1", 16777343},
@@ -223,13 +217,9 @@ TEST_F(GadgetsTest, IPAddressTextsAndStates) {
     }
     SetGadgetState(4, 0x100000001LL);  // only the low 32 bits count
     EXPECT_EQ(Text(4), "1.0.0.0");
-}
-
-TEST_F(GadgetsTest, IPAddressStateReadsEachPartLikeATextField) {
-    CreateIPAddressGadget(4, 0, 0, 120, 20);
     // Texts only the window system can put there: each part is read with blanks, a sign and
     // saturation, then its low byte goes to its place (a part of 256 spills into the next).
-    const std::pair<const char*, int64_t> cases[] = {{" 1.\t2.+3.4x", 0x04030201},
+    const std::pair<const char*, int64_t> parts[] = {{" 1.\t2.+3.4x", 0x04030201},
                                                      {"1.2.3.x", 0x030201},
                                                      {"256.0.0.0", 256},
                                                      {"1.2.3.-1", -16580095},
@@ -237,7 +227,7 @@ TEST_F(GadgetsTest, IPAddressStateReadsEachPartLikeATextField) {
                                                      {"0.0.0.99999999999", -16777216},
                                                      {"1.2.3", 0},
                                                      {"0.0.0.-99999999999", 0}};
-    for (const auto& [text, state] : cases) {
+    for (const auto& [text, state] : parts) {
         View(4)->text = text;
         EXPECT_EQ(GetGadgetState(4), state) << text;
     }
@@ -298,10 +288,6 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
     Drain();
     EXPECT_EQ(View(1)->text, "from the program");
     EXPECT_EQ(View(2)->text, "fresh");
-}
-
-TEST_F(GadgetsTest, LabelEndsWithTheLastOfManyTexts) {
-    CreateTextGadget(1, 0, 0, 100, 20, "", 0);
     std::atomic<bool> done{false};
     std::thread worker([&] {
         for (int i = 0; i < 1000; ++i)
