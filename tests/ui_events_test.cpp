@@ -87,11 +87,10 @@ TEST_F(EventsTest, WaitReturnsQueuedEventsThenWhatThePlatformBrings) {
 }
 
 TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
-    const std::tuple<int32_t, int32_t, double, double> places[] = {
-        {0x4, 100, 100, 78},  // below the 28-point title bar
-        {0x80, 100, 100, 50},
-        {0x44, 0, 830, 474},
-        {0x4, kWindowCentered, 830, 474}};
+    // clang-format off
+    const std::tuple<int32_t, int32_t, double, double> places[] = {  // 28-point title bar
+        {0x4, 100, 100, 78}, {0x80, 100, 100, 50}, {0x44, 0, 830, 474}, {0x4, kWindowCentered, 830, 474}};
+    // clang-format on
     for (const auto& [flags, x, contentX, contentY] : places) {
         PlatformWindow* window = Open(1, flags, x);
         EXPECT_EQ(window->content.x, contentX) << flags;
@@ -154,34 +153,28 @@ TEST_F(EventsTest, NotificationsBecomeEvents) {
 }
 
 TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
+    // clang-format off
     const std::pair<const char*, const char*> bundles[] = {
         {"/opt/Navlume.app/Contents/MacOS/Navlume", "/opt/Navlume.app/Contents"},
-        {"/a b/N.app/Contents/MacOS/N", "/a b/N.app/Contents"},
-        {"/usr/bin/navlume", ""},
-        {"/opt/Navlume.app/Contents/Navlume", ""},
-        {"/.app/Contents/MacOS/Navlume", ""},
-        {"Navlume", ""}};
+        {"/a b/N.app/Contents/MacOS/N", "/a b/N.app/Contents"}, {"/usr/bin/navlume", ""},
+        {"/opt/Navlume.app/Contents/Navlume", ""}, {"/.app/Contents/MacOS/Navlume", ""}, {"N", ""}};
+    const std::tuple<const char*, const char*, int64_t, const char*> items[] = {
+        {"Quit\tCmd+Q", "Quit", kModifierCommand, "q"},
+        {"Open\tCtrl+Shift+F5", "Open", kModifierControl | kModifierShift | kModifierFunctionKey,
+         "\xEF\x9C\x88"},  // U+F708
+        {"Last\tx+f12", "Last", kModifierFunctionKey, "\xEF\x9C\x8F"},
+        {"Lead\tF01", "Lead", kModifierFunctionKey, "\xEF\x9C\x84"},
+        {"Nought\tF0", "Nought", 0, "f0"}, {"Beyond\tF13", "Beyond", 0, "f13"},
+        {"&Save && Quit\tAlt+S", "Save  Quit", kModifierOption, "s"},
+        {"Parts\tB\tC", "Parts", 0, "b"}, {"Caf\xE9", "Caf\xC3\xA9", 0, ""}};
+    // clang-format on
     for (const auto& [executable, contents] : bundles)
         EXPECT_EQ(BundleContentsDirectory(executable), contents) << executable;
-    // (text, modifiers, key) and the title each text gives.
-    const MenuItemText items[] = {
-        {"Quit\tCmd+Q", kModifierCommand, "q"},
-        {"Open\tCtrl+Shift+F5", kModifierControl | kModifierShift | kModifierFunctionKey,
-         "\xEF\x9C\x88"},  // U+F708
-        {"Last\tx+f12", kModifierFunctionKey, "\xEF\x9C\x8F"},
-        {"Nought\tF0", 0, "f0"},
-        {"Lead\tF01", kModifierFunctionKey, "\xEF\x9C\x84"},
-        {"Beyond\tF13", 0, "f13"},
-        {"&Save && Quit\tAlt+S", kModifierOption, "s"},
-        {"Parts\tB\tC", 0, "b"},
-        {"Caf\xE9", 0, ""}};
-    const char* titles[] = {"Quit",   "Open",       "Last",  "Nought",     "Lead",
-                            "Beyond", "Save  Quit", "Parts", "Caf\xC3\xA9"};
-    for (size_t i = 0; i < std::size(items); ++i) {
-        const MenuItemText parsed = ParseMenuItemText(items[i].title.c_str());
-        EXPECT_EQ(parsed.title, titles[i]) << i;
-        EXPECT_EQ(parsed.modifiers, items[i].modifiers) << i;
-        EXPECT_EQ(parsed.key, items[i].key) << i;
+    for (const auto& [text, title, modifiers, key] : items) {
+        const MenuItemText parsed = ParseMenuItemText(text);
+        EXPECT_EQ(parsed.title, title) << text;
+        EXPECT_EQ(parsed.modifiers, modifiers) << text;
+        EXPECT_EQ(parsed.key, key) << text;
     }
 }
 
@@ -209,8 +202,11 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     EXPECT_EQ(platform.installedMenuBar(), defaultBar);
     EXPECT_EQ(platform.menuBarCount(), 1u);
 
-    const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {
-        {0, 6, 0, 0}, {1, 7, 2, 7}, {2, 2, 3, 2}, {3, 6, 3, 6}};
+    const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {// flags, answer, buttons
+                                                                    {0, 6, 0, 0},
+                                                                    {1, 7, 2, 7},
+                                                                    {2, 2, 3, 2},
+                                                                    {3, 6, 3, 6}};
     for (const auto& [flags, answer, buttons, result] : alerts) {
         platform.answerNextAlert(answer);
         EXPECT_EQ(ShowMessageBox("Invalid Port", "Caf\xE9", flags), result) << flags;
