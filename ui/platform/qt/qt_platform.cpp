@@ -21,14 +21,14 @@
 
 QtUiPlatform::QtUiPlatform() {
     if (QCoreApplication::instance() == nullptr) {
-        OwnApplication = std::make_unique<QApplication>(ArgumentCount, Arguments);
+        ownApplication_ = std::make_unique<QApplication>(argumentCount_, arguments_);
     }
-    TaskReceiver = std::make_unique<QObject>();
-    Dispatcher = QAbstractEventDispatcher::instance(TaskReceiver->thread());
+    taskReceiver_ = std::make_unique<QObject>();
+    dispatcher_ = QAbstractEventDispatcher::instance(taskReceiver_->thread());
     // Widgets need a QApplication; under a bare QCoreApplication every window is refused.
-    HasWidgets = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (HasWidgets) {
-        OrphanParent = std::make_unique<QWidget>();
+    hasWidgets_ = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (hasWidgets_) {
+        orphanParent_ = std::make_unique<QWidget>();
         // The layer decides when the program ends, never the last window.
         QGuiApplication::setQuitOnLastWindowClosed(false);
     }
@@ -40,13 +40,13 @@ QtUiPlatform::~QtUiPlatform() {
         view->silence();
     for (QtWindow* window : QtWindow::liveWindows()) {
         window->retire();
-        Retired.emplace_back(window);
+        retired_.emplace_back(window);
     }
     deleteRetiredWidgets();
-    OrphanParent.reset();
-    AppMenu.reset();
-    MenuBars.clear();
-    TaskReceiver.reset();
+    orphanParent_.reset();
+    appMenu_.reset();
+    menuBars_.clear();
+    taskReceiver_.reset();
 }
 
 QWidget* QtUiPlatform::windowWidget(PlatformWindow* window) {
@@ -59,7 +59,7 @@ QWidget* QtUiPlatform::viewWidget(PlatformView* view) {
 }
 
 QMenu* QtUiPlatform::applicationMenu() const {
-    return AppMenu ? AppMenu->menu() : nullptr;
+    return appMenu_ ? appMenu_->menu() : nullptr;
 }
 
 // --- application ---------------------------------------------------------------------------
@@ -118,7 +118,7 @@ bool QtUiPlatform::handleOneEvent(int32_t timeoutMs) {
 }
 
 void QtUiPlatform::wake() {
-    if (Dispatcher != nullptr) Dispatcher->wakeUp();
+    if (dispatcher_ != nullptr) dispatcher_->wakeUp();
 }
 
 void QtUiPlatform::postToGuiThread(std::function<void()> task) {
@@ -129,7 +129,7 @@ void QtUiPlatform::postToGuiThread(std::function<void()> task) {
     // A queued call on an object of the GUI thread: posting wakes the dispatcher, and the task
     // runs inside a later handleOneEvent.
     QMetaObject::invokeMethod(
-        TaskReceiver.get(),
+        taskReceiver_.get(),
         [task = std::move(task)] {
             LayerCall scope;
             try {
@@ -196,8 +196,8 @@ int64_t RunQtAlert(const QString& windowTitle, const std::string& title, const s
 
 int64_t QtUiPlatform::runAlert(const std::string& title, const std::string& text,
                                const std::vector<PlatformAlertButton>& buttons) {
-    if (!HasWidgets) return 0;
-    return RunQtAlert(ToQString(ApplicationName), title, text, buttons);
+    if (!hasWidgets_) return 0;
+    return RunQtAlert(ToQString(applicationName_), title, text, buttons);
 }
 
 // --- retired widgets -----------------------------------------------------------------------
@@ -205,12 +205,12 @@ int64_t QtUiPlatform::runAlert(const std::string& title, const std::string& text
 void QtUiPlatform::retireWidget(QWidget* widget) {
     if (widget->hasFocus()) widget->clearFocus();
     widget->hide();
-    Retired.emplace_back(widget);
+    retired_.emplace_back(widget);
 }
 
 void QtUiPlatform::deleteRetiredWidgets() {
     std::vector<QPointer<QWidget>> retired;
-    retired.swap(Retired);
+    retired.swap(retired_);
     // A view's pointer is already cleared when its window went first.
     for (QPointer<QWidget>& widget : retired)
         delete widget.data();

@@ -23,10 +23,10 @@ PlatformRect QtUiPlatform::frameRectForContentRect(PlatformRect content,
 }
 
 PlatformWindow* QtUiPlatform::createWindow(PlatformRect content, PlatformWindowStyle style) {
-    if (!HasWidgets) return nullptr;
+    if (!hasWidgets_) return nullptr;
     auto* window = new QtWindow(style, [this](QtWindow* granted) { closeWindowNow(granted); });
     window->setContentRect(ToQRect(content));
-    if (AppMenu) AppMenu->addShortcutsTo(window);
+    if (appMenu_) appMenu_->addShortcutsTo(window);
     return window->handle();
 }
 
@@ -157,7 +157,7 @@ void QtUiPlatform::closeWindowNow(QtWindow* window) {
         if (other->parentWindow() == window) other->setParentWindow(nullptr);
     }
     // A bar installed here stays installed, showing nowhere until it is installed again.
-    if (InstalledWindow == window) InstalledWindow = nullptr;
+    if (installedWindow_ == window) installedWindow_ = nullptr;
     window->setApplicationMenu(nullptr);
     for (QtView* view : viewsOf(window))
         view->retire();

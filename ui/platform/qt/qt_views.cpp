@@ -24,7 +24,7 @@ std::unordered_set<QtView*>& Registry() {
 }  // namespace
 
 QtView::QtView(QWidget* widget, PlatformViewKind kind, KyGadgetFunctions* functions)
-    : Widget(widget), Kind(kind), Functions(functions) {
+    : widget_(widget), kind_(kind), functions_(functions) {
     Registry().insert(this);
 }
 
@@ -49,8 +49,8 @@ void QtView::unregister() {
 void QtView::retire() {
     unregister();
     detachFromGadget();
-    KyGadgetFunctions* functions = Functions;
-    Functions = nullptr;
+    KyGadgetFunctions* functions = functions_;
+    functions_ = nullptr;
     if (functions != nullptr) {
         LayerCall scope;
         functions->viewDestroyed();
@@ -60,7 +60,7 @@ void QtView::retire() {
 void QtView::silence() {
     unregister();
     detachFromGadget();
-    Functions = nullptr;
+    functions_ = nullptr;
 }
 
 int64_t QtView::intValue() const {
@@ -72,22 +72,22 @@ void QtView::setIntValue(int64_t value) {
 }
 
 void QtView::setFrame(const QRect& frame) {
-    Widget->setGeometry(frame);
+    widget_->setGeometry(frame);
 }
 
 void QtView::setGreyed(bool greyed) {
-    Greyed = greyed;
+    greyed_ = greyed;
     if (!greyed) {
         // An empty palette resolves nothing: the widget takes its parent's colours again.
-        Widget->setPalette(QPalette());
+        widget_->setPalette(QPalette());
         return;
     }
-    QPalette palette = Widget->palette();
-    const QPalette::ColorRole role = Widget->foregroundRole();
+    QPalette palette = widget_->palette();
+    const QPalette::ColorRole role = widget_->foregroundRole();
     const QColor disabled = palette.color(QPalette::Disabled, role);
     palette.setColor(QPalette::Active, role, disabled);
     palette.setColor(QPalette::Inactive, role, disabled);
-    Widget->setPalette(palette);
+    widget_->setPalette(palette);
 }
 
 int64_t TextIntValue(const std::string& text) {
@@ -99,12 +99,12 @@ int64_t TextIntValue(const std::string& text) {
 // --- the text validator ---------------------------------------------------------------------
 
 QValidator::State QtTextValidatorAdapter::validate(QString& input, int& position) const {
-    if (Target == nullptr) return Acceptable;
+    if (target_ == nullptr) return Acceptable;
     LayerCall call;
     const std::string proposed = ToStdString(input);
     std::string replacement;
     bool replaced = false;
-    if (Target->isPartialStringValid(proposed, &replacement, &replaced)) return Acceptable;
+    if (target_->isPartialStringValid(proposed, &replacement, &replaced)) return Acceptable;
     if (!replaced) return Invalid;
     if (replacement == proposed) return Acceptable;
 
@@ -112,7 +112,7 @@ QValidator::State QtTextValidatorAdapter::validate(QString& input, int& position
     // validator would not keep would make the two disagree forever, so it counts as a reject.
     std::string second;
     bool secondReplaced = false;
-    const bool kept = Target->isPartialStringValid(replacement, &second, &secondReplaced) ||
+    const bool kept = target_->isPartialStringValid(replacement, &second, &secondReplaced) ||
                       (secondReplaced && second == replacement);
     if (!kept) return Invalid;
 
@@ -192,14 +192,14 @@ QtButtonView::~QtButtonView() {
 }
 
 void QtButtonView::setText(const std::string& text) {
-    Title = text;
+    title_ = text;
     // "&" marks a mnemonic in a Qt button title; the title shows it as typed.
     QPushButton::setText(ToQString(text).replace(QLatin1Char('&'), QLatin1String("&&")));
 }
 
 void QtButtonView::setIntValue(int64_t value) {
-    State = value != 0 ? 1 : 0;
-    if (isCheckable()) setChecked(State != 0);
+    state_ = value != 0 ? 1 : 0;
+    if (isCheckable()) setChecked(state_ != 0);
 }
 
 void QtButtonView::setAlignment(PlatformTextAlignment alignment) {
@@ -219,13 +219,13 @@ void QtButtonView::setAlignment(PlatformTextAlignment alignment) {
 
 void QtButtonView::setToggles(bool toggles) {
     setCheckable(toggles);
-    if (toggles) setChecked(State != 0);
+    if (toggles) setChecked(state_ != 0);
 }
 
 void QtButtonView::clickedByUser() {
     // The state flips first, so that the gadget reads the new state while it handles the press.
-    State = State != 0 ? 0 : 1;
-    if (isCheckable() && isChecked() != (State != 0)) setChecked(State != 0);
+    state_ = state_ != 0 ? 0 : 1;
+    if (isCheckable() && isChecked() != (state_ != 0)) setChecked(state_ != 0);
     report([this](KyGadgetFunctions& functions) { functions.EventHandler(handle()); });
 }
 
@@ -234,7 +234,7 @@ void QtButtonView::clickedByUser() {
 QtTextFieldView::QtTextFieldView(QWidget* parent, bool secure, KyGadgetFunctions* functions)
     : QLineEdit(parent),
       QtView(this, secure ? PlatformViewKind::SecureField : PlatformViewKind::TextField, functions),
-      Validator(new QtTextValidatorAdapter(this)) {
+      validator_(new QtTextValidatorAdapter(this)) {
     setEchoMode(secure ? QLineEdit::Password : QLineEdit::Normal);
     // textEdited comes from the user's edits only (typing, deleting, cut, paste, undo), never
     // from setText.
@@ -261,13 +261,13 @@ void QtTextFieldView::setAlignment(PlatformTextAlignment alignment) {
 }
 
 void QtTextFieldView::setTextValidator(PlatformTextValidator* validator) {
-    Validator->setTarget(validator);
-    setValidator(validator != nullptr ? Validator : nullptr);
+    validator_->setTarget(validator);
+    setValidator(validator != nullptr ? validator_ : nullptr);
 }
 
 void QtTextFieldView::detachFromGadget() {
     // The validator belongs to the gadget, which may go away with the view's end.
-    Validator->setTarget(nullptr);
+    validator_->setTarget(nullptr);
     setValidator(nullptr);
 }
 
@@ -283,16 +283,16 @@ bool WindowFocusChange(Qt::FocusReason reason) {
 
 void QtTextFieldView::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
-    if (Editing && WindowFocusChange(event->reason())) return;
-    Editing = true;
+    if (editing_ && WindowFocusChange(event->reason())) return;
+    editing_ = true;
     report([](KyGadgetFunctions& functions) { functions.becomeFirstResponder(); });
 }
 
 void QtTextFieldView::focusOutEvent(QFocusEvent* event) {
     // QLineEdit checks the whole text here; that is no edit, so the validator is not asked.
     unvalidated([this, event] { QLineEdit::focusOutEvent(event); });
-    if (!Editing || WindowFocusChange(event->reason())) return;
-    Editing = false;
+    if (!editing_ || WindowFocusChange(event->reason())) return;
+    editing_ = false;
     report([](KyGadgetFunctions& functions) { functions.textDidEndEditing(false); });
 }
 
@@ -340,26 +340,26 @@ void QtSliderView::setFrame(const QRect& frame) {
 }
 
 void QtSliderView::setRange(double minimum, double maximum) {
-    Minimum = minimum;
-    Maximum = maximum;
+    minimum_ = minimum;
+    maximum_ = maximum;
     programChange(
-        [this] { QAbstractSlider::setRange(SliderPosition(Minimum), SliderPosition(Maximum)); });
-    setTickMarks(TickCount, Snap);
+        [this] { QAbstractSlider::setRange(SliderPosition(minimum_), SliderPosition(maximum_)); });
+    setTickMarks(tickCount_, snap_);
 }
 
 void QtSliderView::setTickMarks(int64_t count, bool snap) {
-    TickCount = count < 0 ? 0 : count;
-    Snap = snap;
-    if (TickCount == 0) {
+    tickCount_ = count < 0 ? 0 : count;
+    snap_ = snap;
+    if (tickCount_ == 0) {
         setTickPosition(QSlider::NoTicks);
         return;
     }
-    const double span = Maximum - Minimum;
-    const double step = TickCount > 1 ? span / static_cast<double>(TickCount - 1) : span;
+    const double span = maximum_ - minimum_;
+    const double step = tickCount_ > 1 ? span / static_cast<double>(tickCount_ - 1) : span;
     const int interval = std::max(1, SliderPosition(step));
     setTickPosition(QSlider::TicksBelow);
     setTickInterval(interval);
-    if (Snap) {
+    if (snap_) {
         setSingleStep(interval);
         setPageStep(interval);
         programChange([this] { setValue(snapped(value())); });
@@ -367,15 +367,15 @@ void QtSliderView::setTickMarks(int64_t count, bool snap) {
 }
 
 int QtSliderView::snapped(int value) const {
-    if (!Snap || TickCount < 2) return value;
-    const double step = (Maximum - Minimum) / static_cast<double>(TickCount - 1);
+    if (!snap_ || tickCount_ < 2) return value;
+    const double step = (maximum_ - minimum_) / static_cast<double>(tickCount_ - 1);
     if (!(step > 0)) return value;
-    const double tick = std::round((value - Minimum) / step);
-    return std::clamp(SliderPosition(Minimum + tick * step), minimum(), maximum());
+    const double tick = std::round((value - minimum_) / step);
+    return std::clamp(SliderPosition(minimum_ + tick * step), minimum(), maximum());
 }
 
 void QtSliderView::valueChangedTo(int value) {
-    if (ProgramChange) return;
+    if (programChange_) return;
     const int onTick = snapped(value);
     if (onTick != value) programChange([this, onTick] { setValue(onTick); });
     report([this](KyGadgetFunctions& functions) { functions.EventHandler(handle()); });

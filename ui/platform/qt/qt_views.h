@@ -24,15 +24,15 @@ class QtTextValidatorAdapter final : public QValidator {
     explicit QtTextValidatorAdapter(QObject* parent) : QValidator(parent) {}
 
     // The validator asked from now on (null: every edit stands). Owned by the gadget.
-    void setTarget(PlatformTextValidator* target) { Target = target; }
-    PlatformTextValidator* target() const { return Target; }
+    void setTarget(PlatformTextValidator* target) { target_ = target; }
+    PlatformTextValidator* target() const { return target_; }
 
     // Accepts the edit, rejects it (the field keeps its text), or puts the validator's
     // replacement in its place.
     State validate(QString& input, int& position) const override;
 
   private:
-    PlatformTextValidator* Target = nullptr;
+    PlatformTextValidator* target_ = nullptr;
 };
 
 class QtView {
@@ -47,8 +47,8 @@ class QtView {
     static QtView* fromHandle(PlatformView* handle);
     static std::vector<QtView*> liveViews();
 
-    QWidget* widget() const { return Widget; }
-    PlatformViewKind kind() const { return Kind; }
+    QWidget* widget() const { return widget_; }
+    PlatformViewKind kind() const { return kind_; }
 
     // The view ends: its gadget hears viewDestroyed (once), the handle stops resolving and the
     // widget reports nothing more. Deleting the widget is left to its owner.
@@ -67,18 +67,18 @@ class QtView {
     virtual void setEditable(bool) {}
     // Shows the text in the disabled colour without disabling the view.
     void setGreyed(bool greyed);
-    bool greyed() const { return Greyed; }
+    bool greyed() const { return greyed_; }
 
   protected:
     // Calls report with the gadget's functions inside a LayerCall, unless the view has ended.
     // The call may end the view; the widget itself stays alive until control returns to Qt.
     template <typename Report>
     void report(Report&& call) {
-        if (Functions == nullptr) return;
+        if (functions_ == nullptr) return;
         LayerCall scope;
-        call(*Functions);
+        call(*functions_);
     }
-    bool reporting() const { return Functions != nullptr; }
+    bool reporting() const { return functions_ != nullptr; }
     // The kind's own links to the gadget (a validator) are dropped here, before the gadget
     // hears of the end.
     virtual void detachFromGadget() {}
@@ -86,10 +86,10 @@ class QtView {
   private:
     void unregister();
 
-    QWidget* Widget;
-    PlatformViewKind Kind;
-    KyGadgetFunctions* Functions;
-    bool Greyed = false;
+    QWidget* widget_;
+    PlatformViewKind kind_;
+    KyGadgetFunctions* functions_;
+    bool greyed_ = false;
 };
 
 // The number a text starts with, as a 32-bit text control reads it: leading white space, an
@@ -116,24 +116,24 @@ class QtButtonView final : public QPushButton, public QtView {
     QtButtonView(QWidget* parent, KyGadgetFunctions* functions);
     ~QtButtonView() override;
 
-    std::string text() const override { return Title; }
+    std::string text() const override { return title_; }
     void setText(const std::string& text) override;
-    int64_t intValue() const override { return State; }
+    int64_t intValue() const override { return state_; }
     void setIntValue(int64_t value) override;
     void setAlignment(PlatformTextAlignment alignment) override;
     void setBordered(bool bordered) override { setFlat(!bordered); }
 
     void setToggles(bool toggles);
     // The bezel shape is kept for the layer; Qt draws one kind of push button.
-    void setRounded(bool rounded) { Rounded = rounded; }
-    bool rounded() const { return Rounded; }
+    void setRounded(bool rounded) { rounded_ = rounded; }
+    bool rounded() const { return rounded_; }
 
   private:
     void clickedByUser();
 
-    std::string Title;
-    int64_t State = 0;
-    bool Rounded = false;
+    std::string title_;
+    int64_t state_ = 0;
+    bool rounded_ = false;
 };
 
 // An editable single-line text (a secure one shows dots). It reports user edits (never the
@@ -166,12 +166,12 @@ class QtTextFieldView final : public QLineEdit, public QtView {
         const bool validated = validator() != nullptr;
         if (validated) setValidator(nullptr);
         change();
-        if (validated) setValidator(Validator);
+        if (validated) setValidator(validator_);
     }
 
     // From taking the focus until it leaves (a window switch does not end it).
-    bool Editing = false;
-    QtTextValidatorAdapter* Validator;
+    bool editing_ = false;
+    QtTextValidatorAdapter* validator_;
 };
 
 // A slider over a floating-point range (whole steps on screen), vertical when its frame is
@@ -188,8 +188,8 @@ class QtSliderView final : public QSlider, public QtView {
     void setFrame(const QRect& frame) override;
 
     void setRange(double minimum, double maximum);
-    double minimumValue() const { return Minimum; }
-    double maximumValue() const { return Maximum; }
+    double minimumValue() const { return minimum_; }
+    double maximumValue() const { return maximum_; }
     void setTickMarks(int64_t count, bool snap);
 
   private:
@@ -197,16 +197,16 @@ class QtSliderView final : public QSlider, public QtView {
     // Runs change with the value's reports switched off.
     template <typename Change>
     void programChange(Change&& change) {
-        const bool outer = ProgramChange;
-        ProgramChange = true;
+        const bool outer = programChange_;
+        programChange_ = true;
         change();
-        ProgramChange = outer;
+        programChange_ = outer;
     }
     int snapped(int value) const;
 
-    double Minimum = 0;
-    double Maximum = 1;
-    int64_t TickCount = 0;
-    bool Snap = false;
-    bool ProgramChange = false;
+    double minimum_ = 0;
+    double maximum_ = 1;
+    int64_t tickCount_ = 0;
+    bool snap_ = false;
+    bool programChange_ = false;
 };
