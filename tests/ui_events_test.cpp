@@ -139,7 +139,7 @@ TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
         {"Q\tCmd+Q", "Q", kModifierCommand, "q"}, {"L\tx+f12", "L", kModifierFunctionKey, "\xEF\x9C\x8F"},
         {"O\tCtrl+Shift+F5", "O", kModifierControl | kModifierShift | kModifierFunctionKey, "\xEF\x9C\x88"},
         {"L\tF01", "L", kModifierFunctionKey, "\xEF\x9C\x84"},  // U+F704: F1
-        {"N\tF0", "N", 0, "f0"}, {"B\tF13", "B", 0, "f13"}, {"B\tB\tC", "B", 0, "b"},
+        {"N\tF0", "N", 0, "f0"}, {"B\tF13", "B", 0, "f13"}, {"B\tF1a\tC", "B", 0, "f1a"},
         {"&Save && Quit\tAlt+S", "Save  Quit", kModifierOption, "s"}};
     // clang-format on
     for (const auto& [executable, contents] : bundles)
