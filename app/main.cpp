@@ -1,17 +1,7 @@
-// Process entry: Qt is the window system; the tracker's main procedure does the rest. The
-// program takes no options, so Qt is not shown the command line either.
-#include <QApplication>
-
+// Process entry: the tracker's main procedure, run on Qt as the window system.
 #include "app/navlume.h"
-#include "ui/platform/qt/qt_platform.h"
+#include "ui/platform/qt/qt_run.h"
 
 int main(int, char** argv) {
-    int qtArgumentCount = 1;
-    char* qtArguments[] = {argv[0], nullptr};
-    QApplication application(qtArgumentCount, qtArguments);
-    QtUiPlatform platform;
-    SetUiPlatform(&platform);
-    const int status = NavlumeMain();
-    SetUiPlatform(nullptr);
-    return status;
+    return RunOnQt(argv[0], NavlumeMain);
 }

@@ -1,92 +1,69 @@
+// The one UTF-8 decoder under both malformed-input rules: files (Utf8ToLatin1) and the window
+// system's strings (PlatformStringToLatin1), and the conversions built on it.
 #include "runtime/charset.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "runtime/string_variable.h"
+#include "ui/platform_string.h"
 
 namespace {
 
-std::string ToLatin1(const std::string& utf8) {
+std::string FileToLatin1(const std::string& utf8) {
     std::string out(utf8.size() + 1, '#');
     int64_t written = -1;
     Utf8ToLatin1(out.data(), &written, utf8.data(), static_cast<int64_t>(utf8.size()));
-    EXPECT_LE(written, static_cast<int64_t>(utf8.size()));
     return out.substr(0, static_cast<size_t>(written));
 }
 
-struct Utf8Case {
-    const char* name;
-    std::string utf8;
-    std::string latin1;
-};
-
-TEST(Utf8ToLatin1Test, MapsOrReplacesEveryByteSequence) {
-    const Utf8Case cases[] = {
-        {"ascii", "N 48.1", "N 48.1"},
-        {"two-byte Latin-1", "Z\xC3\xBCrich", "Z\xFCrich"},
-        {"two-byte outside Latin-1", "\xC4\x80x", "?x"},
-        {"overlong zero", std::string("\xC0\x80", 2) + "x", "?x"},
-        {"lead without continuation", "\xC3(", "?("},
-        {"three-byte",
-         "a\xE2\x82\xAC"
-         "b",
-         "a?b"},
-        {"four-byte", "\xF0\x9F\x8C\x8D!", "?!"},
-        {"three-byte lead, bytes that do not continue", "\xE2xyz", "?xyz"},
-        {"stray continuation",
-         "a\x80\xBF"
-         "b",
-         "ab"},
-        {"bytes F8 to FF",
-         "a\xF8\xFF"
-         "b",
-         "ab"},
-        {"two-byte lead at the end", "ab\xC3", "ab"},
-        {"three-byte lead short of bytes", "a\xE2\x82", "a"},
-        {"four-byte lead short of bytes", "\xF0\x9F\x8C", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ToLatin1(c.utf8), c.latin1) << c.name;
+TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
+    // UTF-8, Latin-1 by the file rule, Latin-1 by the window system's rule (one character per
+    // UTF-16 unit), and how many UTF-16 units the window system counts.
+    const std::tuple<std::string, const char*, const char*, int64_t> cases[] = {
+        {"Z\xC3\xBCrich", "Z\xFCrich", "Z\xFCrich", 6},
+        {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1
+        {"a\xE2\x82\xAC!", "a?!", "a?!", 3},                 // three bytes
+        {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},              // four bytes: a surrogate pair
+        {"\xF4\x8F\xBF\xBF", "?", "??", 2},                  // U+10FFFF
+        {"\xF4\x90\x80\x80", "?", "????", 4},                // beyond U+10FFFF
+        {"\xF5\x80\x80\x80x", "?x", "????x", 5},             // no lead of UTF-8
+        {std::string("\xC0\x80", 2) + "x", "?x", "??x", 3},  // overlong zero
+        {"\xC3(", "?(", "?(", 2},                            // lead without continuation
+        {"\xED\xA0\x80", "?", "???", 3},                     // a lone surrogate
+        {"a\x80\xBFz", "az", "a??z", 4},                     // stray continuations
+        {"a\xF8\xFFz", "az", "a??z", 4},                     // bytes F8 to FF
+        {"ab\xC3", "ab", "ab?", 3},                          // cut off by the end
+        {"\xF0\x9F\x8C", "", "???", 3}};
+    for (const auto& [utf8, file, window, units] : cases) {
+        EXPECT_EQ(FileToLatin1(utf8), file) << utf8;
+        EXPECT_EQ(PlatformStringToLatin1(utf8), window) << utf8;
+        EXPECT_EQ(PlatformStringLength(utf8), units) << utf8;
+    }
 }
 
-TEST(Latin1ToUtf8Test, NeverSplitsASequence) {
-    const char input[] =
-        "a\xE9"
-        "b";  // a é b
+TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     char out[8];
     int64_t capacity = 2;  // room for "a" and only half of é
     int64_t length = 3;
-    Latin1ToUtf8(out, &capacity, input, &length);
+    Latin1ToUtf8(out, &capacity, "a\xE9z", &length);
     EXPECT_EQ(capacity, 1);
     EXPECT_EQ(length, 1);
-
-    capacity = sizeof out;
-    length = 3;
-    Latin1ToUtf8(out, &capacity, input, &length);
-    EXPECT_EQ(capacity, 4);
-    EXPECT_EQ(length, 3);
-    EXPECT_EQ(std::string(out, 4),
-              "a\xC3\xA9"
-              "b");
-}
-
-TEST(TextToUtf8CopyTest, RoundTripsEveryLatin1Character) {
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));
     char* utf8 = TextToUtf8Copy(all.c_str());
     ASSERT_NE(utf8, nullptr);
     EXPECT_EQ(std::strlen(utf8), 127u + 2u * 128u);
-    EXPECT_EQ(ToLatin1(utf8), all);
+    EXPECT_EQ(FileToLatin1(utf8), all);
+    EXPECT_EQ(PlatformStringToLatin1(TextToPlatformString(all.c_str())), all);
     StringFree(utf8);
-
-    char* empty = TextToUtf8Copy(nullptr);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_STREQ(empty, "");
-    StringFree(empty);
+    // Case forms stay inside Latin-1 (ß, ÷ and ÿ stay) and leave malformed bytes alone.
+    EXPECT_EQ(PlatformStringUpperCase("a\xC3\xA0\xC3\x9F\xC3\xB7\xC3\xBF\xFF"),
+              "A\xC3\x80\xC3\x9F\xC3\xB7\xC3\xBF\xFF");
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 #include <thread>
 
 #include "ui/menus.h"
@@ -12,9 +14,34 @@ namespace {
 
 std::atomic<std::thread::id> guiThread{};
 
+// The platform, read from any thread. Calls from other threads hold the lock shared for as long
+// as they are inside the platform; replacing the platform takes it exclusively, so it waits for
+// them and keeps new ones out until the new platform is in place.
+std::atomic<UiPlatform*> platformInUse{nullptr};
+std::shared_mutex platformLock;
+
 constexpr const char* kBundleMarker = ".app/Contents/MacOS/";
 
 }  // namespace
+
+void SetUiPlatform(UiPlatform* platform) {
+    std::unique_lock<std::shared_mutex> lock(platformLock);
+    platformInUse.store(platform);
+}
+
+UiPlatform* CurrentUiPlatform() {
+    return platformInUse.load();
+}
+
+void PostToGuiThread(std::function<void()> task) {
+    std::shared_lock<std::shared_mutex> lock(platformLock);
+    if (UiPlatform* platform = platformInUse.load()) platform->postToGuiThread(std::move(task));
+}
+
+void WakeGuiThread() {
+    std::shared_lock<std::shared_mutex> lock(platformLock);
+    if (UiPlatform* platform = platformInUse.load()) platform->wake();
+}
 
 void BringProcessToFront() {
     if (UiPlatform* platform = CurrentUiPlatform()) platform->bringToFront();

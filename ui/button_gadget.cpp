@@ -1,7 +1,5 @@
 #include <new>
 
-#include "ui/gadget_creation.h"
-#include "ui/gadget_kind_functions.h"
 #include "ui/gadget_kinds.h"
 
 namespace {
@@ -10,14 +8,6 @@ namespace {
 constexpr int64_t kRoundedButtonHeight = 25;
 
 }  // namespace
-
-void KyButtonGadgetFunctions::SetGadgetText(const PlatformString& text) {
-    KyGadgetFunctions::SetGadgetText(text);
-}
-
-PlatformString KyButtonGadgetFunctions::GetGadgetText() {
-    return KyGadgetFunctions::GetGadgetText();
-}
 
 void KyButtonGadgetFunctions::ResizeGadget(int64_t x, int64_t y, int64_t width, int64_t height) {
     UiPlatform* platform = CurrentUiPlatform();

@@ -230,7 +230,7 @@ void PurgeWindowEvents(int64_t window) {
 }
 
 void WakeEventLoop() {
-    if (UiPlatform* platform = CurrentUiPlatform()) platform->wake();
+    WakeGuiThread();
 }
 
 void RenewAutoreleasePool() {}

@@ -1,12 +1,12 @@
 #include "ui/gadget_functions.h"
 
-#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 
 #include "ui/event_queue.h"
-#include "ui/gadget_snapshot.h"
-#include "ui/gadget_table.h"
-#include "ui/truncate.h"
-#include "ui/windows.h"
+#include "ui/gadget_list.h"
+#include "ui/window_table.h"
 
 namespace {
 
@@ -15,6 +15,23 @@ constexpr int64_t kKeepValue = -65535;
 
 UiPlatform* Platform() {
     return CurrentUiPlatform();
+}
+
+struct Snapshot {
+    std::string text;
+    int64_t state = 0;
+    std::optional<std::string> pendingText;
+    bool applyTaskQueued = false;
+};
+
+struct SnapshotStore {
+    std::mutex mutex;
+    std::unordered_map<int64_t, Snapshot> gadgets;
+};
+
+SnapshotStore& Store() {
+    static SnapshotStore store;
+    return store;
 }
 
 }  // namespace
@@ -27,9 +44,6 @@ Ky_GadgetStructure* KyGadgetFunctions::setup(int64_t number, int32_t type, Platf
     if (record == nullptr) return nullptr;
     Gadget = record;
     GadgetID = number == kNewObjectNumber ? ObjectNumberOf(record) : number;
-    // Every view the platform makes is a control: it has a value, an action and can be
-    // disabled.
-    isNSControl = 1;
     record->view = view;
     record->container = container != nullptr ? container : view;
     record->functions = this;
@@ -98,7 +112,7 @@ void KyGadgetFunctions::HideGadget(int32_t state) {
 
 void KyGadgetFunctions::DisableGadget(int32_t state) {
     UiPlatform* platform = Platform();
-    if (platform == nullptr || Gadget == nullptr || isNSControl == 0) return;
+    if (platform == nullptr || Gadget == nullptr) return;
     platform->setViewEnabled(Gadget->view, state == 0);
 }
 
@@ -154,25 +168,25 @@ void KyGadgetFunctions::ResizeGadget(int64_t x, int64_t y, int64_t width, int64_
 
 void KyGadgetFunctions::SetGadgetState(int64_t state) {
     UiPlatform* platform = Platform();
-    if (platform == nullptr || Gadget == nullptr || isNSControl == 0) return;
+    if (platform == nullptr || Gadget == nullptr) return;
     platform->setViewIntValue(Gadget->view, state);
 }
 
 int64_t KyGadgetFunctions::GetGadgetState() {
     UiPlatform* platform = Platform();
-    if (platform == nullptr || Gadget == nullptr || isNSControl == 0) return 0;
+    if (platform == nullptr || Gadget == nullptr) return 0;
     return platform->viewIntValue(Gadget->view);
 }
 
 void KyGadgetFunctions::SetGadgetText(const PlatformString& text) {
     UiPlatform* platform = Platform();
-    if (platform == nullptr || Gadget == nullptr || isNSControl == 0) return;
+    if (platform == nullptr || Gadget == nullptr) return;
     platform->setViewText(Gadget->view, text);
 }
 
 PlatformString KyGadgetFunctions::GetGadgetText() {
     UiPlatform* platform = Platform();
-    if (platform == nullptr || Gadget == nullptr || isNSControl == 0) return {};
+    if (platform == nullptr || Gadget == nullptr) return {};
     return platform->viewText(Gadget->view);
 }
 
@@ -180,4 +194,105 @@ void KyGadgetFunctions::SetGadgetAttribute(int32_t, int64_t) {}
 
 int64_t KyGadgetFunctions::GetGadgetAttribute(int32_t) {
     return 0;
+}
+
+int64_t CreateGadget(
+    KyGadgetFunctions* functions, int64_t number, int32_t type, PlatformViewKind viewKind,
+    int32_t x, int32_t y, int32_t width, int32_t height, int32_t flags,
+    const std::function<void(UiPlatform&, KyGadgetFunctions&, PlatformView*)>& kindSettings) {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (functions == nullptr) return 0;
+    if (platform == nullptr) {
+        delete functions;
+        return 0;
+    }
+    // The view reports to its functions object from birth, so that object comes first.
+    const PlatformRect frame{static_cast<double>(x), static_cast<double>(y),
+                             static_cast<double>(width), static_cast<double>(height)};
+    PlatformView* view =
+        platform->createView(KyGadgetList::currentWindow(), viewKind, frame, functions);
+    if (view == nullptr) {
+        delete functions;
+        return 0;
+    }
+    if (functions->setup(number, type, view, view, flags) == nullptr) {
+        // The view's end deletes its functions object.
+        platform->removeView(view);
+        return 0;
+    }
+    kindSettings(*platform, *functions, view);
+    functions->refreshSnapshot();
+    return number == -1 ? functions->GadgetID
+                        : static_cast<int64_t>(reinterpret_cast<intptr_t>(view));
+}
+
+// --- the snapshot ---------------------------------------------------------------------
+
+void GadgetSnapshotStore(int64_t gadget, const std::string& text, int64_t state) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    Snapshot& snapshot = store.gadgets[gadget];
+    if (!snapshot.pendingText) snapshot.text = text;
+    snapshot.state = state;
+}
+
+void GadgetSnapshotDrop(int64_t gadget) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    store.gadgets.erase(gadget);
+}
+
+void GadgetSnapshotDropAll() {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    store.gadgets.clear();
+}
+
+bool GadgetSnapshotText(int64_t gadget, std::string* text) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    auto found = store.gadgets.find(gadget);
+    if (found == store.gadgets.end()) return false;
+    *text = found->second.text;
+    return true;
+}
+
+int64_t GadgetSnapshotState(int64_t gadget) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    auto found = store.gadgets.find(gadget);
+    return found == store.gadgets.end() ? 0 : found->second.state;
+}
+
+bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    auto found = store.gadgets.find(gadget);
+    if (found == store.gadgets.end()) return false;
+    Snapshot& snapshot = found->second;
+    snapshot.pendingText = text;
+    snapshot.text = text;
+    *needsApplyTask = !snapshot.applyTaskQueued;
+    snapshot.applyTaskQueued = true;
+    return true;
+}
+
+bool GadgetSnapshotTakePending(int64_t gadget, std::string* text) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    auto found = store.gadgets.find(gadget);
+    if (found == store.gadgets.end()) return false;
+    Snapshot& snapshot = found->second;
+    snapshot.applyTaskQueued = false;
+    if (!snapshot.pendingText) return false;
+    *text = std::move(*snapshot.pendingText);
+    snapshot.pendingText.reset();
+    return true;
+}
+
+void GadgetSnapshotClearPending(int64_t gadget) {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    auto found = store.gadgets.find(gadget);
+    if (found != store.gadgets.end()) found->second.pendingText.reset();
 }

@@ -1,14 +1,19 @@
-// The gadget record and KyGadgetFunctions, the base of every gadget kind's behaviour.
+// The gadget record, the gadget table, the snapshot other threads read, and KyGadgetFunctions,
+// the base of every gadget kind's behaviour.
 //
 // Each gadget has a record in the gadget table (its number indexes it) and one functions object
 // that the record owns. The free functions of the layer (SetGadgetText, GetGadgetState, ...)
 // forward to the functions object's method of the same name; the kinds override what differs.
 // The platform binding reports the view's activity to the functions object through the
-// "from the platform" methods below. GUI thread only.
+// "from the platform" methods below. GUI thread only, except the snapshot functions.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <functional>
+#include <string>
 
+#include "runtime/object_table.h"
 #include "ui/platform_interface.h"
 #include "ui/platform_string.h"
 
@@ -76,7 +81,6 @@ class KyGadgetFunctions {
 
     int64_t GadgetID = -1;
     Ky_GadgetStructure* Gadget = nullptr;
-    int32_t isNSControl = 0;  // 1 when the view is a control (has target/action, a value)
 
     // --- thread hand-over and lifetime ---------------------------------------------------
     // Copies the gadget's current text and state into the snapshot that other threads read.
@@ -87,3 +91,51 @@ class KyGadgetFunctions {
   private:
     bool releasing_ = false;
 };
+
+// The gadget table; null before GadgetSystemInit and after GadgetLibraryEnd.
+ObjectTable* GadgetTable();
+
+// Creates a view of viewKind at (x, y, width, height) in the window that receives gadgets (none:
+// a view in no window), registers functions (taken over; null fails) under number (-1: a new
+// number) with the kind's type and flags, applies the kind's settings and records the first
+// snapshot. Returns the new number for -1, otherwise the view as a non-zero value; 0 when the
+// view or the record cannot be made.
+int64_t CreateGadget(
+    KyGadgetFunctions* functions, int64_t number, int32_t type, PlatformViewKind viewKind,
+    int32_t x, int32_t y, int32_t width, int32_t height, int32_t flags,
+    const std::function<void(UiPlatform&, KyGadgetFunctions&, PlatformView*)>& kindSettings);
+
+// Floating-point platform values (frames, slider bounds) as integers: truncated towards zero;
+// NaN gives 0 and values no 64-bit integer holds are clamped.
+inline int64_t TruncateToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return INT64_MAX;
+    if (value <= -9223372036854775808.0) return INT64_MIN;
+    return static_cast<int64_t>(value);
+}
+
+// --- the snapshot ----------------------------------------------------------------------------
+// What threads other than the GUI thread may know of a gadget: its text (Latin-1) and state as
+// the GUI thread last saw them, and a text set from another thread that waits for the GUI
+// thread to show it. Widgets are never touched here, so any thread may call these; one mutex
+// guards them all, and no call ever waits for the GUI thread.
+
+// GUI thread: records the gadget's text and state as its view shows them. While a text set
+// from another thread is waiting, the snapshot keeps that text (the setter must see it).
+void GadgetSnapshotStore(int64_t gadget, const std::string& text, int64_t state);
+// The gadget is gone: forgets its snapshot and any waiting text.
+void GadgetSnapshotDrop(int64_t gadget);
+void GadgetSnapshotDropAll();
+// The snapshot's text; false (text untouched) when the gadget has none.
+bool GadgetSnapshotText(int64_t gadget, std::string* text);
+// The snapshot's state; 0 when the gadget has none.
+int64_t GadgetSnapshotState(int64_t gadget);
+// Stores text as the gadget's waiting text and as its snapshot text. false when the gadget has
+// no snapshot (it is not live). *needsApplyTask becomes true when no apply task is queued for
+// the gadget yet: the caller must queue one; later sets only replace the waiting text.
+bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask);
+// GUI thread, in the apply task: takes the waiting text; false when there is none (a newer
+// program set replaced it, or the gadget is gone). Either way the task counts as run.
+bool GadgetSnapshotTakePending(int64_t gadget, std::string* text);
+// GUI thread: the program set a text itself, so an older waiting text must not overwrite it.
+void GadgetSnapshotClearPending(int64_t gadget);

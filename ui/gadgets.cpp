@@ -5,9 +5,7 @@
 #include "runtime/object_table.h"
 #include "runtime/text_ops.h"
 #include "ui/application.h"
-#include "ui/gadget_snapshot.h"
-#include "ui/gadget_table.h"
-#include "ui/windows.h"
+#include "ui/window_table.h"
 
 namespace {
 
@@ -38,10 +36,7 @@ void ApplyPendingText(int64_t gadget) {
 void HandTextToGuiThread(int64_t gadget, const char* text) {
     bool needsApplyTask = false;
     if (!GadgetSnapshotSetPending(gadget, text != nullptr ? text : "", &needsApplyTask)) return;
-    if (!needsApplyTask) return;
-    if (UiPlatform* platform = CurrentUiPlatform()) {
-        platform->postToGuiThread([gadget] { ApplyPendingText(gadget); });
-    }
+    if (needsApplyTask) PostToGuiThread([gadget] { ApplyPendingText(gadget); });
 }
 
 // The table's release routine: takes a gadget out of its window, which releases its record;

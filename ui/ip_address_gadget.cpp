@@ -4,9 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/number_text.h"
 #include "ui/event_queue.h"
-#include "ui/gadget_creation.h"
-#include "ui/gadget_kind_functions.h"
 #include "ui/gadget_kinds.h"
 
 namespace {
@@ -32,26 +31,15 @@ std::vector<std::string_view> SplitAtDots(std::string_view text) {
 // The leading integer of a text field's part, read as a text field reads it: blanks, an
 // optional sign, digits; 0 when there are none; saturated at the 32-bit limits.
 int32_t PartIntValue(std::string_view part) {
-    size_t index = 0;
-    while (index < part.size() && (part[index] == ' ' || part[index] == '\t'))
-        ++index;
-    bool negative = false;
-    if (index < part.size() && (part[index] == '+' || part[index] == '-')) {
-        negative = part[index] == '-';
-        ++index;
-    }
-    int64_t value = 0;
-    for (; index < part.size() && part[index] >= '0' && part[index] <= '9'; ++index) {
-        value = value * 10 + (part[index] - '0');
-        if (value > INT32_MAX) return negative ? INT32_MIN : INT32_MAX;
-    }
-    return static_cast<int32_t>(negative ? -value : value);
+    const LeadingInteger read =
+        ReadLeadingInteger(part, LeadingBlanks::SpaceAndTab, LeadingSign::Allowed);
+    return static_cast<int32_t>(ClampLeadingInteger(read, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace
 
 KyIPAddressGadgetFunctions::KyIPAddressGadgetFunctions()
-    : Formatter(new (std::nothrow) KyIPFormatter(this)) {}
+    : formatter_(new (std::nothrow) KyIPFormatter(this)) {}
 
 bool KyIPAddressGadgetFunctions::validateIPString(const PlatformString& text) {
     if (text.find_first_not_of("0123456789.") != PlatformString::npos) return false;
@@ -103,6 +91,14 @@ int64_t KyIPAddressGadgetFunctions::GetGadgetState() {
         address |= static_cast<uint32_t>(PartIntValue(parts[index])) << (8 * index);
     }
     return static_cast<int32_t>(address);
+}
+
+// The field's check of every edit.
+bool KyIPFormatter::isPartialStringValid(const std::string& partial, std::string*, bool* replaced) {
+    if (replaced != nullptr) *replaced = false;
+    if (functions_ != nullptr && functions_->validateIPString(partial)) return true;
+    if (UiPlatform* platform = CurrentUiPlatform()) platform->beep();
+    return false;
 }
 
 int64_t CreateIPAddressGadget(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -1,9 +1,15 @@
 #include "ui/menus.h"
 
+#include <string>
+#include <vector>
+
+#include "runtime/charset.h"
 #include "runtime/memory_block.h"
+#include "runtime/number_text.h"
 #include "runtime/object_table.h"
-#include "ui/menu_delegate.h"
-#include "ui/windows.h"
+#include "ui/event_queue.h"
+#include "ui/platform_string.h"
+#include "ui/window_table.h"
 
 namespace {
 
@@ -18,6 +24,46 @@ struct MenuRecord {
     PlatformWindow* window;
     PlatformMenuBar* menuBar;
 };
+
+// Function keys F1 to F12 are the private-use characters U+F704 to U+F70F.
+constexpr char32_t kFirstFunctionKey = 0xF704;
+constexpr int kFunctionKeys = 12;
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos) return parts;
+        start = end + 1;
+    }
+}
+
+// 1 to 12 for "F1" to "F12", else 0.
+int FunctionKeyNumber(const std::string& token) {
+    if (token.size() < 2 || token.size() > 3 || token[0] != 'F') return 0;
+    const std::string_view digits = std::string_view(token).substr(1);
+    const LeadingInteger read =
+        ReadLeadingInteger(digits, LeadingBlanks::None, LeadingSign::Refused);
+    if (read.digits != digits.size()) return 0;
+    const int64_t number = ClampLeadingInteger(read, 0, kFunctionKeys + 1);
+    return number >= 1 && number <= kFunctionKeys ? static_cast<int>(number) : 0;
+}
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
 
 ObjectTable* table = nullptr;
 KyMenuDelegate delegate;
@@ -152,4 +198,53 @@ void InstallWindowMenu(PlatformWindow* window, int64_t windowNumber) {
             return;
         }
     }
+}
+
+MenuItemText ParseMenuItemText(const char* text) {
+    std::string plain = text != nullptr ? text : "";
+    std::erase(plain, '&');  // Windows-style mnemonics have no meaning here
+
+    MenuItemText result;
+    const std::vector<std::string> parts = Split(plain, '\t');
+    if (parts.size() < 2) {
+        result.title = TextToPlatformString(plain.c_str());
+        return result;
+    }
+    result.title = TextToPlatformString(parts[0].c_str());
+    for (const std::string& token : Split(UpperAscii(parts[1]), '+')) {
+        if (token == "CMD") {
+            result.modifiers |= kModifierCommand;
+        } else if (token == "SHIFT") {
+            result.modifiers |= kModifierShift;
+        } else if (token == "ALT") {
+            result.modifiers |= kModifierOption;
+        } else if (token == "CTRL") {
+            result.modifiers |= kModifierControl;
+        } else if (const int key = FunctionKeyNumber(token); key != 0) {
+            result.modifiers |= kModifierFunctionKey;
+            result.key.clear();
+            AppendUtf8(result.key, kFirstFunctionKey + static_cast<char32_t>(key) - 1);
+        } else {
+            result.key = TextToPlatformString(LowerAscii(token).c_str());
+        }
+    }
+    return result;
+}
+
+// --- the delegate ---------------------------------------------------------------------
+
+void KyMenuDelegate::preferences() {
+    PostEvent(MenuItemChosen, kMenuPreferences, WindowID, 0);
+}
+
+void KyMenuDelegate::about() {
+    PostEvent(MenuItemChosen, kMenuAbout, WindowID, 0);
+}
+
+void KyMenuDelegate::terminate() {
+    PostEvent(MenuItemChosen, kMenuQuit, WindowID, 0);
+}
+
+void KyMenuDelegate::eventHandler(int64_t itemID, int64_t windowID) {
+    PostEvent(MenuItemChosen, itemID, windowID, 0);
 }

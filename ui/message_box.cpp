@@ -4,7 +4,7 @@
 
 #include "ui/platform_interface.h"
 #include "ui/platform_string.h"
-#include "ui/windows.h"
+#include "ui/window_table.h"
 
 int64_t ShowMessageBox(const char* title, const char* text, int32_t flags) {
     UiPlatform* platform = CurrentUiPlatform();

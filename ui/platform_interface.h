@@ -2,8 +2,9 @@
 //
 // The layer's logic (event queue, windows, gadgets, menus, requesters) is written against this
 // interface only. ui/platform/qt/ binds it to Qt 6 Widgets; the tests bind it to an in-memory
-// platform. All calls are made on the GUI thread, except PostToGuiThread and Wake, which any
-// thread may call.
+// platform. Every method is called on the GUI thread, except postToGuiThread and wake, which
+// other threads reach only through PostToGuiThread and WakeGuiThread below (so that they never
+// reach a platform that is being replaced or destroyed).
 //
 // Texts crossing this interface are UTF-8 (the platform's strings); the layer converts them
 // from and to its 8-bit Latin-1 texts. Rectangles are in points, y downwards.
@@ -84,8 +85,7 @@ class UiPlatform {
     virtual void wake() = 0;
     // Runs task on the GUI thread inside a later handleOneEvent. Any thread.
     virtual void postToGuiThread(std::function<void()> task) = 0;
-    // The edit command (cut, copy, paste, undo, redo, select all) of a shortcut key is handled
-    // by the focused text field itself; nothing to do here beyond reporting it.
+    // Sounds the alert sound (a field refused a keystroke).
     virtual void beep() = 0;
 
     // --- windows -----------------------------------------------------------------------
@@ -175,6 +175,14 @@ class UiPlatform {
                              const std::vector<PlatformAlertButton>& buttons) = 0;
 };
 
-// The platform the layer uses; set once by the program (or a test) before ApplicationInit.
+// The platform the layer uses: set by the program (or a test) before ApplicationInit, and set
+// to null before that platform is destroyed. Once SetUiPlatform returns, no thread is inside a
+// call that PostToGuiThread or WakeGuiThread made to the platform it replaced, and none enters
+// one: a worker that outlives the shut-down posts into nothing.
 void SetUiPlatform(UiPlatform* platform);
+// GUI thread: the platform, or null.
 UiPlatform* CurrentUiPlatform();
+// Any thread: hands task to the platform's postToGuiThread; dropped when there is no platform.
+void PostToGuiThread(std::function<void()> task);
+// Any thread: the platform's wake, when there is a platform.
+void WakeGuiThread();

@@ -1,7 +1,5 @@
 #include <new>
 
-#include "ui/gadget_creation.h"
-#include "ui/gadget_kind_functions.h"
 #include "ui/gadget_kinds.h"
 
 void KyTextGadgetFunctions::DisableGadget(int32_t state) {

@@ -1,9 +1,6 @@
 #include <new>
 
-#include "ui/gadget_creation.h"
-#include "ui/gadget_kind_functions.h"
 #include "ui/gadget_kinds.h"
-#include "ui/truncate.h"
 
 namespace {
 

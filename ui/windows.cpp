@@ -4,20 +4,14 @@
 #include <string>
 #include <unordered_map>
 
-#include "runtime/object_table.h"
 #include "ui/application.h"
+#include "ui/event_queue.h"
 #include "ui/gadget_list.h"
 #include "ui/menus.h"
 #include "ui/platform_string.h"
-#include "ui/window_record.h"
 
 namespace {
 
-constexpr int32_t kTableGrowth = 8;
-
-ObjectTable* table = nullptr;
-// Native window → its delegate, so that events can name their window without a table walk.
-std::unordered_map<PlatformWindow*, KyWindowEvents*> delegates;
 // While every window closes, no window is handed the keyboard.
 bool closingAll = false;
 
@@ -80,6 +74,7 @@ void HandBackKeyboard(UiPlatform& platform, WindowRecord* closing) {
         return;
     }
     PlatformWindow* firstVisible = nullptr;
+    ObjectTable* table = WindowTable();
     ObjectIterateStart(table);
     int64_t number = 0;
     while (auto* record = static_cast<WindowRecord*>(ObjectIterateNext(table, &number))) {
@@ -97,31 +92,21 @@ void HandBackKeyboard(UiPlatform& platform, WindowRecord* closing) {
     if (firstVisible != nullptr) platform.makeKeyWindow(firstVisible);
 }
 
+void Post(int32_t kind, int64_t windowID) {
+    PostEvent(kind, windowID, windowID, 0);
+}
+
 }  // namespace
-
-ObjectTable* WindowTable() {
-    return table;
-}
-
-void RegisterWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) {
-    delegates[window] = delegate;
-}
-
-void UnregisterWindowDelegate(PlatformWindow* window) {
-    delegates.erase(window);
-}
 
 void WindowLibraryInit() {
     WindowLibraryEnd();
-    table = ObjectTableCreate(sizeof(WindowRecord), kTableGrowth, CloseWindowByNumber);
+    WindowTableCreate(CloseWindowByNumber);
 }
 
 void WindowLibraryEnd() {
-    if (table == nullptr) return;
+    if (WindowTable() == nullptr) return;
     CloseWindowByNumber(-1);
-    ObjectTableFree(table);
-    table = nullptr;
-    delegates.clear();
+    WindowTableFree();
     KyGadgetList::removeAll();
     std::lock_guard<std::mutex> guard(titleLock);
     waitingTitles.clear();
@@ -145,10 +130,7 @@ void SetWindowTitle(int64_t number, const char* title) {
         if (!added) waiting->second = text;
         needsTask = added;
     }
-    if (!needsTask) return;
-    if (UiPlatform* platform = CurrentUiPlatform()) {
-        platform->postToGuiThread([number] { ShowWaitingTitle(number); });
-    }
+    if (needsTask) PostToGuiThread([number] { ShowWaitingTitle(number); });
 }
 
 PlatformWindowStyle WindowStyleForFlags(int32_t flags) {
@@ -167,6 +149,7 @@ PlatformWindowStyle WindowStyleForFlags(int32_t flags) {
 int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                        const char* title, int32_t flags, PlatformWindow* parent) {
     UiPlatform* platform = CurrentUiPlatform();
+    ObjectTable* table = WindowTable();
     if (platform == nullptr || table == nullptr || number < -1) return 0;
     if (x == kWindowCentered || y == kWindowCentered) flags |= kWindowScreenCentered;
 
@@ -213,14 +196,9 @@ int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int3
     return anyNumber ? number : reinterpret_cast<int64_t>(window);
 }
 
-PlatformWindow* WindowHandle(int64_t number) {
-    if (table == nullptr) return nullptr;
-    auto* record = static_cast<WindowRecord*>(ObjectFromNumber(table, number));
-    return record != nullptr ? record->window : nullptr;
-}
-
 void CloseWindowByNumber(int64_t number) {
     UiPlatform* platform = CurrentUiPlatform();
+    ObjectTable* table = WindowTable();
     if (table == nullptr || platform == nullptr) return;
     if (number == -1) {
         closingAll = true;
@@ -241,7 +219,78 @@ void CloseWindowByNumber(int64_t number) {
     platform->closeWindow(window);
 }
 
-int64_t WindowNumberOf(PlatformWindow* window) {
-    const auto found = delegates.find(window);
-    return found == delegates.end() ? -1 : found->second->windowID();
+// --- the delegate ---------------------------------------------------------------------
+
+void KyWindowEvents::connect(PlatformWindow* window, int64_t windowID) {
+    WindowInstance = window;
+    WindowID = windowID;
+    ZoomEvent = 0;
+    if (UiPlatform* platform = CurrentUiPlatform()) platform->setWindowDelegate(window, this);
+    NameWindow(window, windowID);
+}
+
+bool KyWindowEvents::windowShouldClose() {
+    Post(CloseRequested, WindowID);
+    return false;
+}
+
+void KyWindowEvents::windowWillClose() {
+    KyGadgetList::removeWindow(WindowInstance);
+    if (UiPlatform* platform = CurrentUiPlatform()) {
+        platform->setWindowDelegate(WindowInstance, nullptr);
+    }
+    ForgetWindowName(WindowInstance);
+    PurgeWindowEvents(WindowID);
+    if (ObjectTable* table = WindowTable()) ObjectRelease(table, WindowID);
+    delete this;
+}
+
+void KyWindowEvents::windowDidResize() {
+    // A zoom announced by windowShouldZoom is reported before the resize it causes.
+    if (ZoomEvent != 0) Post(ZoomEvent, WindowID);
+    Post(WindowResized, WindowID);
+    ZoomEvent = 0;
+}
+
+void KyWindowEvents::windowDidMove() {
+    Post(WindowMoved, WindowID);
+}
+
+void KyWindowEvents::windowDidBecomeKey() {
+    InstallWindowMenu(WindowInstance, WindowID);
+    Post(WindowBecameKey, WindowID);
+}
+
+void KyWindowEvents::windowDidResignKey() {
+    Post(WindowResignedKey, WindowID);
+}
+
+void KyWindowEvents::windowDidMiniaturize() {
+    Post(WindowMinimized, WindowID);
+}
+
+void KyWindowEvents::windowDidDeminiaturize() {
+    UiPlatform* platform = CurrentUiPlatform();
+    const bool zoomedResizable = platform != nullptr &&
+                                 platform->isWindowResizable(WindowInstance) &&
+                                 platform->isWindowZoomed(WindowInstance);
+    Post(zoomedResizable ? WindowZoomedLarger : WindowRestored, WindowID);
+}
+
+bool KyWindowEvents::windowShouldZoom(PlatformRect proposed) {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (platform == nullptr) return true;
+    const PlatformRect frame = platform->windowFrame(WindowInstance);
+    const bool larger = proposed.width > frame.width || proposed.height > frame.height;
+    ZoomEvent = larger ? WindowZoomedLarger : WindowRestored;
+    return true;
+}
+
+void KyWindowEvents::contentMouseUp(int32_t clickCount) {
+    if (clickCount == 1) Post(MouseUp, WindowID);
+    if (clickCount == 2) Post(DoubleMouseUp, WindowID);
+}
+
+void KyWindowEvents::contentRightMouseUp(int32_t clickCount) {
+    if (clickCount == 1) Post(RightMouseUp, WindowID);
 }

@@ -1,9 +1,11 @@
-// Numbered windows.
+// Numbered windows and their delegate. WindowHandle and WindowNumberOf come with the window
+// table. GUI thread only, except SetWindowTitle.
 #pragma once
 
 #include <cstdint>
 
 #include "ui/platform_interface.h"
+#include "ui/window_table.h"
 
 // Window flags.
 enum WindowFlag : int32_t {
@@ -39,9 +41,38 @@ int64_t OpenMainWindow(int64_t number, int32_t x, int32_t y, int32_t width, int3
 // Sets the title of window number. Any thread may call it: from another thread the title waits
 // for the GUI thread, which shows the last one set (a widget is touched only there).
 void SetWindowTitle(int64_t number, const char* title);
-// The native window of a live window, or null.
-PlatformWindow* WindowHandle(int64_t number);
 // Closes window number; -1 closes every window.
 void CloseWindowByNumber(int64_t number);
-// The number of a native window, or -1 when it is none of the layer's windows.
-int64_t WindowNumberOf(PlatformWindow* window);
+
+// KyWindowEvents: a window's delegate. The platform binding reports the window's
+// notifications here; each becomes a layer event for the window's number.
+class KyWindowEvents {
+  public:
+    // Connects the delegate to its window and number and installs it as the window's delegate.
+    void connect(PlatformWindow* window, int64_t windowID);
+    int64_t windowID() const { return WindowID; }
+    PlatformWindow* window() const { return WindowInstance; }
+
+    // The close button: posts CloseRequested and answers false, so the window stays open.
+    bool windowShouldClose();
+    // The window is closing: drops its gadget list, queued events, menu bar and record, then
+    // deletes this delegate.
+    void windowWillClose();
+    void windowDidResize();
+    void windowDidMove();
+    void windowDidBecomeKey();
+    void windowDidResignKey();
+    void windowDidMiniaturize();
+    void windowDidDeminiaturize();
+    // A zoom to proposed is about to happen: remembers whether it enlarges the window, so the
+    // resize that follows reports it. Answers true.
+    bool windowShouldZoom(PlatformRect proposed);
+    // Clicks in the content area: left (1 single, 2 double) and right.
+    void contentMouseUp(int32_t clickCount);
+    void contentRightMouseUp(int32_t clickCount);
+
+  private:
+    PlatformWindow* WindowInstance = nullptr;
+    int64_t WindowID = -1;
+    int32_t ZoomEvent = 0;
+};

@@ -1,8 +1,10 @@
-// An in-memory window system for the layer's tests: windows, views, menus and alerts are plain
-// records, and the test plays the user (clicks, typing, the close button, menu choices).
+// An in-memory window system for the layer's tests: plain records, and the test plays the user.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -10,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/platform_interface.h"
+#include "ui/gadget_functions.h"
+#include "ui/menus.h"
+#include "ui/windows.h"
 
 struct PlatformView {
     PlatformViewKind kind = PlatformViewKind::Label;
@@ -18,178 +22,313 @@ struct PlatformView {
     KyGadgetFunctions* functions = nullptr;
     PlatformRect frame;
     std::string text;
-    int64_t intValue = 0;
-    bool enabled = true;
-    bool hidden = false;
-    bool bordered = true;
-    bool editable = true;
-    bool greyed = false;
+    int64_t intValue = 0, tickMarks = 0;
+    bool enabled = true, hidden = false, bordered = true, editable = true, greyed = false;
+    bool rounded = false, toggles = false, isDefault = false, snapToTicks = false;
     PlatformTextAlignment alignment = PlatformTextAlignment::Natural;
     PlatformTextValidator* validator = nullptr;
-    bool rounded = false;
-    bool toggles = false;
-    bool isDefault = false;
-    double minimum = 0;
-    double maximum = 1;
-    int64_t tickMarks = 0;
-    bool snapToTicks = false;
+    double minimum = 0, maximum = 1;
 };
 
 struct PlatformWindow {
     PlatformRect content;
     PlatformWindowStyle style;
     std::string title;
-    bool visible = false;
-    bool zoomed = false;
-    bool miniaturized = false;
+    bool visible = false, zoomed = false, miniaturized = false;
     KyWindowEvents* delegate = nullptr;
     PlatformWindow* parent = nullptr;
-    std::vector<PlatformWindow*> children;
     std::vector<std::unique_ptr<PlatformView>> views;
 };
 
-struct PlatformMenuBar {
-    bool holdsApplicationMenu = false;
-};
+struct PlatformMenuBar {};
 
-// What an alert showed and which button the test pressed.
-struct FakeAlert {
-    std::string title;
-    std::string text;
+constexpr double kFakeTitleBarHeight = 28;  // the decorations of a titled window
+
+template <typename T>
+void EraseOwned(std::vector<std::unique_ptr<T>>& owned, const T* item) {
+    std::erase_if(owned, [item](const auto& candidate) { return candidate.get() == item; });
+}
+
+struct FakeAlert {  // what an alert showed
+    std::string title, text;
     std::vector<PlatformAlertButton> buttons;
 };
 
 class FakePlatform : public UiPlatform {
   public:
-    FakePlatform();
-    ~FakePlatform() override;
-
-    // --- the test plays the user (GUI thread) ---------------------------------------------
-    // Presses a button (its state flips first) or reports a slider's action.
-    void click(PlatformView* view);
-    void moveSlider(PlatformView* view, int64_t value);
-    // Types text one character at a time; each keystroke goes through the validator.
-    void type(PlatformView* view, const std::string& text);
-    // Deletes the character at index (0-based) as one edit.
-    void deleteCharacter(PlatformView* view, size_t index);
-    // Replaces the whole text as one edit (paste over a selection).
-    void editText(PlatformView* view, const std::string& text);
-    // Focuses view; the previously focused field's editing ends (not by Return).
-    void focus(PlatformView* view);
-    void pressReturn(PlatformView* view);
-    void pressCloseButton(PlatformWindow* window);
-    void chooseAppMenuItem(PlatformAppMenuItem item);
-    // Queues a user action to be handled by a later handleOneEvent (as a platform event).
-    void queueUserAction(std::function<void()> action);
-    // Drops every queued action without running it (the program they were meant for ended).
-    void discardPendingActions();
-    // The answer of the next alert (a button's tag; 0: the OK button).
+    // The test plays the user (GUI thread). A press flips a button's state first.
+    void click(PlatformView* view) {
+        if (!view->enabled) return;
+        if (view->kind == PlatformViewKind::Button) view->intValue = view->intValue == 0 ? 1 : 0;
+        if (view->functions != nullptr) view->functions->EventHandler(view);
+    }
+    void moveSlider(PlatformView* view, int64_t value) {
+        setViewIntValue(view, value);
+        if (view->enabled && view->functions != nullptr) view->functions->EventHandler(view);
+    }
+    // Types one character at a time; each keystroke, and each edit, goes through the validator.
+    void type(PlatformView* view, const std::string& text) {
+        for (char c : text)
+            applyEdit(view, view->text + c);
+    }
+    void editText(PlatformView* view, const std::string& text) { applyEdit(view, text); }
+    void focus(PlatformView* view) {
+        if (focusedView == view) return;
+        PlatformView* previous = focusedView;
+        focusedView = view;
+        if (previous != nullptr && previous->functions != nullptr) {
+            previous->functions->textDidEndEditing(false);
+        }
+        if (view != nullptr && view->functions != nullptr) view->functions->becomeFirstResponder();
+    }
+    void pressReturn(PlatformView* view) { view->functions->textDidEndEditing(true); }
+    void pressCloseButton(PlatformWindow* window) {
+        if (!window->style.closable) return;
+        if (window->delegate != nullptr && window->delegate->windowShouldClose())
+            closeWindow(window);
+    }
+    void chooseAppMenuItem(PlatformAppMenuItem item) {
+        if (!appMenuEnabled[static_cast<int>(item)] || menuDelegate_ == nullptr) return;
+        if (item == PlatformAppMenuItem::About) menuDelegate_->about();
+        if (item == PlatformAppMenuItem::Preferences) menuDelegate_->preferences();
+        if (item == PlatformAppMenuItem::Quit) menuDelegate_->terminate();
+    }
+    // A user action for a later handleOneEvent; discarding drops the queued ones unrun.
+    void queueUserAction(std::function<void()> action) { postToGuiThread(std::move(action)); }
+    void discardPendingActions() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.clear();
+    }
     void answerNextAlert(int64_t tag) { alertAnswers_.push_back(tag); }
 
-    // --- what the test inspects -----------------------------------------------------------
-    std::vector<PlatformWindow*> windows() const;
+    // What the test inspects.
     size_t menuBarCount() const { return menuBars_.size(); }
     std::vector<FakeAlert> alerts;
     int beeps = 0;
-    bool appMenuBuilt = false;
-    std::string appMenuName;
+    std::string appMenuName;                        // empty until the application menu is built
     bool appMenuEnabled[3] = {false, false, true};  // About, Preferences, Quit
     PlatformView* focusedView = nullptr;
     std::string executable = "/opt/Navlume.app/Contents/MacOS/Navlume";
     int64_t handledEvents = 0;
 
-    // --- UiPlatform ------------------------------------------------------------------------
-    void bringToFront() override { broughtToFront = true; }
-    bool broughtToFront = false;
+    void bringToFront() override {}
     std::string executablePath() override { return executable; }
-    bool handleOneEvent(int32_t timeoutMs) override;
-    void wake() override;
-    void postToGuiThread(std::function<void()> task) override;
+    bool handleOneEvent(int32_t timeoutMs) override {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            const auto ready = [this] { return !pending_.empty(); };
+            if (timeoutMs < 0) {
+                arrived_.wait(lock, ready);
+            } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+                return false;
+            }
+            task = std::move(pending_.front());
+            pending_.pop_front();
+        }
+        ++handledEvents;
+        if (task) task();
+        return true;
+    }
+    void wake() override { postToGuiThread(nullptr); }
+    void postToGuiThread(std::function<void()> task) override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pending_.push_back(std::move(task));
+        }
+        arrived_.notify_one();
+    }
     void beep() override { ++beeps; }
 
     PlatformRect mainScreenFrame() override { return {0, 0, 1920, 1080}; }
-    PlatformRect frameRectForContentRect(PlatformRect content, PlatformWindowStyle style) override;
-    PlatformWindow* createWindow(PlatformRect content, PlatformWindowStyle style) override;
-    void setWindowDelegate(PlatformWindow* window, KyWindowEvents* delegate) override;
-    void setWindowTitle(PlatformWindow* window, const std::string& title) override;
-    PlatformRect windowFrame(PlatformWindow* window) override;
-    void setWindowFrame(PlatformWindow* window, PlatformRect frame) override;
-    void centerWindow(PlatformWindow* window) override;
-    void showWindow(PlatformWindow* window, bool activate) override;
-    void miniaturizeWindow(PlatformWindow* window) override;
-    void zoomWindow(PlatformWindow* window) override;
-    bool isWindowVisible(PlatformWindow* window) override { return window->visible; }
-    bool isWindowZoomed(PlatformWindow* window) override { return window->zoomed; }
-    bool isWindowResizable(PlatformWindow* window) override { return window->style.resizable; }
+    PlatformRect frameRectForContentRect(PlatformRect content, PlatformWindowStyle style) override {
+        const double bar = style.titled ? kFakeTitleBarHeight : 0;
+        return {content.x, content.y - bar, content.width, content.height + bar};
+    }
+    PlatformWindow* createWindow(PlatformRect content, PlatformWindowStyle style) override {
+        PlatformWindow* window = windows_.emplace_back(std::make_unique<PlatformWindow>()).get();
+        window->content = content;
+        window->style = style;
+        return window;
+    }
+    void setWindowDelegate(PlatformWindow* w, KyWindowEvents* d) override { w->delegate = d; }
+    void setWindowTitle(PlatformWindow* w, const std::string& title) override { w->title = title; }
+    PlatformRect windowFrame(PlatformWindow* w) override {
+        return frameRectForContentRect(w->content, w->style);
+    }
+    void setWindowFrame(PlatformWindow* window, PlatformRect frame) override {
+        const PlatformRect old = windowFrame(window);
+        const double decoration = old.height - window->content.height;
+        window->content = {frame.x, frame.y + decoration, frame.width, frame.height - decoration};
+        if (window->delegate == nullptr) return;
+        if (frame.x != old.x || frame.y != old.y) window->delegate->windowDidMove();
+        if (frame.width != old.width || frame.height != old.height)
+            window->delegate->windowDidResize();
+    }
+    void centerWindow(PlatformWindow* window) override {
+        const PlatformRect frame = windowFrame(window);
+        window->content.x = (mainScreenFrame().width - frame.width) / 2;
+        window->content.y =
+            (mainScreenFrame().height - frame.height) / 2 + frame.height - window->content.height;
+    }
+    void showWindow(PlatformWindow* window, bool activate) override {
+        window->visible = true;
+        if (activate) makeKeyWindow(window);
+    }
+    void miniaturizeWindow(PlatformWindow* window) override {
+        window->miniaturized = true;
+        if (keyWindow_ == window) keyWindow_ = nullptr;
+        if (window->delegate != nullptr) window->delegate->windowDidMiniaturize();
+    }
+    void zoomWindow(PlatformWindow* window) override {
+        const PlatformRect target =
+            window->zoomed ? PlatformRect{100, 100, 300, 200} : mainScreenFrame();
+        if (window->delegate != nullptr && !window->delegate->windowShouldZoom(target)) return;
+        window->zoomed = !window->zoomed;
+        setWindowFrame(window, target);
+    }
+    bool isWindowVisible(PlatformWindow* w) override { return w->visible; }
+    bool isWindowZoomed(PlatformWindow* w) override { return w->zoomed; }
+    bool isWindowResizable(PlatformWindow* w) override { return w->style.resizable; }
     PlatformWindow* keyWindow() override { return keyWindow_; }
-    void makeKeyWindow(PlatformWindow* window) override;
-    void addChildWindow(PlatformWindow* parent, PlatformWindow* child) override;
-    void removeChildWindow(PlatformWindow* parent, PlatformWindow* child) override;
-    PlatformWindow* parentWindow(PlatformWindow* window) override { return window->parent; }
-    void closeWindow(PlatformWindow* window) override;
+    void makeKeyWindow(PlatformWindow* window) override {
+        if (keyWindow_ == window) return;
+        PlatformWindow* previous = keyWindow_;
+        keyWindow_ = window;
+        if (previous != nullptr && previous->delegate != nullptr) {
+            previous->delegate->windowDidResignKey();
+        }
+        if (window != nullptr && window->delegate != nullptr)
+            window->delegate->windowDidBecomeKey();
+    }
+    void addChildWindow(PlatformWindow* p, PlatformWindow* c) override { c->parent = p; }
+    void removeChildWindow(PlatformWindow*, PlatformWindow* c) override { c->parent = nullptr; }
+    PlatformWindow* parentWindow(PlatformWindow* w) override { return w->parent; }
+    void closeWindow(PlatformWindow* window) override {
+        if (std::ranges::count(windows_, window, &std::unique_ptr<PlatformWindow>::get) == 0)
+            return;
+        if (window->delegate != nullptr) window->delegate->windowWillClose();
+        while (!window->views.empty())
+            removeView(window->views.back().get());
+        if (keyWindow_ == window) keyWindow_ = nullptr;
+        for (auto& other : windows_) {
+            if (other->parent == window) other->parent = nullptr;
+        }
+        EraseOwned(windows_, window);
+    }
 
     PlatformView* createView(PlatformWindow* window, PlatformViewKind kind, PlatformRect frame,
-                             KyGadgetFunctions* functions) override;
-    void removeView(PlatformView* view) override;
-    PlatformWindow* viewWindow(PlatformView* view) override { return view->window; }
-    std::string viewText(PlatformView* view) override { return view->text; }
-    void setViewText(PlatformView* view, const std::string& text) override { view->text = text; }
-    int64_t viewIntValue(PlatformView* view) override;
-    void setViewIntValue(PlatformView* view, int64_t value) override;
-    void setViewEnabled(PlatformView* view, bool enabled) override { view->enabled = enabled; }
-    bool isViewEnabled(PlatformView* view) override { return view->enabled; }
-    void setViewHidden(PlatformView* view, bool hidden) override { view->hidden = hidden; }
-    PlatformRect viewFrame(PlatformView* view) override { return view->frame; }
-    void setViewFrame(PlatformView* view, PlatformRect frame) override { view->frame = frame; }
-    void focusView(PlatformView* view) override;
-    void setViewAlignment(PlatformView* view, PlatformTextAlignment alignment) override {
-        view->alignment = alignment;
+                             KyGadgetFunctions* functions) override {
+        auto& owner = window != nullptr ? window->views : orphanViews_;
+        PlatformView* view = owner.emplace_back(std::make_unique<PlatformView>()).get();
+        view->kind = kind;
+        view->window = window;
+        view->functions = functions;
+        view->frame = frame;
+        return view;
     }
-    void setViewBordered(PlatformView* view, bool bordered) override { view->bordered = bordered; }
-    void setViewEditable(PlatformView* view, bool editable) override { view->editable = editable; }
-    void setViewTextGreyed(PlatformView* view, bool greyed) override { view->greyed = greyed; }
-    void setTextValidator(PlatformView* view, PlatformTextValidator* validator) override {
-        view->validator = validator;
+    void removeView(PlatformView* view) override {
+        if (focusedView == view) focusedView = nullptr;
+        KyGadgetFunctions* functions = view->functions;
+        view->functions = nullptr;
+        if (functions != nullptr) functions->viewDestroyed();
+        EraseOwned(view->window != nullptr ? view->window->views : orphanViews_, view);
     }
-    void setButtonRounded(PlatformView* view, bool rounded) override { view->rounded = rounded; }
-    bool isButtonRounded(PlatformView* view) override { return view->rounded; }
-    void setButtonToggles(PlatformView* view, bool toggles) override { view->toggles = toggles; }
-    void setButtonDefault(PlatformView* view, bool isDefault) override {
-        view->isDefault = isDefault;
+    PlatformWindow* viewWindow(PlatformView* v) override { return v->window; }
+    std::string viewText(PlatformView* v) override { return v->text; }
+    void setViewText(PlatformView* v, const std::string& text) override { v->text = text; }
+    int64_t viewIntValue(PlatformView* view) override {
+        const bool showsValue =
+            view->kind == PlatformViewKind::Button || view->kind == PlatformViewKind::Slider;
+        return showsValue ? view->intValue : std::atoi(view->text.c_str());
     }
-    void setSliderRange(PlatformView* view, double minimum, double maximum) override;
-    double sliderMinimum(PlatformView* view) override { return view->minimum; }
-    double sliderMaximum(PlatformView* view) override { return view->maximum; }
-    void setSliderTickMarks(PlatformView* view, int64_t count, bool snap) override {
-        view->tickMarks = count;
-        view->snapToTicks = snap;
+    void setViewIntValue(PlatformView* view, int64_t value) override {
+        const double clamped = std::clamp(double(value), view->minimum, view->maximum);
+        if (view->kind == PlatformViewKind::Slider) view->intValue = int64_t(clamped);
+        if (view->kind == PlatformViewKind::Button) view->intValue = value;
+        if (view->kind != PlatformViewKind::Button && view->kind != PlatformViewKind::Slider)
+            view->text = std::to_string(value);
+    }
+    void setViewEnabled(PlatformView* v, bool enabled) override { v->enabled = enabled; }
+    bool isViewEnabled(PlatformView* v) override { return v->enabled; }
+    void setViewHidden(PlatformView* v, bool hidden) override { v->hidden = hidden; }
+    PlatformRect viewFrame(PlatformView* v) override { return v->frame; }
+    void setViewFrame(PlatformView* v, PlatformRect frame) override { v->frame = frame; }
+    void focusView(PlatformView* v) override { focus(v); }
+    void setViewAlignment(PlatformView* v, PlatformTextAlignment a) override { v->alignment = a; }
+    void setViewBordered(PlatformView* v, bool bordered) override { v->bordered = bordered; }
+    void setViewEditable(PlatformView* v, bool editable) override { v->editable = editable; }
+    void setViewTextGreyed(PlatformView* v, bool greyed) override { v->greyed = greyed; }
+    void setTextValidator(PlatformView* v, PlatformTextValidator* t) override { v->validator = t; }
+    void setButtonRounded(PlatformView* v, bool rounded) override { v->rounded = rounded; }
+    bool isButtonRounded(PlatformView* v) override { return v->rounded; }
+    void setButtonToggles(PlatformView* v, bool toggles) override { v->toggles = toggles; }
+    void setButtonDefault(PlatformView* v, bool isDefault) override { v->isDefault = isDefault; }
+    void setSliderRange(PlatformView* view, double minimum, double maximum) override {
+        view->minimum = minimum;
+        view->maximum = maximum;
+        setViewIntValue(view, view->intValue);
+    }
+    double sliderMinimum(PlatformView* v) override { return v->minimum; }
+    double sliderMaximum(PlatformView* v) override { return v->maximum; }
+    void setSliderTickMarks(PlatformView* v, int64_t count, bool snap) override {
+        v->tickMarks = count;
+        v->snapToTicks = snap;
     }
 
-    void buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) override;
-    void setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) override;
-    PlatformMenuBar* createMenuBar() override;
-    void destroyMenuBar(PlatformMenuBar* bar) override;
-    void installMenuBar(PlatformMenuBar* bar, PlatformWindow* window) override;
+    void buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) override {
+        appMenuName = name;
+        menuDelegate_ = delegate;
+    }
+    void setAppMenuItemEnabled(PlatformAppMenuItem i, bool on) override {
+        appMenuEnabled[static_cast<int>(i)] = on;
+    }
+    PlatformMenuBar* createMenuBar() override {
+        return menuBars_.emplace_back(std::make_unique<PlatformMenuBar>()).get();
+    }
+    void destroyMenuBar(PlatformMenuBar* bar) override {
+        if (installedBar_ == bar) installedBar_ = nullptr;
+        EraseOwned(menuBars_, bar);
+    }
+    void installMenuBar(PlatformMenuBar* bar, PlatformWindow*) override { installedBar_ = bar; }
     PlatformMenuBar* installedMenuBar() override { return installedBar_; }
 
     int64_t runAlert(const std::string& title, const std::string& text,
-                     const std::vector<PlatformAlertButton>& buttons) override;
+                     const std::vector<PlatformAlertButton>& buttons) override {
+        alerts.push_back({title, text, buttons});
+        if (alertAnswers_.empty()) return buttons.empty() ? 0 : buttons.front().tag;
+        const int64_t answer = alertAnswers_.front();
+        alertAnswers_.pop_front();
+        return answer;
+    }
 
   private:
-    // Applies an edit the way a text field does: asks the validator, then changes the text and
-    // reports the change.
-    void applyEdit(PlatformView* view, const std::string& proposed);
-    void destroyView(PlatformView* view);
+    // As a text field does: asks the validator, then changes the text and reports the change.
+    void applyEdit(PlatformView* view, const std::string& proposed) {
+        if (!view->enabled || !view->editable) return;
+        focus(view);
+        std::string result = proposed;
+        if (view->validator != nullptr) {
+            bool replaced = false;
+            const bool accepted =
+                view->validator->isPartialStringValid(proposed, &result, &replaced);
+            if (!replaced && !accepted) return;
+            if (!replaced) result = proposed;
+        }
+        if (result == view->text) return;
+        view->text = result;
+        if (view->functions != nullptr) view->functions->controlTextDidChange();
+    }
 
     std::vector<std::unique_ptr<PlatformWindow>> windows_;
-    std::vector<std::unique_ptr<PlatformView>> orphanViews_;  // created outside any window
+    std::vector<std::unique_ptr<PlatformView>> orphanViews_;  // outside any window; never end
     std::vector<std::unique_ptr<PlatformMenuBar>> menuBars_;
     PlatformWindow* keyWindow_ = nullptr;
     PlatformMenuBar* installedBar_ = nullptr;
     KyMenuDelegate* menuDelegate_ = nullptr;
     std::deque<int64_t> alertAnswers_;
 
-    // Platform events: user actions, tasks from other threads and wake-ups. Any thread.
+    // User actions, tasks from other threads and wake-ups. Any thread.
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<std::function<void()>> pending_;

@@ -1,14 +1,20 @@
-// Starts the layers against the in-memory platform the way the program does,
-// and takes it down again after each test, so tests never see each other's windows or events.
+// The layers on the in-memory platform, started and ended per test; GadgetTest adds window 0.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "app/layers.h"
+#include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "ui/ui.h"
+
+struct Taken {  // a layer event as (kind, object, type)
+    int64_t kind, object, type;
+    bool operator==(const Taken&) const = default;
+};
 
 class UiTest : public ::testing::Test {
   protected:
@@ -16,23 +22,43 @@ class UiTest : public ::testing::Test {
         SetUiPlatform(&platform);
         StartLayers();
     }
-
     void TearDown() override {
         EndLayers(LayerEnd::Everything);
         SetUiPlatform(nullptr);
     }
-
-    // Takes every queued event as (kind, object, window, type).
-    struct Taken {
-        int64_t kind, object, type;
-        bool operator==(const Taken&) const = default;
-    };
-    std::vector<Taken> TakeAll() {
+    // Opens a window and drops the events that opening it posted.
+    PlatformWindow* Open(int64_t number, int32_t flags, int32_t x = 100) {
+        OpenMainWindow(number, x, 50, 260, 160, "Navlume", flags);
+        TakeAll();
+        return WindowHandle(number);
+    }
+    int64_t Drain() {  // handles every pending platform event; how many there were
+        const int64_t before = platform.handledEvents;
+        while (platform.handleOneEvent(0)) {
+        }
+        return platform.handledEvents - before;
+    }
+    static std::vector<Taken> TakeAll() {  // every queued event
         std::vector<Taken> taken;
         while (int32_t kind = NextEvent())
             taken.push_back({kind, EventGadget(), EventType()});
         return taken;
     }
-
     FakePlatform platform;
+};
+
+class GadgetTest : public UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Test", 0x44), 0);
+        window = WindowHandle(0);
+        TakeAll();
+    }
+    static std::string Text(int64_t gadget) {
+        TempScope scope;
+        return GetGadgetText(gadget, scope.start());
+    }
+    static PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
+    PlatformWindow* window = nullptr;
 };

@@ -6,13 +6,13 @@
 
 class LayerCall {
   public:
-    LayerCall() { ++Depth; }
-    ~LayerCall() { --Depth; }
+    LayerCall() { ++depth_; }
+    ~LayerCall() { --depth_; }
     LayerCall(const LayerCall&) = delete;
     LayerCall& operator=(const LayerCall&) = delete;
 
-    static bool active() { return Depth > 0; }
+    static bool active() { return depth_ > 0; }
 
   private:
-    static inline int Depth = 0;
+    static inline int depth_ = 0;
 };

@@ -1,10 +1,14 @@
 #include "ui/platform/qt/qt_menus.h"
 
+#include <algorithm>
+
 #include <QKeySequence>
 #include <QList>
 
 #include "ui/platform/qt/qt_convert.h"
 #include "ui/platform/qt/qt_layer_call.h"
+#include "ui/platform/qt/qt_platform.h"
+#include "ui/platform/qt/qt_window.h"
 
 namespace {
 
@@ -23,37 +27,37 @@ QList<QKeySequence> QuitKeys() {
 }  // namespace
 
 QtApplicationMenu::QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate)
-    : Menu(std::make_unique<QMenu>(Literal(name))), Delegate(delegate) {
-    About = Menu->addAction(QStringLiteral("About ") + Literal(name));
-    Menu->addSeparator();
-    Preferences = Menu->addAction(QStringLiteral("Preferences") + QChar(0x2026));
-    Preferences->setShortcuts(QKeySequence::Preferences);
-    Menu->addSeparator();
-    Quit = Menu->addAction(QStringLiteral("Quit ") + Literal(name));
-    Quit->setShortcuts(QuitKeys());
+    : menu_(std::make_unique<QMenu>(Literal(name))), delegate_(delegate) {
+    about_ = menu_->addAction(QStringLiteral("About ") + Literal(name));
+    menu_->addSeparator();
+    preferences_ = menu_->addAction(QStringLiteral("Preferences") + QChar(0x2026));
+    preferences_->setShortcuts(QKeySequence::Preferences);
+    menu_->addSeparator();
+    quit_ = menu_->addAction(QStringLiteral("Quit ") + Literal(name));
+    quit_->setShortcuts(QuitKeys());
 
-    for (QAction* entry : {About, Preferences, Quit}) {
+    for (QAction* entry : {about_, preferences_, quit_}) {
         entry->setShortcutContext(Qt::ApplicationShortcut);
         entry->setMenuRole(QAction::NoRole);
     }
-    About->setEnabled(false);
-    Preferences->setEnabled(false);
+    about_->setEnabled(false);
+    preferences_->setEnabled(false);
 
     // The actions are the menu's children, so the connections end with the menu.
-    QObject::connect(About, &QAction::triggered, Menu.get(), [this] {
-        if (Delegate == nullptr) return;
+    QObject::connect(about_, &QAction::triggered, menu_.get(), [this] {
+        if (delegate_ == nullptr) return;
         LayerCall scope;
-        Delegate->about();
+        delegate_->about();
     });
-    QObject::connect(Preferences, &QAction::triggered, Menu.get(), [this] {
-        if (Delegate == nullptr) return;
+    QObject::connect(preferences_, &QAction::triggered, menu_.get(), [this] {
+        if (delegate_ == nullptr) return;
         LayerCall scope;
-        Delegate->preferences();
+        delegate_->preferences();
     });
-    QObject::connect(Quit, &QAction::triggered, Menu.get(), [this] {
-        if (Delegate == nullptr) return;
+    QObject::connect(quit_, &QAction::triggered, menu_.get(), [this] {
+        if (delegate_ == nullptr) return;
         LayerCall scope;
-        Delegate->terminate();
+        delegate_->terminate();
     });
 }
 
@@ -62,13 +66,13 @@ QtApplicationMenu::~QtApplicationMenu() = default;
 QAction* QtApplicationMenu::action(PlatformAppMenuItem item) const {
     switch (item) {
         case PlatformAppMenuItem::About:
-            return About;
+            return about_;
         case PlatformAppMenuItem::Preferences:
-            return Preferences;
+            return preferences_;
         case PlatformAppMenuItem::Quit:
             break;
     }
-    return Quit;
+    return quit_;
 }
 
 void QtApplicationMenu::setItemEnabled(PlatformAppMenuItem item, bool enabled) {
@@ -77,6 +81,67 @@ void QtApplicationMenu::setItemEnabled(PlatformAppMenuItem item, bool enabled) {
 }
 
 void QtApplicationMenu::addShortcutsTo(QWidget* window) const {
-    window->addAction(Preferences);
-    window->addAction(Quit);
+    window->addAction(preferences_);
+    window->addAction(quit_);
+}
+
+// --- the menu part of QtUiPlatform ---------------------------------------------------------
+
+void QtUiPlatform::buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) {
+    if (appMenu_ || !hasWidgets_) return;
+    applicationName_ = name;
+    appMenu_ = std::make_unique<QtApplicationMenu>(name, delegate);
+    for (QtWindow* window : QtWindow::liveWindows())
+        appMenu_->addShortcutsTo(window);
+    showApplicationMenu();
+}
+
+void QtUiPlatform::setAppMenuItemEnabled(PlatformAppMenuItem item, bool enabled) {
+    if (appMenu_) appMenu_->setItemEnabled(item, enabled);
+}
+
+PlatformMenuBar* QtUiPlatform::createMenuBar() {
+    menuBars_.push_back(std::make_unique<QtMenuBar>());
+    return menuBars_.back()->handle();
+}
+
+QtMenuBar* QtUiPlatform::liveMenuBar(PlatformMenuBar* bar) const {
+    for (const auto& candidate : menuBars_) {
+        if (candidate->handle() == bar) return candidate.get();
+    }
+    return nullptr;
+}
+
+void QtUiPlatform::destroyMenuBar(PlatformMenuBar* bar) {
+    QtMenuBar* live = liveMenuBar(bar);
+    if (live == nullptr) return;
+    if (installedBar_ == live) {
+        installedBar_ = nullptr;
+        installedWindow_ = nullptr;
+        showApplicationMenu();
+    }
+    menuBars_.erase(std::find_if(menuBars_.begin(), menuBars_.end(), [live](const auto& candidate) {
+        return candidate.get() == live;
+    }));
+}
+
+void QtUiPlatform::installMenuBar(PlatformMenuBar* bar, PlatformWindow* window) {
+    QtMenuBar* live = liveMenuBar(bar);
+    if (bar != nullptr && live == nullptr) return;
+    installedBar_ = live;
+    installedWindow_ = live != nullptr ? QtWindow::fromHandle(window) : nullptr;
+    showApplicationMenu();
+}
+
+PlatformMenuBar* QtUiPlatform::installedMenuBar() {
+    return installedBar_ != nullptr ? installedBar_->handle() : nullptr;
+}
+
+void QtUiPlatform::showApplicationMenu() {
+    QMenu* menu = appMenu_ ? appMenu_->menu() : nullptr;
+    const QWidget* target = installedBar_ != nullptr ? installedWindow_.data() : nullptr;
+    // The one application menu moves into the installed bar's window and out of every other.
+    for (QtWindow* window : QtWindow::liveWindows()) {
+        window->setApplicationMenu(window == target ? menu : nullptr);
+    }
 }

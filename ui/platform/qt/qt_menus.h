@@ -1,6 +1,6 @@
 // The application menu ("About <name>", "Preferences…", "Quit <name>") and the menu bars that
 // show it. There is one application menu; a menu bar installed into a window shows it in that
-// window's QMenuBar. Quit also answers its shortcut in every window of the binding, whichever
+// window's QMenuBar. quit_ also answers its shortcut in every window of the binding, whichever
 // window shows the menu. GUI thread only.
 #pragma once
 
@@ -10,31 +10,31 @@
 #include <memory>
 #include <string>
 
-#include "ui/menu_delegate.h"
+#include "ui/menus.h"
 #include "ui/platform_interface.h"
 
 class QtApplicationMenu {
   public:
-    // Choosing an entry calls the delegate (owned by the layer, null: nothing). About and
-    // Preferences start disabled, Quit enabled.
+    // Choosing an entry calls the delegate (owned by the layer, null: nothing). about_ and
+    // preferences_ start disabled, quit_ enabled.
     QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate);
     ~QtApplicationMenu();
     QtApplicationMenu(const QtApplicationMenu&) = delete;
     QtApplicationMenu& operator=(const QtApplicationMenu&) = delete;
 
-    QMenu* menu() const { return Menu.get(); }
+    QMenu* menu() const { return menu_.get(); }
     QAction* action(PlatformAppMenuItem item) const;
-    // Quit stays enabled: the program must always be able to end.
+    // quit_ stays enabled: the program must always be able to end.
     void setItemEnabled(PlatformAppMenuItem item, bool enabled);
     // Lets window trigger the entries' shortcuts while its menu bar does not show the menu.
     void addShortcutsTo(QWidget* window) const;
 
   private:
-    std::unique_ptr<QMenu> Menu;
-    QAction* About;
-    QAction* Preferences;
-    QAction* Quit;
-    KyMenuDelegate* Delegate;
+    std::unique_ptr<QMenu> menu_;
+    QAction* about_;
+    QAction* preferences_;
+    QAction* quit_;
+    KyMenuDelegate* delegate_;
 };
 
 // A menu bar as the layer knows it. The handle is this object's address, resolved only

@@ -1,32 +1,34 @@
 // The application part of QtUiPlatform: set-up, the event wait, tasks from other threads,
-// alerts. Windows, views and menus are in qt_platform_*.cpp.
+// alerts. Windows and views are in qt_platform_*.cpp, menus in qt_menus.cpp.
 #include "ui/platform/qt/qt_platform.h"
 
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
-#include "ui/platform/qt/qt_alert.h"
 #include "ui/platform/qt/qt_convert.h"
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
-#include "ui/platform/qt/qt_view.h"
+#include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
 QtUiPlatform::QtUiPlatform() {
     if (QCoreApplication::instance() == nullptr) {
-        OwnApplication = std::make_unique<QApplication>(ArgumentCount, Arguments);
+        ownApplication_ = std::make_unique<QApplication>(argumentCount_, arguments_);
     }
-    TaskReceiver = std::make_unique<QObject>();
-    Dispatcher = QAbstractEventDispatcher::instance(TaskReceiver->thread());
+    taskReceiver_ = std::make_unique<QObject>();
+    dispatcher_ = QAbstractEventDispatcher::instance(taskReceiver_->thread());
     // Widgets need a QApplication; under a bare QCoreApplication every window is refused.
-    HasWidgets = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (HasWidgets) {
-        OrphanParent = std::make_unique<QWidget>();
+    hasWidgets_ = qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (hasWidgets_) {
+        orphanParent_ = std::make_unique<QWidget>();
         // The layer decides when the program ends, never the last window.
         QGuiApplication::setQuitOnLastWindowClosed(false);
     }
@@ -38,13 +40,13 @@ QtUiPlatform::~QtUiPlatform() {
         view->silence();
     for (QtWindow* window : QtWindow::liveWindows()) {
         window->retire();
-        Retired.emplace_back(window);
+        retired_.emplace_back(window);
     }
     deleteRetiredWidgets();
-    OrphanParent.reset();
-    AppMenu.reset();
-    MenuBars.clear();
-    TaskReceiver.reset();
+    orphanParent_.reset();
+    appMenu_.reset();
+    menuBars_.clear();
+    taskReceiver_.reset();
 }
 
 QWidget* QtUiPlatform::windowWidget(PlatformWindow* window) {
@@ -57,7 +59,7 @@ QWidget* QtUiPlatform::viewWidget(PlatformView* view) {
 }
 
 QMenu* QtUiPlatform::applicationMenu() const {
-    return AppMenu ? AppMenu->menu() : nullptr;
+    return appMenu_ ? appMenu_->menu() : nullptr;
 }
 
 // --- application ---------------------------------------------------------------------------
@@ -116,7 +118,7 @@ bool QtUiPlatform::handleOneEvent(int32_t timeoutMs) {
 }
 
 void QtUiPlatform::wake() {
-    if (Dispatcher != nullptr) Dispatcher->wakeUp();
+    if (dispatcher_ != nullptr) dispatcher_->wakeUp();
 }
 
 void QtUiPlatform::postToGuiThread(std::function<void()> task) {
@@ -127,7 +129,7 @@ void QtUiPlatform::postToGuiThread(std::function<void()> task) {
     // A queued call on an object of the GUI thread: posting wakes the dispatcher, and the task
     // runs inside a later handleOneEvent.
     QMetaObject::invokeMethod(
-        TaskReceiver.get(),
+        taskReceiver_.get(),
         [task = std::move(task)] {
             LayerCall scope;
             try {
@@ -143,12 +145,59 @@ void QtUiPlatform::beep() {
     QApplication::beep();
 }
 
+namespace {
+
+// Runs the alert application-modal and returns the tag of the pressed button; with no buttons
+// it shows one OK button and returns 0. 0 as well when the alert ends without a button.
+int64_t RunQtAlert(const QString& windowTitle, const std::string& title, const std::string& text,
+                   const std::vector<PlatformAlertButton>& buttons) {
+    QMessageBox box;
+    box.setWindowTitle(windowTitle);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowModality(Qt::ApplicationModal);
+    // The texts are shown as they are, never read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(ToQString(title));
+    box.setInformativeText(ToQString(text));
+    if (auto* informative = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+    }
+
+    std::vector<std::pair<QAbstractButton*, int64_t>> tags;
+    if (buttons.empty()) {
+        tags.emplace_back(box.addButton(QMessageBox::Ok), 0);
+    } else {
+        for (size_t index = 0; index < buttons.size(); ++index) {
+            const QString label = ToQString(buttons[index].title);
+            // The first button is the default one (Return); a Cancel button answers Escape.
+            QMessageBox::ButtonRole role = QMessageBox::ActionRole;
+            if (index == 0) {
+                role = QMessageBox::AcceptRole;
+            } else if (label == QStringLiteral("Cancel")) {
+                role = QMessageBox::RejectRole;
+            }
+            QPushButton* button = box.addButton(label, role);
+            if (index == 0) box.setDefaultButton(button);
+            tags.emplace_back(button, buttons[index].tag);
+        }
+    }
+
+    box.exec();
+    const QAbstractButton* pressed = box.clickedButton();
+    for (const auto& [button, tag] : tags) {
+        if (button == pressed) return tag;
+    }
+    return 0;
+}
+
+}  // namespace
+
 // --- requester -----------------------------------------------------------------------------
 
 int64_t QtUiPlatform::runAlert(const std::string& title, const std::string& text,
                                const std::vector<PlatformAlertButton>& buttons) {
-    if (!HasWidgets) return 0;
-    return RunQtAlert(ToQString(ApplicationName), title, text, buttons);
+    if (!hasWidgets_) return 0;
+    return RunQtAlert(ToQString(applicationName_), title, text, buttons);
 }
 
 // --- retired widgets -----------------------------------------------------------------------
@@ -156,12 +205,12 @@ int64_t QtUiPlatform::runAlert(const std::string& title, const std::string& text
 void QtUiPlatform::retireWidget(QWidget* widget) {
     if (widget->hasFocus()) widget->clearFocus();
     widget->hide();
-    Retired.emplace_back(widget);
+    retired_.emplace_back(widget);
 }
 
 void QtUiPlatform::deleteRetiredWidgets() {
     std::vector<QPointer<QWidget>> retired;
-    retired.swap(Retired);
+    retired.swap(retired_);
     // A view's pointer is already cleared when its window went first.
     for (QPointer<QWidget>& widget : retired)
         delete widget.data();

@@ -125,22 +125,22 @@ class QtUiPlatform final : public UiPlatform {
     std::vector<QtView*> viewsOf(const QtWindow* window) const;
 
     // Declared first, destroyed last: a QApplication the platform made itself.
-    int ArgumentCount = 1;
-    char ProgramName[8] = "navlume";
-    char* Arguments[2] = {ProgramName, nullptr};
-    std::unique_ptr<QApplication> OwnApplication;
+    int argumentCount_ = 1;
+    char programName_[8] = "navlume";
+    char* arguments_[2] = {programName_, nullptr};
+    std::unique_ptr<QApplication> ownApplication_;
 
     // Receives the tasks of postToGuiThread; lives on the GUI thread.
-    std::unique_ptr<QObject> TaskReceiver;
-    QAbstractEventDispatcher* Dispatcher = nullptr;
-    bool HasWidgets = false;
+    std::unique_ptr<QObject> taskReceiver_;
+    QAbstractEventDispatcher* dispatcher_ = nullptr;
+    bool hasWidgets_ = false;
     // Parent of views created outside any window; never shown.
-    std::unique_ptr<QWidget> OrphanParent;
-    std::vector<QPointer<QWidget>> Retired;
+    std::unique_ptr<QWidget> orphanParent_;
+    std::vector<QPointer<QWidget>> retired_;
 
-    std::unique_ptr<QtApplicationMenu> AppMenu;
-    std::string ApplicationName;
-    std::vector<std::unique_ptr<QtMenuBar>> MenuBars;
-    QtMenuBar* InstalledBar = nullptr;
-    QPointer<QWidget> InstalledWindow;
+    std::unique_ptr<QtApplicationMenu> appMenu_;
+    std::string applicationName_;
+    std::vector<std::unique_ptr<QtMenuBar>> menuBars_;
+    QtMenuBar* installedBar_ = nullptr;
+    QPointer<QWidget> installedWindow_;
 };

@@ -38,8 +38,8 @@ QtView* MakeView(PlatformViewKind kind, QWidget* parent, KyGadgetFunctions* func
 
 PlatformView* QtUiPlatform::createView(PlatformWindow* window, PlatformViewKind kind,
                                        PlatformRect frame, KyGadgetFunctions* functions) {
-    if (!HasWidgets) return nullptr;
-    QWidget* parent = OrphanParent.get();
+    if (!hasWidgets_) return nullptr;
+    QWidget* parent = orphanParent_.get();
     if (window != nullptr) {
         QtWindow* live = QtWindow::fromHandle(window);
         if (live == nullptr) return nullptr;

@@ -6,7 +6,7 @@
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
 #include "ui/platform/qt/qt_platform.h"
-#include "ui/platform/qt/qt_view.h"
+#include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
 PlatformRect QtUiPlatform::mainScreenFrame() {
@@ -23,10 +23,10 @@ PlatformRect QtUiPlatform::frameRectForContentRect(PlatformRect content,
 }
 
 PlatformWindow* QtUiPlatform::createWindow(PlatformRect content, PlatformWindowStyle style) {
-    if (!HasWidgets) return nullptr;
+    if (!hasWidgets_) return nullptr;
     auto* window = new QtWindow(style, [this](QtWindow* granted) { closeWindowNow(granted); });
     window->setContentRect(ToQRect(content));
-    if (AppMenu) AppMenu->addShortcutsTo(window);
+    if (appMenu_) appMenu_->addShortcutsTo(window);
     return window->handle();
 }
 
@@ -48,14 +48,7 @@ void QtUiPlatform::setWindowFrame(PlatformWindow* window, PlatformRect frame) {
 }
 
 void QtUiPlatform::centerWindow(PlatformWindow* window) {
-    QtWindow* live = QtWindow::fromHandle(window);
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (live == nullptr || screen == nullptr) return;
-    const QRect area = screen->availableGeometry();
-    QRect frame = live->frameRect();
-    frame.moveTopLeft(QPoint(area.x() + (area.width() - frame.width()) / 2,
-                             area.y() + (area.height() - frame.height()) / 2));
-    live->setFrameRect(frame);
+    if (QtWindow* live = QtWindow::fromHandle(window)) live->centerOnScreen();
 }
 
 void QtUiPlatform::showWindow(PlatformWindow* window, bool activate) {
@@ -164,7 +157,7 @@ void QtUiPlatform::closeWindowNow(QtWindow* window) {
         if (other->parentWindow() == window) other->setParentWindow(nullptr);
     }
     // A bar installed here stays installed, showing nowhere until it is installed again.
-    if (InstalledWindow == window) InstalledWindow = nullptr;
+    if (installedWindow_ == window) installedWindow_ = nullptr;
     window->setApplicationMenu(nullptr);
     for (QtView* view : viewsOf(window))
         view->retire();

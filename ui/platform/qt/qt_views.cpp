@@ -2,11 +2,130 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QPalette>
+#include <QWidget>
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <unordered_set>
 
+#include "runtime/number_text.h"
 #include "ui/platform/qt/qt_convert.h"
+
+// --- the link to the gadget -----------------------------------------------------------------
+
+namespace {
+
+std::unordered_set<QtView*>& Registry() {
+    static std::unordered_set<QtView*> views;
+    return views;
+}
+
+}  // namespace
+
+QtView::QtView(QWidget* widget, PlatformViewKind kind, KyGadgetFunctions* functions)
+    : widget_(widget), kind_(kind), functions_(functions) {
+    Registry().insert(this);
+}
+
+QtView::~QtView() {
+    unregister();
+}
+
+QtView* QtView::fromHandle(PlatformView* handle) {
+    // Only compared, never dereferenced, unless it names a live view.
+    auto* candidate = reinterpret_cast<QtView*>(handle);
+    return Registry().count(candidate) != 0 ? candidate : nullptr;
+}
+
+std::vector<QtView*> QtView::liveViews() {
+    return std::vector<QtView*>(Registry().begin(), Registry().end());
+}
+
+void QtView::unregister() {
+    Registry().erase(this);
+}
+
+void QtView::retire() {
+    unregister();
+    detachFromGadget();
+    KyGadgetFunctions* functions = functions_;
+    functions_ = nullptr;
+    if (functions != nullptr) {
+        LayerCall scope;
+        functions->viewDestroyed();
+    }
+}
+
+void QtView::silence() {
+    unregister();
+    detachFromGadget();
+    functions_ = nullptr;
+}
+
+int64_t QtView::intValue() const {
+    return TextIntValue(text());
+}
+
+void QtView::setIntValue(int64_t value) {
+    setText(std::to_string(value));
+}
+
+void QtView::setFrame(const QRect& frame) {
+    widget_->setGeometry(frame);
+}
+
+void QtView::setGreyed(bool greyed) {
+    greyed_ = greyed;
+    if (!greyed) {
+        // An empty palette resolves nothing: the widget takes its parent's colours again.
+        widget_->setPalette(QPalette());
+        return;
+    }
+    QPalette palette = widget_->palette();
+    const QPalette::ColorRole role = widget_->foregroundRole();
+    const QColor disabled = palette.color(QPalette::Disabled, role);
+    palette.setColor(QPalette::Active, role, disabled);
+    palette.setColor(QPalette::Inactive, role, disabled);
+    widget_->setPalette(palette);
+}
+
+int64_t TextIntValue(const std::string& text) {
+    const LeadingInteger read =
+        ReadLeadingInteger(text, LeadingBlanks::AnyWhitespace, LeadingSign::Allowed);
+    return ClampLeadingInteger(read, INT32_MIN, INT32_MAX);
+}
+
+// --- the text validator ---------------------------------------------------------------------
+
+QValidator::State QtTextValidatorAdapter::validate(QString& input, int& position) const {
+    if (target_ == nullptr) return Acceptable;
+    LayerCall call;
+    const std::string proposed = ToStdString(input);
+    std::string replacement;
+    bool replaced = false;
+    if (target_->isPartialStringValid(proposed, &replacement, &replaced)) return Acceptable;
+    if (!replaced) return Invalid;
+    if (replacement == proposed) return Acceptable;
+
+    // The field validates a replacement once more before it shows it; a replacement the
+    // validator would not keep would make the two disagree forever, so it counts as a reject.
+    std::string second;
+    bool secondReplaced = false;
+    const bool kept = target_->isPartialStringValid(replacement, &second, &secondReplaced) ||
+                      (secondReplaced && second == replacement);
+    if (!kept) return Invalid;
+
+    const QString shown = ToQString(replacement);
+    // The caret stays where it was relative to the end when the length changed.
+    const qsizetype fromEnd = input.size() - position;
+    qsizetype caret = shown.size() == input.size() ? position : shown.size() - fromEnd;
+    if (caret < 0) caret = 0;
+    if (caret > shown.size()) caret = shown.size();
+    input = shown;
+    position = static_cast<int>(caret);
+    return Acceptable;
+}
 
 namespace {
 
@@ -73,14 +192,14 @@ QtButtonView::~QtButtonView() {
 }
 
 void QtButtonView::setText(const std::string& text) {
-    Title = text;
+    title_ = text;
     // "&" marks a mnemonic in a Qt button title; the title shows it as typed.
     QPushButton::setText(ToQString(text).replace(QLatin1Char('&'), QLatin1String("&&")));
 }
 
 void QtButtonView::setIntValue(int64_t value) {
-    State = value != 0 ? 1 : 0;
-    if (isCheckable()) setChecked(State != 0);
+    state_ = value != 0 ? 1 : 0;
+    if (isCheckable()) setChecked(state_ != 0);
 }
 
 void QtButtonView::setAlignment(PlatformTextAlignment alignment) {
@@ -100,13 +219,13 @@ void QtButtonView::setAlignment(PlatformTextAlignment alignment) {
 
 void QtButtonView::setToggles(bool toggles) {
     setCheckable(toggles);
-    if (toggles) setChecked(State != 0);
+    if (toggles) setChecked(state_ != 0);
 }
 
 void QtButtonView::clickedByUser() {
     // The state flips first, so that the gadget reads the new state while it handles the press.
-    State = State != 0 ? 0 : 1;
-    if (isCheckable() && isChecked() != (State != 0)) setChecked(State != 0);
+    state_ = state_ != 0 ? 0 : 1;
+    if (isCheckable() && isChecked() != (state_ != 0)) setChecked(state_ != 0);
     report([this](KyGadgetFunctions& functions) { functions.EventHandler(handle()); });
 }
 
@@ -115,7 +234,7 @@ void QtButtonView::clickedByUser() {
 QtTextFieldView::QtTextFieldView(QWidget* parent, bool secure, KyGadgetFunctions* functions)
     : QLineEdit(parent),
       QtView(this, secure ? PlatformViewKind::SecureField : PlatformViewKind::TextField, functions),
-      Validator(new QtTextValidatorAdapter(this)) {
+      validator_(new QtTextValidatorAdapter(this)) {
     setEchoMode(secure ? QLineEdit::Password : QLineEdit::Normal);
     // textEdited comes from the user's edits only (typing, deleting, cut, paste, undo), never
     // from setText.
@@ -142,13 +261,13 @@ void QtTextFieldView::setAlignment(PlatformTextAlignment alignment) {
 }
 
 void QtTextFieldView::setTextValidator(PlatformTextValidator* validator) {
-    Validator->setTarget(validator);
-    setValidator(validator != nullptr ? Validator : nullptr);
+    validator_->setTarget(validator);
+    setValidator(validator != nullptr ? validator_ : nullptr);
 }
 
 void QtTextFieldView::detachFromGadget() {
     // The validator belongs to the gadget, which may go away with the view's end.
-    Validator->setTarget(nullptr);
+    validator_->setTarget(nullptr);
     setValidator(nullptr);
 }
 
@@ -164,16 +283,16 @@ bool WindowFocusChange(Qt::FocusReason reason) {
 
 void QtTextFieldView::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
-    if (Editing && WindowFocusChange(event->reason())) return;
-    Editing = true;
+    if (editing_ && WindowFocusChange(event->reason())) return;
+    editing_ = true;
     report([](KyGadgetFunctions& functions) { functions.becomeFirstResponder(); });
 }
 
 void QtTextFieldView::focusOutEvent(QFocusEvent* event) {
     // QLineEdit checks the whole text here; that is no edit, so the validator is not asked.
     unvalidated([this, event] { QLineEdit::focusOutEvent(event); });
-    if (!Editing || WindowFocusChange(event->reason())) return;
-    Editing = false;
+    if (!editing_ || WindowFocusChange(event->reason())) return;
+    editing_ = false;
     report([](KyGadgetFunctions& functions) { functions.textDidEndEditing(false); });
 }
 
@@ -207,7 +326,7 @@ std::string QtSliderView::text() const {
 }
 
 void QtSliderView::setText(const std::string& text) {
-    setIntValue(LeadingInteger(text));
+    setIntValue(TextIntValue(text));
 }
 
 void QtSliderView::setIntValue(int64_t value) {
@@ -221,26 +340,26 @@ void QtSliderView::setFrame(const QRect& frame) {
 }
 
 void QtSliderView::setRange(double minimum, double maximum) {
-    Minimum = minimum;
-    Maximum = maximum;
+    minimum_ = minimum;
+    maximum_ = maximum;
     programChange(
-        [this] { QAbstractSlider::setRange(SliderPosition(Minimum), SliderPosition(Maximum)); });
-    setTickMarks(TickCount, Snap);
+        [this] { QAbstractSlider::setRange(SliderPosition(minimum_), SliderPosition(maximum_)); });
+    setTickMarks(tickCount_, snap_);
 }
 
 void QtSliderView::setTickMarks(int64_t count, bool snap) {
-    TickCount = count < 0 ? 0 : count;
-    Snap = snap;
-    if (TickCount == 0) {
+    tickCount_ = count < 0 ? 0 : count;
+    snap_ = snap;
+    if (tickCount_ == 0) {
         setTickPosition(QSlider::NoTicks);
         return;
     }
-    const double span = Maximum - Minimum;
-    const double step = TickCount > 1 ? span / static_cast<double>(TickCount - 1) : span;
+    const double span = maximum_ - minimum_;
+    const double step = tickCount_ > 1 ? span / static_cast<double>(tickCount_ - 1) : span;
     const int interval = std::max(1, SliderPosition(step));
     setTickPosition(QSlider::TicksBelow);
     setTickInterval(interval);
-    if (Snap) {
+    if (snap_) {
         setSingleStep(interval);
         setPageStep(interval);
         programChange([this] { setValue(snapped(value())); });
@@ -248,15 +367,15 @@ void QtSliderView::setTickMarks(int64_t count, bool snap) {
 }
 
 int QtSliderView::snapped(int value) const {
-    if (!Snap || TickCount < 2) return value;
-    const double step = (Maximum - Minimum) / static_cast<double>(TickCount - 1);
+    if (!snap_ || tickCount_ < 2) return value;
+    const double step = (maximum_ - minimum_) / static_cast<double>(tickCount_ - 1);
     if (!(step > 0)) return value;
-    const double tick = std::round((value - Minimum) / step);
-    return std::clamp(SliderPosition(Minimum + tick * step), minimum(), maximum());
+    const double tick = std::round((value - minimum_) / step);
+    return std::clamp(SliderPosition(minimum_ + tick * step), minimum(), maximum());
 }
 
 void QtSliderView::valueChangedTo(int value) {
-    if (ProgramChange) return;
+    if (programChange_) return;
     const int onTick = snapped(value);
     if (onTick != value) programChange([this, onTick] { setValue(onTick); });
     report([this](KyGadgetFunctions& functions) { functions.EventHandler(handle()); });

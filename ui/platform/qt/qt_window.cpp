@@ -1,6 +1,7 @@
 #include "ui/platform/qt/qt_window.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,38 +50,38 @@ Qt::WindowFlags FlagsForStyle(const PlatformWindowStyle& style) {
 
 // --- content area --------------------------------------------------------------------------
 
-QtContentArea::QtContentArea(QtWindow* owner) : QWidget(owner), Owner(owner) {}
+QtContentArea::QtContentArea(QtWindow* owner) : QWidget(owner), owner_(owner) {}
 
 void QtContentArea::mousePressEvent(QMouseEvent* event) {
     // Taking the press makes the release come here too.
-    ClickCount = 1;
+    clickCount_ = 1;
     event->accept();
 }
 
 void QtContentArea::mouseDoubleClickEvent(QMouseEvent* event) {
     // Qt sends this instead of the second press of a double click.
-    ClickCount = 2;
+    clickCount_ = 2;
     event->accept();
 }
 
 void QtContentArea::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
-    Owner->reportMouseUp(event->button(), ClickCount);
+    owner_->reportMouseUp(event->button(), clickCount_);
 }
 
 // --- window --------------------------------------------------------------------------------
 
 QtWindow::QtWindow(const PlatformWindowStyle& style, CloseHandler closeGranted)
     : QMainWindow(nullptr, FlagsForStyle(style)),
-      Style(style),
-      CloseGranted(std::move(closeGranted)),
-      Content(new QtContentArea(this)) {
-    setCentralWidget(Content);
+      style_(style),
+      closeGranted_(std::move(closeGranted)),
+      content_(new QtContentArea(this)) {
+    setCentralWidget(content_);
     // The window's own menu bar, inside the window on every platform, so that the content
     // area's position stays under the binding's control.
-    Bar = menuBar();
-    Bar->setNativeMenuBar(false);
-    Bar->hide();
+    bar_ = menuBar();
+    bar_->setNativeMenuBar(false);
+    bar_->hide();
     Registry().emplace(this, this);
 }
 
@@ -122,15 +123,15 @@ void QtWindow::noteActivated() {
 }
 
 bool QtWindow::beginClosing() {
-    if (Closing || Retired) return false;
-    Closing = true;
+    if (closing_ || retired_) return false;
+    closing_ = true;
     return true;
 }
 
 void QtWindow::retire() {
-    Closing = true;
-    Retired = true;
-    Delegate = nullptr;
+    closing_ = true;
+    retired_ = true;
+    delegate_ = nullptr;
     Registry().erase(this);
 }
 
@@ -142,7 +143,7 @@ QMargins QtWindow::estimatedMargins(const PlatformWindowStyle& style) {
 }
 
 QMargins QtWindow::decorationMargins() const {
-    if (!Style.titled) return {};
+    if (!style_.titled) return {};
     const QWindow* native = windowHandle();
     if (native != nullptr && native->isVisible()) {
         const QMargins real = native->frameMargins();
@@ -151,7 +152,7 @@ QMargins QtWindow::decorationMargins() const {
             return real;
         }
     }
-    return estimatedMargins(Style);
+    return estimatedMargins(style_);
 }
 
 QRect QtWindow::contentRect() const {
@@ -171,7 +172,7 @@ void QtWindow::setFrameRect(const QRect& frame) {
 }
 
 void QtWindow::applyClientGeometry(const QRect& client) {
-    if (Style.resizable) {
+    if (style_.resizable) {
         setGeometry(client);
         return;
     }
@@ -189,59 +190,76 @@ QRect QtWindow::zoomTarget(bool enlarge) const {
 }
 
 void QtWindow::zoom() {
-    if (Closing || Retired) return;
+    if (closing_ || retired_) return;
     const bool enlarge = !isMaximized();
     bool allowed = true;
     report([&](KyWindowEvents& delegate) {
         allowed = delegate.windowShouldZoom(ToPlatformRect(zoomTarget(enlarge)));
     });
-    if (!allowed || Closing || Retired) return;
-    ProgramZoom = true;
+    if (!allowed || closing_ || retired_) return;
+    programZoom_ = true;
     setWindowState(windowState() ^ Qt::WindowMaximized);
-    ProgramZoom = false;
+    programZoom_ = false;
 }
 
 // --- menu bar, default button, parent --------------------------------------------------------
 
+QRect QtWindow::centredFrame() const {
+    QRect frame = frameRect();
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) return frame;
+    const QRect area = screen->availableGeometry();
+    frame.moveTopLeft(QPoint(area.x() + (area.width() - frame.width()) / 2,
+                             area.y() + (area.height() - frame.height()) / 2));
+    return frame;
+}
+
+void QtWindow::centerOnScreen() {
+    setFrameRect(centredFrame());
+}
+
 void QtWindow::setApplicationMenu(QMenu* menu) {
-    if (menu == AppMenu && ShowsMenuBar == (menu != nullptr)) return;
+    if (menu == appMenu_ && showsMenuBar_ == (menu != nullptr)) return;
     const QRect content = contentRect();
-    if (AppMenu != nullptr) Bar->removeAction(AppMenu->menuAction());
-    AppMenu = menu;
-    ShowsMenuBar = menu != nullptr;
-    if (ShowsMenuBar) {
-        Bar->addMenu(menu);
+    // A centred window stays centred as it is with or without the bar.
+    const bool centred = frameRect() == centredFrame();
+    if (appMenu_ != nullptr) bar_->removeAction(appMenu_->menuAction());
+    appMenu_ = menu;
+    showsMenuBar_ = menu != nullptr;
+    if (showsMenuBar_) {
+        bar_->addMenu(menu);
         // A fixed height keeps the content area's size exact, however the bar would wrap.
-        MenuBarHeight = Bar->sizeHint().height();
-        Bar->setFixedHeight(MenuBarHeight);
+        menuBarHeight_ = bar_->sizeHint().height();
+        bar_->setFixedHeight(menuBarHeight_);
     }
-    Bar->setVisible(ShowsMenuBar);
-    // The frame keeps its top-left corner; the content keeps its size.
+    bar_->setVisible(showsMenuBar_);
+    // The content keeps its size; any other frame keeps its top-left corner.
     applyClientGeometry(
         QRect(geometry().topLeft(), QSize(content.width(), content.height() + menuBarHeight())));
+    if (centred) centerOnScreen();
 }
 
 QMenu* QtWindow::applicationMenu() const {
-    return AppMenu.data();
+    return appMenu_.data();
 }
 
 void QtWindow::setDefaultButton(QPushButton* button) {
-    if (DefaultButton != nullptr && DefaultButton != button) DefaultButton->setDefault(false);
-    DefaultButton = button;
+    if (defaultButton_ != nullptr && defaultButton_ != button) defaultButton_->setDefault(false);
+    defaultButton_ = button;
     if (button != nullptr) button->setDefault(true);
 }
 
 QPushButton* QtWindow::defaultButton() const {
-    return DefaultButton.data();
+    return defaultButton_.data();
 }
 
 void QtWindow::setParentWindow(QtWindow* parent) {
-    ParentWindow = parent;
+    parentWindow_ = parent;
     linkTransientParent();
 }
 
 QtWindow* QtWindow::parentWindow() const {
-    const QObject* parent = ParentWindow.get();
+    const QObject* parent = parentWindow_.get();
     for (const auto& [widget, window] : Registry()) {
         if (widget == parent) return window;
     }
@@ -270,10 +288,10 @@ void QtWindow::reportMouseUp(Qt::MouseButton button, int clickCount) {
 void QtWindow::closeEvent(QCloseEvent* event) {
     // Qt never closes the window by itself; the binding does, when the delegate agrees.
     event->ignore();
-    if (Closing || Retired || !Style.closable) return;
+    if (closing_ || retired_ || !style_.closable) return;
     bool granted = true;
     report([&granted](KyWindowEvents& delegate) { granted = delegate.windowShouldClose(); });
-    if (granted && !Closing && !Retired && CloseGranted) CloseGranted(this);
+    if (granted && !closing_ && !retired_ && closeGranted_) closeGranted_(this);
 }
 
 void QtWindow::moveEvent(QMoveEvent* event) {
@@ -290,8 +308,8 @@ void QtWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::ActivationChange) {
         const bool active = isActiveWindow();
-        if (active == ReportedActive) return;
-        ReportedActive = active;
+        if (active == reportedActive_) return;
+        reportedActive_ = active;
         if (active) noteActivated();
         report([active](KyWindowEvents& delegate) {
             if (active) {
@@ -316,7 +334,7 @@ void QtWindow::changeEvent(QEvent* event) {
     // zoom does, so the resize that follows reports it.
     const bool maximizedChanged =
         before.testFlag(Qt::WindowMaximized) != now.testFlag(Qt::WindowMaximized);
-    if (maximizedChanged && !ProgramZoom && !isMinimizedNow) {
+    if (maximizedChanged && !programZoom_ && !isMinimizedNow) {
         const QRect target = zoomTarget(now.testFlag(Qt::WindowMaximized));
         report([&target](KyWindowEvents& delegate) {
             delegate.windowShouldZoom(ToPlatformRect(target));
@@ -326,7 +344,7 @@ void QtWindow::changeEvent(QEvent* event) {
 
 void QtWindow::keyPressEvent(QKeyEvent* event) {
     const bool returnKey = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    QPushButton* button = DefaultButton.data();
+    QPushButton* button = defaultButton_.data();
     if (returnKey && button != nullptr && button->isVisible() && button->isEnabled()) {
         event->accept();
         button->click();

@@ -15,7 +15,7 @@
 
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform_interface.h"
-#include "ui/window_events.h"
+#include "ui/windows.h"
 
 class QMenu;
 class QMenuBar;
@@ -33,8 +33,8 @@ class QtContentArea final : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
-    QtWindow* Owner;
-    int ClickCount = 1;
+    QtWindow* owner_;
+    int clickCount_ = 1;
 };
 
 class QtWindow final : public QMainWindow {
@@ -54,10 +54,10 @@ class QtWindow final : public QMainWindow {
     static QtWindow* lastActivated();
     void noteActivated();
 
-    QWidget* contentArea() const { return Content; }
-    const PlatformWindowStyle& style() const { return Style; }
-    void setDelegate(KyWindowEvents* delegate) { Delegate = delegate; }
-    KyWindowEvents* delegate() const { return Delegate; }
+    QWidget* contentArea() const { return content_; }
+    const PlatformWindowStyle& style() const { return style_; }
+    void setDelegate(KyWindowEvents* delegate) { delegate_ = delegate; }
+    KyWindowEvents* delegate() const { return delegate_; }
 
     // Screen coordinates, y downwards. The frame holds the decorations and the menu bar.
     QRect contentRect() const;
@@ -68,6 +68,9 @@ class QtWindow final : public QMainWindow {
     // estimate before.
     QMargins decorationMargins() const;
     static QMargins estimatedMargins(const PlatformWindowStyle& style);
+
+    // Centres the frame on the main screen's available area.
+    void centerOnScreen();
 
     // Zooms to the screen or back to the normal frame, if the delegate agrees.
     void zoom();
@@ -88,7 +91,7 @@ class QtWindow final : public QMainWindow {
     bool beginClosing();
     // The window has closed: it leaves the registry.
     void retire();
-    bool retired() const { return Retired; }
+    bool retired() const { return retired_; }
 
     void reportMouseUp(Qt::MouseButton button, int clickCount);
 
@@ -103,27 +106,29 @@ class QtWindow final : public QMainWindow {
   private:
     template <typename Report>
     void report(Report&& call) {
-        if (Delegate == nullptr || Closing || Retired) return;
+        if (delegate_ == nullptr || closing_ || retired_) return;
         LayerCall scope;
-        call(*Delegate);
+        call(*delegate_);
     }
     void applyClientGeometry(const QRect& client);
-    int menuBarHeight() const { return ShowsMenuBar ? MenuBarHeight : 0; }
+    int menuBarHeight() const { return showsMenuBar_ ? menuBarHeight_ : 0; }
     QRect zoomTarget(bool enlarge) const;
+    // The frame as centerOnScreen would place it.
+    QRect centredFrame() const;
     void linkTransientParent();
 
-    PlatformWindowStyle Style;
-    CloseHandler CloseGranted;
-    KyWindowEvents* Delegate = nullptr;
-    QtContentArea* Content;
-    QMenuBar* Bar;
-    QPointer<QMenu> AppMenu;
-    bool ShowsMenuBar = false;
-    int MenuBarHeight = 0;
-    QPointer<QPushButton> DefaultButton;
-    QPointer<QWidget> ParentWindow;
-    bool Closing = false;
-    bool Retired = false;
-    bool ReportedActive = false;
-    bool ProgramZoom = false;
+    PlatformWindowStyle style_;
+    CloseHandler closeGranted_;
+    KyWindowEvents* delegate_ = nullptr;
+    QtContentArea* content_;
+    QMenuBar* bar_;
+    QPointer<QMenu> appMenu_;
+    bool showsMenuBar_ = false;
+    int menuBarHeight_ = 0;
+    QPointer<QPushButton> defaultButton_;
+    QPointer<QWidget> parentWindow_;
+    bool closing_ = false;
+    bool retired_ = false;
+    bool reportedActive_ = false;
+    bool programZoom_ = false;
 };

@@ -1,0 +1,218 @@
+// The event queue, windows, menus and the requester against the in-memory platform.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <tuple>
+
+#include "tests/support/ui_fixture.h"
+#include "ui/gadget_list.h"
+
+namespace {
+
+std::string ran;  // which bound procedures ran, in order
+template <char kTag>
+int64_t Record() {
+    return ran += kTag, 0;
+}
+int released = 0;
+void CountRelease(int64_t) {
+    ++released;
+}
+
+using EventsTest = UiTest;
+
+TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
+    PostEvent(GadgetEvent, 7, 0, FocusLost, 42, CountRelease);
+    ASSERT_EQ(NextEvent(), GadgetEvent);
+    BindEventCallback(GadgetEvent, Record<'1'>, -1, 5, TextChanged);
+    BindEventCallback(GadgetEvent, Record<'2'>);
+    BindEventCallback(GadgetEvent, Record<'3'>, 0);
+    BindEventCallback(GadgetEvent, Record<'4'>, 0, 5);
+    BindEventCallback(GadgetEvent, Record<'5'>, 0, 5, TextChanged);
+    BindEventCallback(GadgetEvent, Record<'6'>, 0, 5, TextChanged);
+    BindEventCallback(GadgetEvent, Record<'x'>, 0, 5, FocusGained);
+    PostEvent(GadgetEvent, 5, 0, TextChanged);
+    PostEvent(GadgetEvent, 5, 0, TextChanged);  // coalesced, but the procedures run again
+    EXPECT_EQ(ran, "654321654321");
+    EXPECT_EQ(EventGadget(), 7);  // the taken event is current again
+    EXPECT_EQ(EventType(), FocusLost);
+    PostEvent(70000, 1, 1, 0);  // kinds above 65535 never coalesce
+    PostEvent(70000, 1, 1, 0);
+    PostEvent(GadgetEvent, 2, 2, Action, 43, CountRelease);
+    PostEvent(GadgetEvent, 3, 1, Action);
+    PostEvent(GadgetEvent, 4, 2, Action);
+    PurgeWindowEvents(2);
+    EXPECT_EQ(released, 1);  // the purged event's data
+    PostEvent(GadgetEvent, 5, 1, Action);
+    const std::vector<Taken> left = {
+        {3, 5, 768}, {70000, 1, 0}, {70000, 1, 0}, {3, 3, 0}, {3, 5, 0}};
+    EXPECT_EQ(TakeAll(), left);
+    EXPECT_EQ(released, 2);  // the first event's data went when the next was taken
+}
+
+TEST_F(EventsTest, WaitReturnsQueuedEventsThenWhatThePlatformBrings) {
+    platform.queueUserAction([] {
+        PostEvent(GadgetEvent, 1, 0, Action);
+        PostEvent(GadgetEvent, 2, 0, Action);
+    });
+    EXPECT_EQ(WaitEvent(), GadgetEvent);
+    const int64_t handled = platform.handledEvents;
+    EXPECT_EQ(WaitEventTimeout(0), GadgetEvent);  // from the queue, not the platform
+    EXPECT_EQ(EventGadget(), 2);
+    EXPECT_EQ(platform.handledEvents, handled);
+    platform.discardPendingActions();  // the wake-ups of the postings
+    platform.queueUserAction([] {});
+    EXPECT_EQ(WaitEventTimeout(0), -1);  // handled, but no layer event
+    EXPECT_EQ(WaitEventTimeout(0), 0);
+    EXPECT_EQ(EventType(), -1);
+    std::thread([] { WakeEventLoop(); }).join();
+    EXPECT_EQ(WaitEvent(), -1);
+}
+
+TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
+    // clang-format off
+    const std::tuple<int32_t, int32_t, double, double> places[] = {  // 28-point title bar
+        {0x4, 100, 100, 78}, {0x80, 100, 100, 50}, {0x44, 0, 830, 474}, {0x4, kWindowCentered, 830, 474}};
+    // clang-format on
+    for (const auto& [flags, x, contentX, contentY] : places) {
+        PlatformWindow* window = Open(1, flags, x);
+        EXPECT_EQ(window->content.x, contentX) << flags;
+        EXPECT_EQ(window->content.y, contentY) << flags;
+    }
+    PlatformWindow* hidden = Open(2, 0x1 | 0x4);
+    EXPECT_FALSE(hidden->visible);
+    EXPECT_EQ(KyGadgetList::currentWindow(), hidden);
+    EXPECT_TRUE(Open(3, 0x2000 | 0x1000 | 0x4)->visible);
+    EXPECT_EQ(platform.keyWindow(), WindowHandle(1));  // 0x2000: not activated
+    EXPECT_EQ(KyGadgetList::currentWindow(), hidden);  // 0x1000: not the gadget list
+    EXPECT_TRUE(Open(4, 0x200 | 0x4)->zoomed && Open(5, 0x400 | 0x4)->miniaturized);
+    EXPECT_EQ(WindowHandle(OpenMainWindow(-1, 0, 0, 100, 100, "Caf\xE9", 0x4))->title,
+              "Caf\xC3\xA9");
+    EXPECT_EQ(OpenMainWindow(-2, 0, 0, 10, 10, "x", 0x4), 0);
+}
+
+TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
+    PlatformWindow* first = Open(0, 0x44);
+    Open(1, 0x44);
+    Open(2, 0x2000 | 0x4);  // visible, never key
+    PostEvent(GadgetEvent, 5, 1, TextChanged);
+    PostEvent(GadgetEvent, 6, 0, TextChanged);
+    CloseWindowByNumber(1);
+    EXPECT_EQ(TakeAll(),
+              (std::vector<Taken>{{GadgetEvent, 6, TextChanged}, {WindowBecameKey, 0, 0}}));
+    // The window that was key is hidden now: the first visible window gets the keyboard.
+    PlatformWindow* hiddenLater = Open(3, 0x44);
+    Open(4, 0x44);
+    hiddenLater->visible = false;
+    CloseWindowByNumber(4);
+    EXPECT_EQ(platform.keyWindow(), first);
+}
+
+TEST_F(EventsTest, NotificationsBecomeEvents) {
+    PlatformWindow* window = Open(0, 0x10 | 0x40);  // resizable
+    platform.zoomWindow(window);
+    platform.zoomWindow(window);
+    KyWindowEvents* events = window->delegate;
+    events->contentMouseUp(3);  // no such click
+    events->windowDidMiniaturize();
+    window->zoomed = true;
+    events->windowDidDeminiaturize();
+    window->zoomed = false;
+    events->windowDidDeminiaturize();
+    std::vector<int64_t> kinds;
+    for (const Taken& taken : TakeAll())
+        kinds.push_back(taken.kind);
+    EXPECT_EQ(kinds, (std::vector<int64_t>{WindowMoved, WindowZoomedLarger, WindowResized,
+                                           WindowMoved, WindowRestored, WindowResized,
+                                           WindowMinimized, WindowZoomedLarger, WindowRestored}));
+}
+
+TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
+    // clang-format off
+    const std::pair<const char*, const char*> bundles[] = {
+        {"/a b/N.app/Contents/MacOS/N", "/a b/N.app/Contents"}, {"/usr/bin/navlume", ""},
+        {"/opt/N.app/Contents/N", ""}, {"/.app/Contents/MacOS/N", ""}, {"N", ""}};
+    const std::tuple<const char*, const char*, int64_t, const char*> items[] = {
+        {"Q\tCmd+Q", "Q", kModifierCommand, "q"}, {"L\tx+f12", "L", kModifierFunctionKey, "\xEF\x9C\x8F"},
+        {"O\tCtrl+Shift+F5", "O", kModifierControl | kModifierShift | kModifierFunctionKey, "\xEF\x9C\x88"},
+        {"L\tF01", "L", kModifierFunctionKey, "\xEF\x9C\x84"},  // U+F704: F1
+        {"N\tF0", "N", 0, "f0"}, {"B\tF13", "B", 0, "f13"}, {"B\tF1a\tC", "B", 0, "f1a"},
+        {"&Save && Quit\tAlt+S", "Save  Quit", kModifierOption, "s"}};
+    // clang-format on
+    for (const auto& [executable, contents] : bundles)
+        EXPECT_EQ(BundleContentsDirectory(executable), contents) << executable;
+    for (const auto& [text, title, modifiers, key] : items) {
+        const MenuItemText parsed = ParseMenuItemText(text);
+        EXPECT_EQ(parsed.title, title) << text;
+        EXPECT_EQ(parsed.modifiers, modifiers) << text;
+        EXPECT_EQ(parsed.key, key) << text;
+    }
+}
+
+TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
+    PlatformWindow* window = Open(0, 0x44);
+    EXPECT_EQ(platform.appMenuName, "Navlume");
+    PlatformMenuBar* defaultBar = platform.installedMenuBar();
+    ASSERT_NE(CreateMenuBar(0, window), 0);
+    ASSERT_NE(CreateMenuBar(0, window), 0);  // replaces the first bar
+    EXPECT_EQ(platform.menuBarCount(), 2u);
+    EXPECT_NE(platform.installedMenuBar(), defaultBar);
+    AddMenuItem(-3, "About App");
+    AddMenuItem(-1, "Quit\tCmd+Q");
+    platform.chooseAppMenuItem(PlatformAppMenuItem::Preferences);  // still disabled
+    platform.chooseAppMenuItem(PlatformAppMenuItem::About);
+    platform.chooseAppMenuItem(PlatformAppMenuItem::Quit);
+    EXPECT_EQ(TakeAll(), (std::vector<Taken>{{MenuItemChosen, -3, 0}, {MenuItemChosen, -1, 0}}));
+    Open(1, 0x4 | 0x2000);
+    PlatformMenuBar* before = platform.installedMenuBar();
+    CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
+    EXPECT_EQ(platform.installedMenuBar(), before);
+    CloseWindowByNumber(-1);
+    EXPECT_EQ(platform.installedMenuBar(), defaultBar);
+    EXPECT_EQ(platform.menuBarCount(), 1u);
+
+    // Flags, answer, buttons, result.
+    const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {
+        {0, 6, 0, 0}, {1, 7, 2, 7}, {2, 2, 3, 2}, {3, 6, 3, 6}};
+    for (const auto& [flags, answer, buttons, result] : alerts) {
+        platform.answerNextAlert(answer);
+        EXPECT_EQ(ShowMessageBox("Invalid Port", "Caf\xE9", flags), result) << flags;
+        EXPECT_EQ(platform.alerts.back().buttons.size(), buttons) << flags;
+    }
+    EXPECT_EQ(platform.alerts.back().text, "Caf\xC3\xA9");
+}
+
+// Counts posts and keeps each one open a little, so that a shut-down overlaps them.
+struct SlowPostingPlatform : FakePlatform {
+    void postToGuiThread(std::function<void()>) override {
+        ++inside;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        ++posts;
+        --inside;
+    }
+    std::atomic<int> inside{0}, posts{0};
+};
+
+TEST(PlatformShutDownTest, NoThreadIsInsideOrEntersAPlatformThatWasReplaced) {
+    SlowPostingPlatform platform;
+    SetUiPlatform(&platform);
+    std::atomic<bool> stop{false};
+    std::thread worker([&] {
+        while (!stop)
+            PostToGuiThread([] {});
+    });
+    while (platform.posts < 20)
+        std::this_thread::yield();
+    SetUiPlatform(nullptr);
+    EXPECT_EQ(platform.inside, 0);
+    const int posts = platform.posts;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(platform.posts, posts);
+    stop = true;
+    worker.join();
+}
+
+}  // namespace

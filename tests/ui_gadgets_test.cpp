@@ -1,0 +1,207 @@
+// Gadgets against the in-memory platform: the record protocol, binding, the five kinds, and
+// calls from a worker thread (texts handed to the GUI thread, getters read from the snapshot).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "tests/support/ui_fixture.h"
+
+namespace {
+
+std::vector<Taken> seen;  // (gadget, type, the gadget's state) as bound procedures saw them
+int64_t RecordEvent() {
+    seen.push_back({EventGadget(), EventType(), GetGadgetState(EventGadget())});
+    return 0;
+}
+
+struct GadgetsTest : GadgetTest {
+    void SetUp() override { GadgetTest::SetUp(), seen.clear(); }
+};
+
+TEST_F(GadgetsTest, NumbersRecordsAndReleases) {
+    EXPECT_NE(CreateButtonGadget(3, 10, 20, 80, 25, "first"), 0);
+    EXPECT_NE(CreateStringGadget(3, 0, 40, 80, 20, "second"), 0);  // replaces the button
+    EXPECT_EQ(GadgetRecord(3)->type, kGadgetString);
+    const int64_t any = CreateTextGadget(-1, 0, 0, 50, 20, "Lat", kTextBorder);
+    EXPECT_EQ(GadgetRecord(any)->functions->GadgetID, any);
+    EXPECT_EQ(CreateTextGadget(-2, 0, 0, 50, 20, "bad", 0), 0);
+    // The platform reports an old view's end only after its number went to a new gadget.
+    KyGadgetFunctions* old = GadgetRecord(3)->functions;
+    View(3)->functions = nullptr;
+    CreateButtonGadget(3, 0, 0, 80, 25, "new");
+    old->viewDestroyed();
+    EXPECT_EQ(Text(3), "new");
+    RemoveGadget(3);
+    RemoveGadget(3);  // a second release would free twice (ASan)
+    CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
+    CloseWindowByNumber(0);
+    for (int64_t gadget : {int64_t{3}, int64_t{5}, any}) {
+        EXPECT_EQ(GadgetRecord(gadget), nullptr);
+        EXPECT_EQ(Text(gadget), "");
+        EXPECT_EQ(BindGadgetCallback(gadget, RecordEvent), 0);
+    }
+}
+
+TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
+    CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
+    CreateStringGadget(6, 0, 30, 80, 20, "", 0);
+    ASSERT_EQ(BindGadgetCallback(5, RecordEvent), 1);
+    platform.type(View(5), "7");
+    platform.pressReturn(View(5));  // Return ends the edit, but the focus stays
+    platform.focus(View(6));
+    platform.type(View(6), "x");
+    ASSERT_EQ(BindGadgetEvent(6, RecordEvent, TextChanged), 1);
+    platform.focus(View(5));
+    platform.type(View(6), "y");
+    // clang-format off
+    EXPECT_EQ(seen, (std::vector<Taken>{{5, FocusGained, 10000}, {5, TextChanged, 100007},
+        {5, FocusLost, 100007}, {5, FocusGained, 100007}, {5, FocusLost, 100007},
+        {6, TextChanged, 0}}));
+    // clang-format on
+    seen.clear();  // bound in window 0: the same number in another window does not run it
+    OpenMainWindow(7, 300, 0, 200, 100, "Other", 0x44);
+    CreateButtonGadget(5, 0, 0, 80, 25, "Go");
+    platform.click(View(5));
+    EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
+    CreateTextGadget(1, 0, 60, 80, 20, "", 0);
+    CreateButtonGadget(3, 0, 0, 80, 25, "Start");
+    for (int64_t gadget : {1, 3})
+        BindGadgetCallback(gadget, RecordEvent);
+    for (int press = 0; press < 3; ++press)
+        platform.click(View(3));
+    // Each procedure ran inside its press and saw the flipped state.
+    EXPECT_EQ(seen, (std::vector<Taken>{{3, Action, 1}, {3, Action, 0}, {3, Action, 1}}));
+    TakeAll();
+    SetGadgetText(1, "48.1173");
+    SetGadgetState(1, 7);  // a label has no state
+    SetGadgetState(3, 0);
+    DisableGadget(3, 1);
+    platform.click(View(3));  // disabled: no press
+    DisableGadget(1, 1);      // a label greys instead
+    EXPECT_EQ(QueuedEventCount(), 0);
+    EXPECT_EQ(GetGadgetState(1) + GetGadgetState(3), 0);
+    EXPECT_TRUE(View(1)->greyed && View(1)->enabled);
+    ResizeGadget(3, 5, -65535, 90, -65535);  // still 25 high: still rounded
+    EXPECT_TRUE(View(3)->rounded && View(3)->frame.width == 90);
+    ResizeGadget(3, -65535, -65535, -65535, 30);
+    ResizeGadget(3, -65535, -65535, -65535, 25);
+    EXPECT_FALSE(View(3)->rounded);  // square for good
+}
+
+TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
+    // Upper case wins in the check, lower case in SetGadgetText.
+    const std::tuple<int32_t, const char*, const char*, const char*, const char*> cases[] = {
+        {kStringNumeric, "1a-.2", "12", "abc", "abc"},
+        {kStringUpperCase, "\xC3\xA9t", "\xC3\x89T", "xY\xE9", "XY\xC9"},
+        {kStringLowerCase, "AbC", "abc", "XyZ", "xyz"},
+        {kStringUpperCase | kStringLowerCase, "ab", "AB", "AbC", "abc"},
+        {kStringReadOnly, "x", "", "fixed", "fixed"}};
+    for (const auto& [flags, typed, shown, set, read] : cases) {
+        CreateStringGadget(6, 0, 0, 80, 20, "", flags);
+        platform.type(View(6), typed);
+        EXPECT_EQ(View(6)->text, shown) << flags;
+        SetGadgetText(6, set);
+        EXPECT_EQ(Text(6), read) << flags;
+    }
+    TakeAll();
+    // Characters count as the field counts them: é is one, a character beyond 16 bits two.
+    CreateStringGadget(8, 0, 60, 80, 20, "", kStringPassword);
+    SetGadgetAttribute(8, 1, 3);
+    EXPECT_EQ(GetGadgetAttribute(8, 1), 3);
+    platform.editText(View(8), "a\xC3\xA9x");
+    platform.editText(View(8), "ab\xF0\x9F\x98\x80");
+    EXPECT_EQ(View(8)->text, "a\xC3\xA9x");
+    GadgetRecord(8)->functions->EventHandler(View(8));  // Return's action means nothing
+    platform.focus(View(6));                            // a password field reports changes only
+    EXPECT_EQ(TakeAll(), (std::vector<Taken>{{3, 8, TextChanged}, {3, 6, FocusGained}}));
+}
+
+TEST_F(GadgetsTest, TrackBarAndIPAddress) {
+    CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, kTrackBarTicks);
+    BindGadgetCallback(0, RecordEvent);
+    platform.moveSlider(View(0), 12000);
+    EXPECT_EQ(seen, (std::vector<Taken>{{0, Action, 12000}}));
+    SetGadgetAttribute(0, 2, 10000);  // a lower maximum moves the state
+    SetGadgetAttribute(0, 1, 1000);
+    EXPECT_EQ(GetGadgetState(0) + GetGadgetAttribute(0, 1), 10000 + 1000);
+    EXPECT_EQ(View(0)->tickMarks, 9001);  // one per value
+
+    CreateIPAddressGadget(4, 0, 0, 120, 20);
+    // clang-format off
+    const std::tuple<const char*, const char*, int64_t> cases[] = {
+        {"127.0.0.1", "127.0.0.1", 16777343}, {"255.255.255.255", "255.255.255.255", -1},
+        {"1..2.3", "1..2.3", 0x03020001}, {"1.2.3", "0.0.0.0", 0}, {"300.1.1.1", "0.0.0.0", 0},
+        {"+1.2.3.4", "0.0.0.0", 0}, {nullptr, "0.0.0.0", 0}};
+    // Texts only the window system can put there: each part is read with blanks, a sign and
+    // saturation, then its low byte goes to its place (a part of 256 spills into the next).
+    const std::pair<const char*, int64_t> parts[] = {
+        {" 1.\t2.+3.4x", 0x04030201}, {"1.2.3.x", 0x030201}, {"256.0.0.0", 256}, {"1.2.3", 0},
+        {"1.2.3.-1", -16580095}, {"-1.0.0.0", -1}, {"0.0.0.99999999999", -16777216},
+        {"0.0.0.-99999999999", 0}};
+    // clang-format on
+    for (const auto& [set, shown, state] : cases) {
+        SetGadgetText(4, set);
+        EXPECT_EQ(Text(4), shown) << shown;
+        EXPECT_EQ(GetGadgetState(4), state) << shown;
+    }
+    for (const auto& [text, state] : parts) {
+        View(4)->text = text;
+        EXPECT_EQ(GetGadgetState(4), state) << text;
+    }
+}
+
+TEST_F(GadgetsTest, IPAddressEditsMustStayFullAddresses) {
+    CreateIPAddressGadget(4, 0, 0, 120, 20);
+    platform.type(View(4), "1");  // an empty field cannot be typed into
+    SetGadgetText(4, "127.0.0.1");
+    platform.editText(View(4), "1270.0.1");  // the first dot deleted
+    platform.editText(View(4), "127.0.0.");  // still four parts
+    platform.type(View(4), "999");
+    EXPECT_EQ(View(4)->text, "127.0.0.99");
+    EXPECT_EQ(platform.beeps, 3);
+    platform.pressReturn(View(4));  // unlike a string field: reported as a focus loss
+    EXPECT_EQ(TakeAll(),
+              (std::vector<Taken>{{3, 4, FocusGained}, {3, 4, TextChanged}, {3, 4, FocusLost}}));
+}
+
+TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
+    CreateTextGadget(1, 0, 0, 100, 20, "", 0);
+    CreateTextGadget(2, 0, 20, 100, 20, "", 0);
+    CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000);
+    platform.moveSlider(View(0), 12000);
+    Drain();
+    TakeAll();
+    std::string text;
+    int64_t state = 0;
+    std::thread([&] {
+        SetGadgetText(1, "48.1");
+        SetGadgetText(1, "48.1173");
+        SetGadgetText(2, "-11.5");
+        SetGadgetState(0, 1);  // GUI thread only: nothing
+        text = Text(1);        // its own text at once
+        state = GetGadgetState(0);
+    }).join();
+    EXPECT_EQ(text + View(1)->text, "48.1173");
+    EXPECT_EQ(state, 12000);
+    // A mutation on the GUI thread refreshes the snapshot; the waiting text must survive it.
+    SetGadgetState(1, 0);
+    std::thread([&] { text = Text(1); }).join();
+    EXPECT_EQ(text, "48.1173");
+    EXPECT_EQ(Drain(), 2);  // one apply task per label
+    EXPECT_EQ(View(1)->text + View(2)->text, "48.1173-11.5");
+    // The program's own later text wins; a gadget that went takes no text.
+    std::thread([] { SetGadgetText(1, "from the worker"), SetGadgetText(2, "late"); }).join();
+    SetGadgetText(1, "from the program");
+    RemoveGadget(2);
+    CreateTextGadget(2, 0, 20, 100, 20, "fresh", 0);
+    Drain();
+    EXPECT_EQ(View(1)->text + View(2)->text, "from the programfresh");
+}
+
+}  // namespace
