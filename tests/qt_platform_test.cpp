@@ -50,6 +50,9 @@ class QtPlatformTest : public ::testing::Test {
         StartLayers();
     }
     void TearDown() override {
+        // Closing ends the windows' views and delegates, which own what the test gave them.
+        for (PlatformWindow* window : windows_)
+            platform->closeWindow(window);
         EndLayers(LayerEnd::Everything);
         SetUiPlatform(nullptr);
         platform.reset();
@@ -57,6 +60,7 @@ class QtPlatformTest : public ::testing::Test {
     // A titled, closable window with the layer's delegate under number, shown and active.
     PlatformWindow* OpenWindow(int64_t number, PlatformRect content = {100, 100, 260, 160}) {
         PlatformWindow* window = platform->createWindow(content, {true, true, false, false});
+        windows_.push_back(window);
         (new KyWindowEvents())->connect(window, number);
         platform->showWindow(window, true);
         EXPECT_TRUE(QTest::qWaitForWindowActive(Widget(window)));
@@ -80,6 +84,7 @@ class QtPlatformTest : public ::testing::Test {
     }
     std::unique_ptr<QtUiPlatform> platform;
     std::deque<Reports> reports;
+    std::vector<PlatformWindow*> windows_;
 };
 
 TEST_F(QtPlatformTest, ValidatorReturnButtonsAndSliders) {
