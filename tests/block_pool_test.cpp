@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "runtime/memory_block.h"
@@ -43,72 +42,6 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     EXPECT_EQ(PoolChunkCount(pool), 1);
     for (int i = 4; i < 8; ++i)
         PoolFree(pool, blocks[i]);
-    EXPECT_EQ(PoolTotalBlocks(pool), 0);
-    PoolDestroy(pool);
-}
-
-TEST(BlockPoolTest, ShortMemoryFallsBackToOneBlockChunks) {
-    BlockPool* pool = PoolCreate(16, 16, 64, kPoolPrivate);
-    ASSERT_NE(pool, nullptr);
-    MemoryInjectFailures(0, 1);  // the full chunk fails, a one-block chunk is made
-    void* single = PoolAlloc(pool);
-    EXPECT_NE(single, nullptr);
-    EXPECT_EQ(PoolTotalBlocks(pool), 1);
-    MemoryInjectFailures(0, 2);  // neither can be had
-    EXPECT_EQ(PoolAlloc(pool), nullptr);
-    MemoryInjectFailures(0, 0);
-    void* next = PoolAlloc(pool);
-    EXPECT_NE(next, nullptr);
-    PoolFree(pool, single);
-    PoolFree(pool, next);
-    EXPECT_EQ(PoolTotalBlocks(pool), 0);
-    PoolDestroy(pool);
-}
-
-TEST(BlockPoolTest, SharedPoolsAreReusedByStrideAndFlags) {
-    BlockPool* a = PoolCreate(20, 16, 64, kPoolShared);
-    BlockPool* b = PoolCreate(24, 8, 8, kPoolShared);                  // same stride
-    BlockPool* c = PoolCreate(24, 16, 64, kPoolShared | kPoolLocked);  // other flags
-    BlockPool* d = PoolCreate(40, 16, 64, kPoolShared);                // other stride
-    ASSERT_TRUE(a && b && c && d);
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::set<BlockPool*>({a, c, d}).size(), 3u);
-    void* block = PoolAlloc(a);
-    ASSERT_NE(block, nullptr);
-    PoolDestroy(b);  // only drops a user: the pool and its blocks stay usable
-    PoolFree(a, block);
-    EXPECT_EQ(PoolTotalBlocks(a), 0);
-    for (BlockPool* pool : {a, c, d})
-        PoolDestroy(pool);
-}
-
-TEST(BlockPoolTest, LockedPoolServesSeveralThreads) {
-    BlockPool* pool = PoolCreate(8, 16, 256, kPoolLocked);
-    ASSERT_NE(pool, nullptr);
-    std::vector<int> corrupted(4, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([pool, t, &corrupted] {
-            for (int round = 0; round < 200; ++round) {
-                std::vector<int64_t*> mine;
-                for (int i = 0; i < 40; ++i) {
-                    if (auto* block = static_cast<int64_t*>(PoolAlloc(pool))) {
-                        *block = t * 1000000 + round * 100 + i;
-                        mine.push_back(block);
-                    }
-                }
-                // A block shared with another thread would have been overwritten.
-                for (size_t i = 0; i < mine.size(); ++i) {
-                    if (*mine[i] != t * 1000000 + round * 100 + static_cast<int64_t>(i))
-                        ++corrupted[t];
-                    PoolFree(pool, mine[i]);
-                }
-            }
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
-    EXPECT_EQ(corrupted, std::vector<int>(4, 0));
     EXPECT_EQ(PoolTotalBlocks(pool), 0);
     PoolDestroy(pool);
 }
