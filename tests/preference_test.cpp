@@ -100,25 +100,6 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     EXPECT_EQ(ReadText("Port"), "<default>");
 }
 
-// The value lands at start; a default that lies in the buffer survives the buffer moving and
-// being copied down over itself.
-TEST_F(PreferenceTest, ResultFollowsTheTemporaryBufferConvention) {
-    const std::string bytes = "[G]\nk = value  \n";
-    ASSERT_NE(PreferenceOpenBytes(bytes.data(), bytes.size(), 0), 0);
-    PreferenceGroup("G");
-    TempScope scope;
-    TempAppend("prefix:");
-    const int64_t start = TempPosition();
-    EXPECT_STREQ(PreferenceReadText("k", "", start), "value");
-    EXPECT_STREQ(scope.text(), "prefix:value");
-    const std::string longDefault(200000, 'd');
-    TempSetPosition(scope.start());
-    TempAppend(longDefault.c_str());
-    const int64_t after = TempPosition();
-    EXPECT_EQ(PreferenceReadText("missing", TempAt(scope.start()), after), longDefault);
-    EXPECT_EQ(PreferenceReadText("missing", TempAt(after), scope.start()), longDefault);
-}
-
 // The tracker's start-up: open, and when that fails, create and write the defaults. Neither a
 // FIFO nor a file too large to read is replaced by that; a missing file is made.
 TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
@@ -147,7 +128,6 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
 // One write of value to key in group (no group call for nullptr), then `writes` when it is set.
 struct RewriteCase {
     const char* name;
-    int32_t flags;
     std::string before;
     const char *group, *key, *value;
     std::string after;
@@ -157,29 +137,24 @@ struct RewriteCase {
 TEST_F(PreferenceTest, RewriteProducesExactBytes) {
     const std::string untouched = "\r\n  [G]  old\r\n;tight\n\tk=1\r\r\nalone\n\n[GE]\nZoom";
     const RewriteCase cases[] = {
-        {"no write leaves the bytes", 0, untouched, "NotThere", nullptr, nullptr, untouched},
-        {"comment gains a space", 0, "[G]\n;c\n;\nk=1\n", "G", "k", "2", "[G]\n; c\n; \nk = 2\n"},
-        {"layout is normalised", 0, "\r\n  [G] words\r\n\r\n\tk = 1\r\r;  two spaces\n", "G", "k",
-         "2", "[G]\nk = 2\n;  two spaces\n"},
-        {"key without = gets an empty value", 0, "[G]\nalone\nnext = 5\n", "G", "next", "6",
+        {"no write leaves the bytes", untouched, "NotThere", nullptr, nullptr, untouched},
+        {"comment gains a space", "[G]\n;c\n;\nk=1\n", "G", "k", "2", "[G]\n; c\n; \nk = 2\n"},
+        {"layout is normalised", "\r\n  [G] words\r\n\r\n\tk = 1\r\r;  two spaces\n", "G", "k", "2",
+         "[G]\nk = 2\n;  two spaces\n"},
+        {"key without = gets an empty value", "[G]\nalone\nnext = 5\n", "G", "next", "6",
          "[G]\nalone = \nnext = 6\n"},
-        {"trailing blanks of values stay, of keys go", 0, "[G]\nk  = v  \nm = 1\n", "G", "m", "2",
+        {"trailing blanks of values stay, of keys go", "[G]\nk  = v  \nm = 1\n", "G", "m", "2",
          "[G]\nk = v  \nm = 2\n"},
-        {"rewritten key takes the caller's case", 0, "[GE]\nzoom = 1\n", "ge", "ZOOM", "5000",
+        {"rewritten key takes the caller's case", "[GE]\nzoom = 1\n", "ge", "ZOOM", "5000",
          "[GE]\nZOOM = 5000\n"},
-        {"new key after the last line of its group", 0, "[A]\na = 1\n; note\n[B]\nb = 2\n", "a",
-         "c", "3", "[A]\na = 1\n; note\nc = 3\n[B]\nb = 2\n"},
-        {"new key in the top section", 0, "t = 1\n[A]\na = 1\n", nullptr, "u", "v",
+        {"new key after the last line of its group", "[A]\na = 1\n; note\n[B]\nb = 2\n", "a", "c",
+         "3", "[A]\na = 1\n; note\nc = 3\n[B]\nb = 2\n"},
+        {"new key in the top section", "t = 1\n[A]\na = 1\n", nullptr, "u", "v",
          "t = 1\nu = v\n[A]\na = 1\n"},
-        {"missing group added at the end", 0, "", "New", "x", "  1 ", "[New]\nx =   1 \n"},
-        {"compact separator", kPreferenceCompactSeparator, "[G]\nk = 1\n", "G", "k", "2",
-         "[G]\nk=2\n"},
-        {"empty line before every header but the first", kPreferenceSpaceGroups,
-         "t = 1\n[A]\na = 1\n[B]\n\n\n[C]\n", "New", "k", "v",
-         "t = 1\n[A]\na = 1\n\n[B]\n\n[C]\n\n[New]\nk = v\n"},
-        {"same key twice stays one line", 0, "[G]\nk = 1\n", "G", "k", "long value", "[G]\nK = \n",
+        {"missing group added at the end", "", "New", "x", "  1 ", "[New]\nx =   1 \n"},
+        {"same key twice stays one line", "[G]\nk = 1\n", "G", "k", "long value", "[G]\nK = \n",
          [] { PreferenceWriteText("K", ""); }},
-        {"only the last pending group before a write counts", 0, "[A]\na = 1\n", "A", "a", "2",
+        {"only the last pending group before a write counts", "[A]\na = 1\n", "A", "a", "2",
          "[A]\na = 2\n[Y]\nk = v\n",
          [] {
              PreferenceGroup("X");
@@ -187,7 +162,7 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
              PreferenceWriteText("k", "v");
              EXPECT_EQ(PreferenceGroup("y"), 1);
          }},
-        {"marked file keeps its mark, gains an empty line, writes UTF-8", 0,
+        {"marked file keeps its mark, gains an empty line, writes UTF-8",
          "\xEF\xBB\xBF[G]\nname = Gr\xC3\xBC\xC3\x9F\n", "Stra\xDF\x65", "\xC4", "\xFF",
          "\xEF\xBB\xBF\n[G]\nName = Gr\xC3\xBC\xC3\x9F\n[Stra\xC3\x9F\x65]\n\xC3\x84 = \xC3\xBF\n",
          [] {
@@ -198,7 +173,7 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
     for (const RewriteCase& c : cases) {
         SCOPED_TRACE(c.name);
         WriteBytes(settings_, c.before);
-        ASSERT_NE(PreferenceOpenWithFlags(settings_.c_str(), c.flags), 0);
+        ASSERT_NE(PreferenceOpen(settings_.c_str()), 0);
         if (c.group != nullptr) PreferenceGroup(c.group);
         if (c.key != nullptr) PreferenceWriteText(c.key, c.value);
         if (c.writes) c.writes();
@@ -208,8 +183,8 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
 }
 
 // A created file replaces the old one only at close, where it was created even if the working
-// directory changed meanwhile; a failed open keeps writes in memory and makes the file at close
-// only if something was written, and not where no file can be made.
+// directory changed meanwhile; a failed open makes the file at close only if something was
+// written, and not where no file can be made.
 TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     WriteBytes(settings_, "[Old]\nk = 1\n");
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -221,24 +196,18 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     EXPECT_EQ(ReadBytes(settings_), "[Old]\nk = 1\n");
     PreferenceClose();
     EXPECT_EQ(ReadBytes(settings_), "k = -2147483648\n");
-
-    const std::string missing = scratch_.File("missing.cfg");
-    EXPECT_EQ(PreferenceOpen(missing.c_str()), 0);
-    PreferenceGroup("Server");
-    PreferenceClose();
-    EXPECT_FALSE(std::filesystem::exists(missing));
-    EXPECT_EQ(PreferenceOpenWithFlags(missing.c_str(), kPreferenceCompactSeparator), 0);
-    PreferenceGroup("Server");
-    PreferenceWriteText("Port", "4001");
-    EXPECT_EQ(ReadText("port"), "4001");
-    PreferenceClose();
-    EXPECT_EQ(ReadBytes(missing), "[Server]\nPort = 4001\n");  // the flags are not kept
-
-    const std::string nowhere = scratch_.File("no/such/dir/settings.cfg");
-    EXPECT_EQ(PreferenceCreate(nowhere.c_str()), 0);
-    EXPECT_EQ(PreferenceOpen(nowhere.c_str()), 0);
+    for (const char* name : {"missing.cfg", "no/such/dir/settings.cfg"}) {
+        EXPECT_EQ(PreferenceOpen(scratch_.File(name).c_str()), 0);
+        PreferenceGroup("Server");
+        PreferenceClose();
+    }
+    EXPECT_EQ(PreferenceCreate(scratch_.File("no/such/dir/settings.cfg").c_str()), 0);
     PreferenceWriteText("k", "v");
     PreferenceClose();
+    EXPECT_EQ(PreferenceOpen(scratch_.File("missing.cfg").c_str()), 0);
+    PreferenceWriteText("Port", "4001");
+    PreferenceClose();
+    EXPECT_EQ(ReadBytes(scratch_.File("missing.cfg")), "Port = 4001\n");
     EXPECT_EQ(NamesIn(scratch_.path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
 }
 
@@ -262,27 +231,6 @@ TEST_F(PreferenceTest, FullDiskKeepsTheOldFile) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadBytes(settings_), original);
     EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
-}
-
-TEST_F(PreferenceTest, SymbolicLinkStaysALinkAndModeCarriesOver) {
-    ASSERT_EQ(mkdir(scratch_.File("real").c_str(), 0755), 0);
-    const std::string target = scratch_.File("real/target.cfg");
-    WriteBytes(target, "[G]\nk = 1\n");
-    ASSERT_EQ(chmod(target.c_str(), 0640), 0);
-    // settings.cfg -> middle.cfg -> real/target.cfg, relative and absolute.
-    ASSERT_EQ(symlink(target.c_str(), scratch_.File("middle.cfg").c_str()), 0);
-    ASSERT_EQ(symlink("middle.cfg", settings_.c_str()), 0);
-    ASSERT_NE(PreferenceOpen(settings_.c_str()), 0);
-    PreferenceGroup("G");
-    PreferenceWriteText("k", "2");
-    PreferenceClose();
-    EXPECT_EQ(ReadBytes(target), "[G]\nk = 2\n");
-    EXPECT_EQ(std::filesystem::read_symlink(settings_), "middle.cfg");
-    EXPECT_EQ(std::filesystem::read_symlink(scratch_.File("middle.cfg")), target);
-    EXPECT_EQ(NamesIn(scratch_.File("real")), std::vector<std::string>{"target.cfg"});
-    struct stat status {};
-    ASSERT_EQ(stat(target.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
 }  // namespace

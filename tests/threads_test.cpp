@@ -1,10 +1,7 @@
-// Starting threads, learning of their end, the SIGUSR1 pause handler and the per-thread release
-// scope.
+// Starting threads, learning of their end, and the per-thread release scope.
 #include "runtime/threads.h"
 
 #include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -69,23 +66,6 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     for (const ThreadProcedure procedure : {WaitForItself, Throw})
         EXPECT_TRUE(WaitThreadEnd(StartThread(procedure, 0), 5000));
     EXPECT_EQ(selfWait, 0);
-}
-
-TEST(ThreadsTest, SigUsr1DoesNotEndTheProcessOnceAThreadHasStarted) {
-    release = false;
-    const ThreadNumber number = StartThread(WaitForRelease, 0);
-    ASSERT_NE(number, 0);
-    ASSERT_EQ(raise(SIGUSR1), 0);  // to the main thread, which has no record
-    // And to the worker: with the main thread blocking it, only the worker can take it.
-    sigset_t usr1, previous;
-    sigemptyset(&usr1);
-    sigaddset(&usr1, SIGUSR1);
-    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &usr1, &previous), 0);
-    ASSERT_EQ(kill(getpid(), SIGUSR1), 0);
-    DelayMilliseconds(50);
-    release = true;
-    EXPECT_TRUE(WaitThreadEnd(number, 5000));
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // What the release scope around a procedure did, in order, seen from the hooks and the procedure.

@@ -14,47 +14,28 @@
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool StartsWithMark(const std::string& bytes) {
-    return bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-}
-
 void Check(bool condition) {
     if (!condition) std::abort();
 }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 const char* const kGroups[] = {"", "Server", "ge", " spaced ", "Stra\xDF\x65", "missing"};
-const char* const kKeys[] = {"Server", "PORT", "zoom", "", "\xC4"};
+const char* const kKeys[] = {"Server", "PORT", "zoom", "", "\xC4", "fuzz"};
 
 // Reads every probe key of the selected group; a found value never has surrounding blanks.
-void ReadProbeKeys() {
+std::string ReadProbeKeys() {
+    std::string last;
     for (const char* key : kKeys) {
         TempScope scope;
-        const std::string value = PreferenceReadText(key, "\x01", scope.start());
-        Check(TempPosition() == scope.start() + static_cast<int64_t>(value.size()));
-        if (!value.empty() && value != "\x01")
-            Check(!IsBlank(value.front()) && !IsBlank(value.back()));
+        last = PreferenceReadText(key, "", scope.start());
+        Check(TempPosition() == scope.start() + static_cast<int64_t>(last.size()));
+        Check(last.empty() || (!IsBlank(last.front()) && !IsBlank(last.back())));
         PreferenceReadInteger(key, -1);
     }
-}
-
-// A value that survives a save unchanged: no line ends or zeros, no leading blanks.
-std::string StableValue(const std::string& bytes) {
-    std::string value;
-    for (char c : bytes) {
-        if (value.size() == 48) break;
-        if (c == '\0' || c == '\n' || c == '\r' || (value.empty() && IsBlank(c))) continue;
-        value += c;
-    }
-    return value;
-}
-
-std::string ReadBack(const char* key) {
-    TempScope scope;
-    return PreferenceReadText(key, "<none>", scope.start());
+    return last;
 }
 
 // The text that a save of the open state would write.
@@ -67,18 +48,17 @@ std::string Rendered() {
     return rendered;
 }
 
-// Opens content, writes value to "Fuzz" in group, checks it reads back, and returns the text a
-// save would write. The open state stays for the caller.
+// Opens content, writes value to "Fuzz" in group, checks it reads back (as "fuzz", the last
+// probe key), and returns the text a save would write. The open state stays for the caller.
 std::string WriteAndRender(const std::string& content, int32_t flags, const char* group,
-                           const std::string& value) {
+                           std::string value) {
     Check(PreferenceOpenBytes(content.data(), content.size(), flags) != 0);
     PreferenceGroup(group);
     ReadProbeKeys();
     PreferenceWriteText("Fuzz", value.c_str());
-    std::string expected = value;
-    while (!expected.empty() && IsBlank(expected.back()))
-        expected.pop_back();
-    Check(ReadBack("fuzz") == expected);
+    while (!value.empty() && IsBlank(value.back()))
+        value.pop_back();
+    Check(ReadProbeKeys() == value);
     return Rendered();
 }
 
@@ -89,19 +69,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t flags = data[0] & 3;
     const char* group = kGroups[(data[0] >> 2) % std::size(kGroups)];
     const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const std::string value = StableValue(content);
+    // A value that survives a save unchanged: no line ends or zeros, no leading blanks.
+    std::string value;
+    for (char c : content)
+        if (value.size() < 48 && c != '\0' && c != '\n' && c != '\r' &&
+            !(value.empty() && IsBlank(c)))
+            value += c;
     const std::string saved = WriteAndRender(content, flags, group, value);
-
     // Keys and values with line ends and "=" in them: only memory safety is at stake.
     PreferenceGroup(content.c_str());
     PreferenceWriteText(content.c_str(), content.c_str());
     PreferenceWriteInteger(value.c_str(), static_cast<int32_t>(size));
     ReadProbeKeys();
     Rendered();
-
     // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
     // a marked file once those bytes open the saved file; anything else must be stable.
-    if (StartsWithMark(saved) == StartsWithMark(content))
+    const auto marked = [](const std::string& bytes) { return bytes.starts_with("\xEF\xBB\xBF"); };
+    if (marked(saved) == marked(content))
         Check(WriteAndRender(saved, flags, group, value) == saved);
     PreferenceClose();
     return 0;

@@ -1,13 +1,99 @@
-#include "runtime/object_table.h"
-
+// The runtime's stores: memory blocks, block pools, text maps and object tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
 #include <vector>
 
+#include "runtime/block_pool.h"
 #include "runtime/memory_block.h"
+#include "runtime/object_table.h"
+#include "runtime/text_map.h"
 
 namespace {
+
+TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothing) {
+    for (int64_t size : {int64_t{0}, int64_t{-1}, INT64_MIN, INT64_MAX})
+        EXPECT_EQ(MemoryAllocate(size), nullptr) << size;
+}
+
+// Blocks never overlap, come back zeroed and are reused before a new chunk is made, and a chunk
+// goes as soon as its last block is back.
+TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
+    BlockPool* pool = PoolCreate(13, 4, 4, kPoolPrivate);
+    ASSERT_NE(pool, nullptr);
+    std::vector<void*> blocks;
+    for (int i = 0; i < 9; ++i) {  // two full chunks and one block of a third
+        blocks.push_back(PoolAlloc(pool));
+        ASSERT_NE(blocks.back(), nullptr);
+        std::memset(blocks.back(), 0xab, 13);
+    }
+    EXPECT_EQ(std::set<void*>(blocks.begin(), blocks.end()).size(), blocks.size());
+    PoolFree(pool, blocks[1]);
+    const auto* again = static_cast<const char*>(PoolAlloc(pool));
+    EXPECT_EQ(again, blocks[1]);
+    EXPECT_EQ(std::count(again, again + 13, 0), 13);
+    for (int i = 0; i < 8; ++i)
+        PoolFree(pool, blocks[i]);
+    EXPECT_EQ(PoolChunkCount(pool), 1);
+    PoolFree(pool, blocks[8]);
+    EXPECT_EQ(PoolTotalBlocks(pool), 0);
+    PoolDestroy(pool);
+}
+
+class TextMapTest : public ::testing::Test {
+  protected:
+    void TearDown() override { MapDestroy(map_); }
+    TextMap* map_ = nullptr;
+};
+
+TEST_F(TextMapTest, FindOrAddGivesExistingOrNewZeroedElements) {
+    MapLibraryInit();
+    ASSERT_NE(MapCreate(8, nullptr, &map_, 1024), nullptr);
+    char key[] = "Start";
+    auto* start = static_cast<int64_t*>(MapFindOrAdd(map_, key));
+    ASSERT_NE(start, nullptr);
+    *start = 42;
+    std::strcpy(key, "Other");  // the map keeps a copy of the key
+    EXPECT_EQ(MapFindOrAdd(map_, "Start"), start);
+    EXPECT_EQ(MapFind(map_, "Other"), nullptr);
+    for (const char* other : {"start", "Star", "Startx"}) {  // case-sensitive: other keys
+        EXPECT_EQ(MapFind(map_, other), nullptr) << other;
+        auto* element = static_cast<int64_t*>(MapFindOrAdd(map_, other));
+        ASSERT_NE(element, nullptr);
+        EXPECT_EQ(*element, 0);
+    }
+    EXPECT_EQ(MapCount(map_), 4);
+    EXPECT_EQ(*start, 42);
+    MapDestroy(map_);
+    ASSERT_NE(MapCreate(8, nullptr, &map_, 64, kMapIgnoreCase), nullptr);
+    void* element = MapFindOrAdd(map_, "ZoomBar");
+    EXPECT_EQ(MapFind(map_, "zoombar"), element);
+    MapFindOrAdd(map_, "\xE9");
+    EXPECT_EQ(MapFind(map_, "\xC9"), nullptr);  // only ASCII letters fold
+    EXPECT_EQ(MapFindOrAdd(map_, "ZOOMBAR"), element);
+}
+
+TEST_F(TextMapTest, OneBucketHoldsALongChain) {
+    // A bucket count below 1 is taken as 1, so every key collides.
+    ASSERT_NE(MapCreate(sizeof(int64_t), nullptr, &map_, 0), nullptr);
+    constexpr int kKeys = 200;
+    for (int i = 0; i < kKeys; ++i) {
+        auto* element = static_cast<int64_t*>(MapFindOrAdd(map_, std::to_string(i).c_str()));
+        ASSERT_NE(element, nullptr);
+        *element = i;
+    }
+    for (int i : {kKeys - 1, 100, 0})  // the chain's head, middle and tail
+        EXPECT_TRUE(MapRemove(map_, std::to_string(i).c_str()));
+    for (int i = 0; i < kKeys; ++i) {
+        const auto* element = static_cast<int64_t*>(MapFind(map_, std::to_string(i).c_str()));
+        const bool removed = i == kKeys - 1 || i == 100 || i == 0;
+        EXPECT_EQ(element == nullptr ? -1 : *element, removed ? -1 : i);
+    }
+    EXPECT_EQ(*static_cast<int64_t*>(MapFindOrAdd(map_, "100")), 0);  // back new and zeroed
+}
 
 // A record as the interface layer keeps them: the platform object first (the liveness word).
 struct Record {
@@ -22,13 +108,6 @@ std::vector<int64_t> releasedNumbers, dynamicNumbers;
 void ReleaseAndRecord(int64_t number) {
     releasedNumbers.push_back(number);
     ObjectRelease(releasingTable, number);
-}
-
-// A careless owner that scribbles on the record instead of releasing it.
-void ScribbleAndRecord(int64_t number) {
-    releasedNumbers.push_back(number);
-    if (auto* record = static_cast<Record*>(ObjectFromNumber(releasingTable, number)))
-        record->data = 0x5a5a;
 }
 
 // Releases the -1 record created after the one visited, as closing a child with its parent.
@@ -93,16 +172,14 @@ TEST_F(ObjectTableTest, RecordsKeepTheirSlotsAsTheTableGrows) {
     EXPECT_EQ(Walk(table), (std::vector<int64_t>{0, 5, 7, 8, 15, 40}));
 }
 
-// A recreated number is released first (whatever its owner does to it then) and comes back as
-// the same zeroed record; a released one is dead, zeroed, and its memory is reused.
+// A recreated number is released first and comes back as the same zeroed record; a released one is
+// dead, zeroed, and its memory is reused.
 TEST_F(ObjectTableTest, RecreatedAndReleasedNumbersComeBackZeroed) {
-    for (ObjectReleaseRoutine routine : {ReleaseAndRecord, ScribbleAndRecord}) {
-        Record* first = MakeLive(Make(routine), 3, 77);
-        ASSERT_NE(first, nullptr);
-        EXPECT_EQ(ObjectGetOrCreate(table_, 3), first);
-        EXPECT_EQ(releasedNumbers, std::vector<int64_t>{3});
-        EXPECT_EQ(first->platformObject | first->data, 0);
-    }
+    Record* first = MakeLive(Make(ReleaseAndRecord), 3, 77);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(ObjectGetOrCreate(table_, 3), first);
+    EXPECT_EQ(releasedNumbers, std::vector<int64_t>{3});
+    EXPECT_EQ(first->platformObject | first->data, 0);
     ObjectTable* table = Make(nullptr);
     Record* record = MakeLive(table, 2, 5);
     ASSERT_NE(record, nullptr);
