@@ -17,7 +17,6 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
-constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 
 // The text a writer leaves at a fresh start, which must also be where the position ends.
 template <typename Writer>
@@ -48,30 +47,6 @@ TEST(TextToIntegerTest, ReadsEveryFormAndWrapsModulo2To64) {
     EXPECT_EQ(TextToInteger("9223372036854775808"), kMin);
     EXPECT_EQ(TextToInteger("18446744073709551617"), 1);
     EXPECT_EQ(TextToInteger("$FFFFFFFFFFFFFFFF"), -1);
-}
-
-// The shared leading-integer reader: blanks, signs, saturation, and where it stopped.
-TEST(ReadLeadingIntegerTest, ReadsClampsAndSaysWhereItStopped) {
-    constexpr auto kNone = LeadingBlanks::None, kSpace = LeadingBlanks::SpaceAndTab;
-    constexpr auto kAny = LeadingBlanks::AnyWhitespace;
-    constexpr auto kSigned = LeadingSign::Allowed, kUnsigned = LeadingSign::Refused;
-    const std::tuple<const char*, LeadingBlanks, LeadingSign, int64_t, size_t, size_t> cases[] = {
-        {"123x", kNone, kUnsigned, 123, 3, 3},    {" 7", kNone, kUnsigned, 0, 0, 0},
-        {" \t7", kSpace, kUnsigned, 7, 1, 3},     {"\n7", kSpace, kUnsigned, 0, 0, 0},
-        {"\n\v\f\r7", kAny, kUnsigned, 7, 1, 5},  {"-5", kAny, kUnsigned, 0, 0, 0},
-        {"-5", kAny, kSigned, -5, 1, 2},          {"-", kAny, kSigned, 0, 0, 0},
-        {"99999", kNone, kUnsigned, 32767, 5, 5}, {"-99999", kNone, kSigned, -32768, 5, 6},
-        {"-32768", kNone, kSigned, -32768, 5, 6}};
-    for (const auto& [text, blanks, sign, clamped, digits, end] : cases) {
-        const LeadingInteger read = ReadLeadingInteger(text, blanks, sign);
-        EXPECT_EQ(ClampLeadingInteger(read, -32768, 32767), clamped) << text;
-        EXPECT_EQ(std::make_pair(read.digits, read.end), std::make_pair(digits, end)) << text;
-    }
-    // Saturation keeps the full 64-bit range exact at both ends.
-    for (const auto& [text, value] : {std::pair<const char*, int64_t>{"-9223372036854775808", kMin},
-                                      {"-9223372036854775807", kMin + 1},
-                                      {"9223372036854775808", kMax}})
-        EXPECT_EQ(ClampLeadingInteger(ReadLeadingInteger(text, kNone, kSigned), kMin, kMax), value);
 }
 
 TEST(NumberTextTest, WritesIntegersPlainAndReadsFloatsWordsFirst) {

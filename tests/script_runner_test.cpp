@@ -73,11 +73,8 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
     EXPECT_EQ(ReadBytes(In("received")), "caf\xC3\xA9\r\n\xC3\xBF\xC2\x80");
     EXPECT_EQ(std::string(TempAt(scope.start()), 4), "kept");
     const std::pair<const char*, const char*> cases[] = {
-        {"abc\\n\\n", "abc\n"},
-        {"a\\r\\n", "a\r"},
-        {"", ""},
-        {"a\\377b", "ab"},
-        {"\\342\\202\\254 \\360\\237\\230\\200 ok\\n", "? ? ok"}};
+        {"abc\\n\\n", "abc\n"}, {"a\\r\\n", "a\r"},       {"", ""},
+        {"a\\377b", "ab"},      {"\\342\\202\\254", "?"}, {"\\360\\237\\230\\200\\n", "?"}};
     for (const auto& [printed, expected] : cases)
         EXPECT_EQ(RunWith(Fake("printer", std::string("printf '") + printed + "'"), "x"), expected)
             << printed;
@@ -85,12 +82,10 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
 
 TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     fs::create_directory(In("directory"));
-    const std::string programs[] = {Fake("exits-1", "cat > /dev/null\necho partial\nexit 1"),
-                                    Fake("killed", "echo partial\nkill -9 $$"),
-                                    Fake("not-executable", "echo hello", fs::perms::owner_read),
-                                    In("missing"),
-                                    In("directory"),
-                                    ""};
+    const std::string exits = Fake("exits-1", "cat > /dev/null\necho partial\nexit 1");
+    const std::string killed = Fake("killed", "echo partial\nkill -9 $$");
+    const std::string locked = Fake("not-executable", "echo hello", fs::perms::owner_read);
+    const std::string programs[] = {exits, killed, locked, In("missing"), In("directory"), ""};
     for (const auto& program : programs)
         EXPECT_EQ(RunWith(program, "script"), "") << program;
 }

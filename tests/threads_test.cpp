@@ -1,4 +1,4 @@
-// Starting threads, learning of their end, and the per-thread release scope.
+// Starting threads and learning of their end.
 #include "runtime/threads.h"
 
 #include <pthread.h>
@@ -8,11 +8,8 @@
 #include <atomic>
 #include <cstring>
 #include <stdexcept>
-#include <string>
 
 #include "runtime/delay.h"
-#include "runtime/temp_buffer.h"
-#include "runtime/thread_scope.h"
 
 namespace {
 
@@ -66,37 +63,6 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     for (const ThreadProcedure procedure : {WaitForItself, Throw})
         EXPECT_TRUE(WaitThreadEnd(StartThread(procedure, 0), 5000));
     EXPECT_EQ(selfWait, 0);
-}
-
-// What the release scope around a procedure did, in order, seen from the hooks and the procedure.
-std::string trace;
-int tokenTarget = 0;
-
-void* BeginTracedScope() {
-    trace += "begin ";
-    return &tokenTarget;
-}
-
-void EndTracedScope(void* token) {
-    trace += token != &tokenTarget ? "wrong token" : TempCapacity() < 1024 ? "end" : "end leaked";
-}
-
-int64_t BuildLargeText(int64_t) {
-    TempScope scope;
-    if (char* text = TempReserve(1 << 20, scope.start())) std::memset(text, 'x', 1 << 20);
-    trace += TempCapacity() > (1 << 20) ? "ran " : "too small ";
-    return 0;
-}
-
-// The procedure's temporary buffer is released before the platform's scope ends, and both
-// before the thread reports its end.
-TEST(ThreadsTest, TheReleaseScopeWrapsTheProcedureAndFreesItsTemporaryBuffer) {
-    SetThreadScopeHooks(BeginTracedScope, EndTracedScope);
-    const ThreadNumber number = StartThread(BuildLargeText, 0);
-    ASSERT_NE(number, 0);
-    ASSERT_TRUE(WaitThreadEnd(number, 5000));
-    SetThreadScopeHooks(nullptr, nullptr);
-    EXPECT_EQ(trace, "begin ran end");
 }
 
 }  // namespace

@@ -3,18 +3,16 @@
 
 #include <stdlib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
 
 // A directory of its own for each test (under $TMPDIR or /tmp), removed with everything in it.
 class ScratchDirectory {
   public:
     ScratchDirectory() {
-        const char* base = std::getenv("TMPDIR");
+        const char* base = getenv("TMPDIR");
         std::string pattern = (base && *base ? base : "/tmp") + std::string("/navlume-test-XXXXXX");
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
