@@ -74,17 +74,14 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"Top = 1\n[G]\nK = 2\n", nullptr, "top", "1", 1},
         {"[G]\nk \t=   spaced value \t\n", "G", "k", "spaced value", 0},
         {"[G]\rk=v\rm=w\r", "G", "m", "w", 0},
-        {"[Group name\nk = v\n", "Group name", "k", "v", 0},
         {"[G]\nalone  \t\nnext = 5\n", "G", "alone", "", 0},
         {"[G]\n; k = 1\nk = 2\n", "G", "k", "2", 2},
         {"[G]\nk = 1\nK = 2\n[g]\nk = 3\n", "g", "k", "1", 1},
         {"[G]\nk = a\0b\nm = c\n"s, "G", "m", "c", 0},
-        {"[G]\nk = M\xFCnchen\n", "G", "k", "M\xFCnchen", 0},
         {"\xEF\xBB\xBF[G]\nk = Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\n", "G", "k", "Gr\xFC\xDF ?", 0},
         {"\xEF\xBB\xBF[Stra\xC3\x9F\x65]\nk = v\n", "Stra\xDF\x65", "k", "v", 0},
         // Integers as the C library's atoi: a long (saturating), then its low 32 bits.
         {"k = \v-42x", "", "k", "\v-42x", -42},
-        {"k = - 7", "", "k", "- 7", 0},
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
         {"k = 99999999999999999999", "", "k", "99999999999999999999", -1}};
     for (const auto& c : cases) {
@@ -130,10 +127,6 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
     const RewriteCase cases[] = {
         {"no write leaves the bytes", untouched, "NotThere", nullptr, nullptr, untouched},
         {"comment gains a space", "[G]\n;c\n;\nk=1\n", "G", "k", "2", "[G]\n; c\n; \nk = 2\n"},
-        {"layout is normalised", "\r\n  [G] words\r\n\r\n\tk = 1\r\r;  two spaces\n", "G", "k", "2",
-         "[G]\nk = 2\n;  two spaces\n"},
-        {"trailing blanks of values stay, of keys go", "[G]\nk  = v  \nm = 1\n", "G", "m", "2",
-         "[G]\nk = v  \nm = 2\n"},
         {"new key after the last line of its group", "[A]\na = 1\n; note\n[B]\nb = 2\n", "a", "c",
          "3", "[A]\na = 1\n; note\nc = 3\n[B]\nb = 2\n"},
         {"missing group added at the end", "", "New", "x", "  1 ", "[New]\nx =   1 \n"},

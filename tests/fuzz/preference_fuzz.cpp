@@ -1,7 +1,5 @@
-// Feeds arbitrary bytes to the preference reader as the content of a settings file (the first
-// byte chooses the flags and the group used), reads and writes it, and checks that a value
-// written reads back and that saving is stable: the saved text, read and written again in the
-// same way, renders byte-for-byte the same. Everything stays in memory.
+// Arbitrary bytes as a settings file (the first byte chooses the flags and the group), in memory:
+// a value written reads back, and a save is stable when its text is read and written again.
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
