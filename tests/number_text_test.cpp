@@ -54,7 +54,9 @@ TEST(NumberTextTest, ReadsFloatsWordsFirst) {
     EXPECT_TRUE(std::isnan(TextToFloat("NaN")) && std::isnan(TextToFloat("nan")));
 }
 
-TEST(NumberTextTest, WritesFloatsTrimmedOrWithClampedDecimals) {
+TEST(NumberTextTest, WritesNumbersTrimmedOrWithClampedDecimals) {
+    TempScope scope;
+    EXPECT_STREQ(IntegerToText(kMin, scope.start()), "-9223372036854775808");
     const std::pair<double, std::string> automatic[] = {
         {48.1173, "48.1173"}, {2.0, "2"},           {0.5, "0.5"},         {-0.0, "0"},
         {100.0, "100"},       {-1e-11, "-0"},       {1e-11, "0"},         {-48.5, "-48.5"},

@@ -33,7 +33,6 @@ int64_t Throw(int64_t) {
 // throws still ends its thread.
 TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     ThreadLibraryInit();
-    release = false;
     const ThreadNumber first = StartThread(WaitForRelease, 0);
     const ThreadNumber second = StartThread(RecordArgument, 4711);
     ASSERT_TRUE(first != 0 && second != 0 && first != second);
