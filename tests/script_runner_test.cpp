@@ -6,9 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -38,12 +36,11 @@ bool Within5s(Condition done) {
     return done();
 }
 
+// Gone, or a zombie: an orphan that was killed stays one until the container's init reaps it.
 bool IsGoneOrZombie(pid_t pid) {
-    if (kill(pid, 0) != 0) return errno == ESRCH;
-    // An orphan that was killed stays a zombie until the container's init reaps it.
     const std::string stat = ReadBytes("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
-    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
+    return stat.empty() || (close != std::string::npos && stat.compare(close, 3, ") Z") == 0);
 }
 
 class ScriptRunnerTest : public ::testing::Test {
@@ -65,6 +62,8 @@ class ScriptRunnerTest : public ::testing::Test {
     ScratchDirectory scratch_;
 };
 
+// The script goes in as UTF-8; what the run prints comes back in Latin-1 with one line feed
+// less (a euro sign and an emoji become "?", bytes that are no UTF-8 are dropped).
 TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
     const std::string runner = Fake("runner", "cat > received\nprintf 'r\\303\\251sultat\\n'");
     TempScope scope;
@@ -73,15 +72,9 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
                  "r\xE9sultat");
     EXPECT_EQ(ReadBytes(In("received")), "caf\xC3\xA9\r\n\xC3\xBF\xC2\x80");
     EXPECT_EQ(std::string(TempAt(scope.start()), 4), "kept");
-    // printf format with octal escapes, and what the run gives back: one line feed less, in
-    // Latin-1 (a euro sign, an emoji, and bytes that are no UTF-8 at all).
     const std::pair<const char*, const char*> cases[] = {
-        {"abc\\n", "abc"},
-        {"abc\\n\\n", "abc\n"},
-        {"a\\r\\n", "a\r"},
-        {"", ""},
-        {"\\342\\202\\254 \\360\\237\\230\\200 ok\\n", "? ? ok"},
-        {"a\\377b", "ab"}};
+        {"abc\\n\\n", "abc\n"}, {"a\\r\\n", "a\r"},       {"", ""},
+        {"a\\377b", "ab"},      {"\\342\\202\\254", "?"}, {"\\360\\237\\230\\200\\n", "?"}};
     for (const auto& [printed, expected] : cases)
         EXPECT_EQ(RunWith(Fake("printer", std::string("printf '") + printed + "'"), "x"), expected)
             << printed;
@@ -89,16 +82,12 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
 
 TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     fs::create_directory(In("directory"));
-    const std::string programs[] = {Fake("exits-1", "cat > /dev/null\necho partial\nexit 1"),
-                                    Fake("killed", "echo partial\nkill -9 $$"),
-                                    Fake("not-executable", "echo hello", fs::perms::owner_read),
-                                    In("missing"),
-                                    In("directory"),
-                                    ""};
+    const std::string exits = Fake("exits-1", "cat > /dev/null\necho partial\nexit 1");
+    const std::string killed = Fake("killed", "echo partial\nkill -9 $$");
+    const std::string locked = Fake("not-executable", "echo hello", fs::perms::owner_read);
+    const std::string programs[] = {exits, killed, locked, In("missing"), In("directory"), ""};
     for (const auto& program : programs)
         EXPECT_EQ(RunWith(program, "script"), "") << program;
-    TempScope scope;
-    EXPECT_STREQ(RunScriptWith(nullptr, "script", scope.start()), "");
 }
 
 // The echoing runner writes back while it is still being fed: unless the two directions run
@@ -109,10 +98,9 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     while (source.size() < (4u << 20))
         source += "0123456789abcdef\xE9";
     const std::string echoed = RunWith(Fake("echo", "exec cat"), source);
-    EXPECT_GT(echoed.size(), static_cast<size_t>(kScriptOutputLimit) * 9 / 10);
+    EXPECT_TRUE(echoed.size() > kScriptOutputLimit * 9 / 10 && echoed.size() <= kScriptOutputLimit)
+        << echoed.size();
     EXPECT_EQ(source.compare(0, echoed.size(), echoed), 0);
-    const std::string chatty = "cat > /dev/null\nhead -c 20000000 /dev/zero | tr '\\000' a";
-    EXPECT_EQ(RunWith(Fake("chatty", chatty), "x").size(), static_cast<size_t>(kScriptOutputLimit));
     const std::string impatient = "head -c 1 > /dev/null\nexec 0<&-\nprintf ok";
     EXPECT_EQ(RunWith(Fake("impatient", impatient), std::string(8u << 20, 's')), "ok");
 }
@@ -126,12 +114,10 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
         bool cancel;  // CancelScriptRuns once the runner has closed its output
         const char* expected;
     } cases[] = {{"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
-                 {"printf 'done\\n'\nexec >&-\nsleep 0.1\nexit 3", false, ""},
                  {"exec sleep 30", false, ""},
                  {"exec >&-\nexec sleep 30", false, ""},
                  {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.body);
         const std::string runner = Fake("runner", c.body);
         const Clock::time_point start = Clock::now();
         std::string result = "not returned";
@@ -142,13 +128,14 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
         }
         worker.join();
         AllowScriptRuns();
-        EXPECT_EQ(result, c.expected);
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.cancel ? 900 : 3000));
+        EXPECT_EQ(result, c.expected) << c.body;
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.cancel ? 900 : 3000)) << c.body;
     }
 }
 
+// A cancel ends the runner, even one that ignores SIGTERM, and what it started; no runner starts
+// until runs are allowed again.
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
-    // The stubborn runner ignores SIGTERM and needs the SIGKILL after the grace period.
     for (const char* prelude : {"", "trap '' TERM\n"}) {
         fs::remove(In("sleeper.pid"));
         const std::string runner =
@@ -165,7 +152,6 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << prelude;
         const pid_t sleeper = static_cast<pid_t>(std::stol(ReadBytes(In("sleeper.pid"))));
         EXPECT_TRUE(Within5s([&] { return IsGoneOrZombie(sleeper); })) << prelude;
-        // No runner starts until runs are allowed again.
         const std::string recorder = Fake("recorder", "touch ran\nprintf x");
         EXPECT_EQ(RunWith(recorder, "script"), "");
         EXPECT_FALSE(fs::exists(In("ran")));
@@ -173,44 +159,6 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         EXPECT_EQ(RunWith(recorder, "script"), "x");
         fs::remove(In("ran"));
     }
-}
-
-// A descriptor of this process, even one opened without close-on-exec, must not reach the
-// runner: it would keep pipes of other runs open.
-TEST_F(ScriptRunnerTest, RunnerGetsOnlyItsStandardDescriptors) {
-    int leaked[2];
-    ASSERT_EQ(pipe(leaked), 0);
-    const std::string listing = RunWith(Fake("lister", "cat > /dev/null\nls -l /proc/$$/fd"), "x");
-    close(leaked[0]);
-    close(leaked[1]);
-    size_t pipes = 0;
-    for (size_t at = listing.find("pipe:"); at != std::string::npos;
-         at = listing.find("pipe:", at + 1))
-        ++pipes;
-    EXPECT_EQ(pipes, 2u) << listing;  // standard input and output
-}
-
-TEST_F(ScriptRunnerTest, FindsTheFirstExecutableFileAlongPath) {
-    for (const char* folder : {"plain", "folder", "bin"})
-        fs::create_directory(In(folder));
-    Fake("plain/osascript", "echo plain", fs::perms::owner_read);
-    fs::create_directory(In("folder/osascript"));
-    Fake("bin/osascript", "/bin/cat > received\nprintf 'from bin\\n'");
-    const char* saved = std::getenv("PATH");
-    const std::string savedPath = saved != nullptr ? saved : "";
-    const std::string searched =
-        "/nonexistent-navlume::" + In("plain") + ":" + In("folder") + ":" + In("bin");
-    std::string results[2];
-    const std::string paths[2] = {searched, In("folder")};
-    for (int i = 0; i < 2; ++i) {
-        setenv("PATH", paths[i].c_str(), 1);
-        TempScope scope;
-        results[i] = RunAppleScript("say \"h\xE9\"", scope.start());
-    }
-    saved != nullptr ? setenv("PATH", savedPath.c_str(), 1) : unsetenv("PATH");
-    EXPECT_EQ(results[0], "from bin");
-    EXPECT_EQ(ReadBytes(In("received")), "say \"h\xC3\xA9\"");
-    EXPECT_EQ(results[1], "");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "app/coordinate.h"
@@ -11,41 +12,21 @@
 #include "runtime/temp_buffer.h"
 #include "runtime/text_ops.h"
 
-namespace {
-
-// An optional "-", digits, and optionally "." followed by digits.
-bool IsPlainNumber(const char* text) {
-    const char* p = text;
-    if (*p == '-') ++p;
-    if (*p < '0' || *p > '9') return false;
-    while (*p >= '0' && *p <= '9')
-        ++p;
-    if (*p == '.') {
-        ++p;
-        while (*p >= '0' && *p <= '9')
-            ++p;
-    }
-    return *p == '\0';
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The bytes as a text, cut at the first zero, as a received chunk is.
-    const std::string text(reinterpret_cast<const char*>(data),
-                           strnlen(reinterpret_cast<const char*>(data), size));
+    const auto* bytes = reinterpret_cast<const char*>(data);
+    const std::string text(bytes, strnlen(bytes, size));
     TempScope scope;
-
-    TextToInteger(text.c_str());
     const double value = TextToFloat(text.c_str());
     FloatToTextAuto(value, scope.start());
     FloatToText(static_cast<int32_t>(size) - 20, value, scope.start());
     IntegerToText(TextToInteger(text.c_str()), scope.start());
-
     // Split like a sentence: the first field is the value, the second the hemisphere.
     const std::string field = TextField(text.c_str(), 1, ",", scope.start());
     const std::string hemisphere = TextField(text.c_str(), 2, ",", scope.start());
-    const char* converted = ConvertCoordinate(field.c_str(), hemisphere.c_str(), scope.start());
-    if (!IsPlainNumber(converted)) std::abort();
+    static const std::regex kPlainNumber("-?[0-9]+(\\.[0-9]*)?");
+    if (!std::regex_match(ConvertCoordinate(field.c_str(), hemisphere.c_str(), scope.start()),
+                          kPlainNumber))
+        std::abort();
     return 0;
 }

@@ -1,8 +1,5 @@
-// Feeds arbitrary bytes to the preference reader as the content of a settings file (the first
-// byte chooses the flags and the group used), reads and writes it, and checks that a value
-// written reads back and that saving is stable: the saved text, read and written again in the
-// same way, renders byte-for-byte the same. Everything stays in memory.
-#include <cstddef>
+// Arbitrary bytes as a settings file (the first byte chooses the flags and the group), in memory:
+// a value written reads back, and a save is stable when its text is read and written again.
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -14,47 +11,26 @@
 
 namespace {
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-bool StartsWithMark(const std::string& bytes) {
-    return bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-}
-
 void Check(bool condition) {
     if (!condition) std::abort();
 }
 
-const char* const kGroups[] = {"", "Server", "ge", " spaced ", "Stra\xDF\x65", "missing"};
-const char* const kKeys[] = {"Server", "PORT", "zoom", "", "\xC4"};
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-// Reads every probe key of the selected group; a found value never has surrounding blanks.
-void ReadProbeKeys() {
-    for (const char* key : kKeys) {
+// Reads probe keys of the selected group, "fuzz" last, and gives its value: a found value never
+// has surrounding blanks, and the result lands where asked.
+std::string ReadProbeKeys() {
+    std::string value;
+    for (const char* key : {"Server", "PORT", "zoom", "", "\xC4", "fuzz"}) {
         TempScope scope;
-        const std::string value = PreferenceReadText(key, "\x01", scope.start());
+        value = PreferenceReadText(key, "", scope.start());
         Check(TempPosition() == scope.start() + static_cast<int64_t>(value.size()));
-        if (!value.empty() && value != "\x01")
-            Check(!IsBlank(value.front()) && !IsBlank(value.back()));
+        Check(value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back())));
         PreferenceReadInteger(key, -1);
     }
-}
-
-// A value that survives a save unchanged: no line ends or zeros, no leading blanks.
-std::string StableValue(const std::string& bytes) {
-    std::string value;
-    for (char c : bytes) {
-        if (value.size() == 48) break;
-        if (c == '\0' || c == '\n' || c == '\r' || (value.empty() && IsBlank(c))) continue;
-        value += c;
-    }
     return value;
-}
-
-std::string ReadBack(const char* key) {
-    TempScope scope;
-    return PreferenceReadText(key, "<none>", scope.start());
 }
 
 // The text that a save of the open state would write.
@@ -62,7 +38,7 @@ std::string Rendered() {
     size_t length = 0;
     char* text = PreferenceRender(Preferences(), &length);
     Check(text != nullptr);
-    std::string rendered(text, length);
+    const std::string rendered(text, length);
     std::free(text);
     return rendered;
 }
@@ -70,39 +46,43 @@ std::string Rendered() {
 // Opens content, writes value to "Fuzz" in group, checks it reads back, and returns the text a
 // save would write. The open state stays for the caller.
 std::string WriteAndRender(const std::string& content, int32_t flags, const char* group,
-                           const std::string& value) {
+                           std::string value) {
     Check(PreferenceOpenBytes(content.data(), content.size(), flags) != 0);
     PreferenceGroup(group);
     ReadProbeKeys();
     PreferenceWriteText("Fuzz", value.c_str());
-    std::string expected = value;
-    while (!expected.empty() && IsBlank(expected.back()))
-        expected.pop_back();
-    Check(ReadBack("fuzz") == expected);
+    while (!value.empty() && IsBlank(value.back()))
+        value.pop_back();
+    Check(ReadProbeKeys() == value);
     return Rendered();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const char* const kGroups[] = {"", "Server", "ge", " spaced ", "Stra\xDF\x65", "none"};
     if (size == 0) return 0;
     const int32_t flags = data[0] & 3;
     const char* group = kGroups[(data[0] >> 2) % std::size(kGroups)];
     const std::string content(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const std::string value = StableValue(content);
+    // A value that survives a save unchanged: no line ends or zeros, no leading blanks.
+    std::string value;
+    for (char c : content)
+        if (value.size() < 48 && c != '\0' && c != '\n' && c != '\r' &&
+            (!value.empty() || !IsBlank(c)))
+            value += c;
     const std::string saved = WriteAndRender(content, flags, group, value);
-
+    // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
+    // a marked file once those bytes open the saved file; anything else must be stable.
+    const auto marked = [](const std::string& bytes) { return bytes.starts_with("\xEF\xBB\xBF"); };
+    if (marked(saved) == marked(content))
+        Check(WriteAndRender(saved, flags, group, value) == saved);
     // Keys and values with line ends and "=" in them: only memory safety is at stake.
     PreferenceGroup(content.c_str());
     PreferenceWriteText(content.c_str(), content.c_str());
     PreferenceWriteInteger(value.c_str(), static_cast<int32_t>(size));
     ReadProbeKeys();
     Rendered();
-
-    // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
-    // a marked file once those bytes open the saved file; anything else must be stable.
-    if (StartsWithMark(saved) == StartsWithMark(content))
-        Check(WriteAndRender(saved, flags, group, value) == saved);
     PreferenceClose();
     return 0;
 }

@@ -3,20 +3,17 @@
 
 #include <stdlib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <system_error>
 
-// A directory of its own for each test, removed with everything in it afterwards.
+// A directory of its own for each test (under $TMPDIR or /tmp), removed with everything in it.
 class ScratchDirectory {
   public:
     ScratchDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") +
-                              "/navlume-test-XXXXXX";
+        const char* base = getenv("TMPDIR");
+        std::string pattern = (base && *base ? base : "/tmp") + std::string("/navlume-test-XXXXXX");
         if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     }
     ~ScratchDirectory() {

@@ -1,0 +1,160 @@
+// Texts: the per-thread temporary buffer, string variables and the text operations.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "runtime/string_variable.h"
+#include "runtime/temp_buffer.h"
+#include "runtime/text_ops.h"
+
+namespace {
+
+TEST(TempBufferTest, TextsFromInsideTheBufferSurviveItsGrowth) {
+    StringSystemEnd();
+    StringSystemInit();  // a fresh, small buffer
+    TempScope scope;
+    TempAppend("abcdefghij");
+    TempAppend(TempAt(scope.start()));  // grows the buffer while reading from it
+    EXPECT_STREQ(scope.text(), "abcdefghijabcdefghij");
+    const int64_t handle = TempOffsetOf(TempAt(scope.start() + 3));
+    const char outside[] = "elsewhere";
+    for (const char* wrong :
+         std::initializer_list<const char*>{TempAt(TempPosition() + 1), outside, nullptr})
+        EXPECT_EQ(TempOffsetOf(wrong), 0);
+    ASSERT_NE(TempReserve(100000, TempPosition()), nullptr);  // certainly moves
+    EXPECT_STREQ(TempPointer(handle), "defghijabcdefghij");
+}
+
+// Concurrent builders never see each other's bytes, and a new thread starts with an empty buffer.
+TEST(TempBufferTest, ThreadsHaveSeparateBuffers) {
+    TempAppend("main thread text");
+    std::atomic<int> mismatches{0};
+    const auto build = [&mismatches](char letter) {
+        mismatches += TempPosition() != 0;
+        const std::string piece(static_cast<size_t>(letter - 'a' + 5), letter);
+        for (int round = 0; round < 2000; ++round) {
+            TempScope scope;
+            TempAppend(piece.c_str());
+            TempAppend(piece.c_str());
+            mismatches += scope.text() != piece + piece;
+        }
+    };
+    std::thread a(build, 'a'), b(build, 'k'), c(build, 'x');
+    a.join(), b.join(), c.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    TempSetPosition(0);
+}
+
+// A variable takes a copy, even of its own text; null frees it; taking from the buffer pops what
+// was built there, and nothing built gives the empty text, not null.
+TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
+    StringVariable kept;
+    EXPECT_EQ(StringAssign(kept.slot(), "$GPRMC,123519"), 14);
+    StringAssign(kept.slot(), kept.text() + 7);
+    EXPECT_STREQ(kept.text(), "123519");
+    EXPECT_EQ(StringAssign(kept.slot(), nullptr), 1);
+    EXPECT_TRUE(kept.isNull());
+    const int64_t saved = TempPosition();
+    TempAppend("48.117300");
+    StringAssignFromTemp(kept.slot(), saved);
+    EXPECT_STREQ(kept.text(), "48.117300");
+    EXPECT_EQ(TempPosition(), saved);
+    char* copy = nullptr;
+    StringCopyNew(&copy, kept.text());
+    EXPECT_TRUE(copy != kept.text() && std::string(copy) == "48.117300");
+    StringFree(copy);
+    StringAssignFromTemp(kept.slot(), saved);
+    EXPECT_STREQ(kept.isNull() ? "null" : kept.text(), "");
+}
+
+// Runs one operation in a scope of its own and checks that it leaves the position on the zero.
+template <typename Operation>
+std::string Result(Operation operation) {
+    TempScope scope;
+    const std::string result = operation(scope.start());
+    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(result.size()));
+    return result;
+}
+
+constexpr int32_t kMax = 2147483647, kMin = -kMax - 1;
+
+TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
+    const struct {
+        const char* text;
+        int32_t first, count;  // first 0: TextLeft; count -9: TextMidToEnd
+        const char* expected;
+    } cases[] = {{"4807.038", 0, 2, "48"}, {"4807.038", 0, -3, ""},    {nullptr, 0, 4, ""},
+                 {"abc", 0, kMax, "abc"},  {"abcdef", -7, 2, "ab"},    {"abcdef", 3, 2, "cd"},
+                 {"abcdef", 5, 99, "ef"},  {"abcdef", 7, 1, ""},       {"abcdef", 2, -1, ""},
+                 {nullptr, 1, 3, ""},      {"abcdef", kMax, kMax, ""}, {"4916.45", 3, -9, "16.45"},
+                 {"4.5", kMin, -9, "4.5"}, {"4916.45", 7, -9, "5"},    {"4916.45", 8, -9, ""},
+                 {nullptr, 1, -9, ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Result([&](int64_t start) -> std::string {
+                      if (c.first == 0) return TextLeft(c.text, c.count, start);
+                      if (c.count == -9) return TextMidToEnd(c.text, c.first, start);
+                      return TextMid(c.text, c.first, c.count, start);
+                  }),
+                  c.expected)
+            << (c.text ? c.text : "null") << " " << c.first << " " << c.count;
+    }
+}
+
+TEST(TextOpsTest, FieldSplitsAtEverySeparator) {
+    const char* rmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
+    const struct {
+        const char* text;
+        int32_t index;
+        const char *separator, *expected;
+    } cases[] = {{rmc, 4, ",", "4807.038"}, {rmc, 12, ",", "W*6A"},   {rmc, 13, ",", ""},
+                 {rmc, 0, ",", ""},         {"a,,c", 2, ",", ""},     {"a,,c", 3, ",", "c"},
+                 {",b", 1, ",", ""},        {"a,", 3, ",", ""},       {"ab", 1, "", "ab"},
+                 {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"}, {nullptr, 1, ",", ""},
+                 {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"}, {"a::::b", 2, "::", ""},
+                 {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Result([&](int64_t start) -> std::string {
+                      return TextField(c.text, c.index, c.separator, start);
+                  }),
+                  c.expected)
+            << (c.text ? c.text : "null") << " #" << c.index << " " << (c.separator ?: "null");
+    }
+}
+
+TEST(TextOpsTest, FromMemoryStopsAtZeroAndLength) {
+    const char received[128] = "$GPRMC,1\0garbage after the zero";
+    const char exact[4] = {'a', 'b', 'c', 'd'};  // no zero: exactly length bytes, zero added
+    const struct {
+        const char* memory;
+        int32_t length;
+        const char* expected;
+    } cases[] = {{received, 128, "$GPRMC,1"}, {received, 4, "$GPR"}, {received, -1, "$GPRMC,1"},
+                 {received, -2, ""},          {nullptr, 10, ""},     {exact, 4, "abcd"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(Result([&](int64_t start) -> std::string {
+                      return TextFromMemory(c.memory, c.length, start);
+                  }),
+                  c.expected)
+            << c.length;
+    }
+}
+
+// A source in the buffer survives the buffer moving when the result needs more room than is
+// free, and a result may be written over its own source when it starts at or before it.
+TEST(TextOpsTest, SourcesInsideTheBufferSurviveGrowthAndOverlap) {
+    StringSystemEnd();
+    StringSystemInit();  // a fresh, small buffer, so results far out force growth
+    TempScope scope;
+    TempAppend("0123456789");
+    const int64_t end = TempPosition();
+    EXPECT_STREQ(TextLeft(TempAt(scope.start()), 10, TempCapacity() - 2), "0123456789");
+    TempSetPosition(end);
+    EXPECT_STREQ(TextField(TempAt(scope.start()), 1, "5", TempCapacity() - 1), "01234");
+    TempSetPosition(end);
+    EXPECT_STREQ(TextMidToEnd(TempAt(scope.start()), 3, scope.start()), "23456789");
+    EXPECT_STREQ(TextField(TempAt(scope.start()), 2, "5", scope.start()), "6789");
+}
+
+}  // namespace
