@@ -96,12 +96,16 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     EXPECT_EQ(ReadText("Port"), "<default>");
 }
 
-// The tracker's start-up: open, and when that fails, create and write the defaults. A FIFO is
-// not replaced by that, a directory does not open; a missing file is made.
+// The tracker's start-up: open, and when that fails, create and write the defaults. A file too
+// large to read (a sparse 2 GiB one) and a FIFO are not replaced by that, a directory does not
+// open; only a missing file is made.
 TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     const std::string fifo = scratch_.File("fifo.cfg"), missing = scratch_.File("missing.cfg");
+    const std::string large = scratch_.File("large.cfg");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& path : {fifo, missing, scratch_.path()}) {
+    WriteBytes(large, "[Server]\nPort = 4001\n");
+    ASSERT_EQ(truncate(large.c_str(), off_t{1} << 31), 0);
+    for (const std::string& path : {large, fifo, missing, scratch_.path()}) {
         EXPECT_EQ(PreferenceOpen(path.c_str()), 0) << path;
         EXPECT_EQ(PreferenceCreate(path.c_str()), path == missing ? 1 : 0) << path;
         WriteFirstRunSettings();
@@ -110,6 +114,8 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     struct stat status {};
     ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    ASSERT_EQ(stat(large.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, off_t{1} << 31);
     EXPECT_EQ(ReadBytes(missing), test_data::Golden("first-run-settings.cfg"));
 }
 
@@ -185,6 +191,15 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     PreferenceWriteText("k", "v");
     PreferenceClose();
     EXPECT_EQ(NamesIn(scratch_.path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
+    // A settings file that is a link stays one; the file it leads to takes the new text.
+    const std::string link = scratch_.File("link.cfg");
+    ASSERT_EQ(symlink(settings_.c_str(), link.c_str()), 0);
+    ASSERT_NE(PreferenceOpen(link.c_str()), 0);
+    PreferenceWriteInteger("k", 7);
+    PreferenceClose();
+    struct stat status {};
+    EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode));
+    EXPECT_EQ(ReadBytes(settings_), "k = 7\n");
 }
 
 // Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails
