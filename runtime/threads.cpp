@@ -1,8 +1,12 @@
 #include "runtime/threads.h"
 
 #include <pthread.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -10,8 +14,96 @@
 #include <mutex>
 #include <new>
 
-#include "runtime/thread_pause.h"
-#include "runtime/thread_scope.h"
+#include "runtime/temp_buffer.h"
+
+// --- pausing threads on SIGUSR1 -----------------------------------------------------------
+//
+// A thread started by StartThread binds its record's pause count. When SIGUSR1 reaches such a
+// thread while its count is above 0, the handler sleeps a second at a time until the count
+// drops to 0. Threads without a bound count (the main thread) return from the handler at once.
+// Nothing in this program raises a count, so in practice the signal is simply harmless.
+
+namespace {
+
+// Read by the handler on the thread it interrupts, so no lock is needed (and none would be
+// safe inside a signal handler); lock-free atomics are.
+constinit thread_local std::atomic<std::atomic<int32_t>*> boundPauseCount{nullptr};
+
+static_assert(std::atomic<int32_t>::is_always_lock_free);
+static_assert(std::atomic<std::atomic<int32_t>*>::is_always_lock_free);
+
+// Uses only async-signal-safe operations: lock-free loads and sleep().
+void OnPauseSignal(int) {
+    const int savedErrno = errno;
+    const std::atomic<int32_t>* count = boundPauseCount.load();
+    while (count != nullptr && count->load() > 0)
+        sleep(1);
+    errno = savedErrno;
+}
+
+// Installs the handler for the whole process; only the first call does anything.
+void InstallPauseHandler() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = OnPauseSignal;
+        sigemptyset(&action.sa_mask);
+        // Blocking calls that the signal interrupts carry on instead of failing with EINTR.
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGUSR1, &action, nullptr);
+    });
+}
+
+// Binds count (or, with null, nothing) to the calling thread. Unbind before the count's
+// storage is freed.
+void BindThreadPauseCount(std::atomic<int32_t>* count) {
+    boundPauseCount.store(count);
+}
+
+}  // namespace
+
+// --- the release scope around a thread procedure -------------------------------------------
+
+namespace {
+
+struct ScopeHooks {
+    std::mutex lock;
+    ThreadScopeBegin begin = nullptr;
+    ThreadScopeEnd end = nullptr;
+};
+
+// Never destroyed: a detached thread may still end its scope while the process exits.
+ScopeHooks& Hooks() {
+    static ScopeHooks* hooks = new ScopeHooks;
+    return *hooks;
+}
+
+}  // namespace
+
+void SetThreadScopeHooks(ThreadScopeBegin begin, ThreadScopeEnd end) {
+    ScopeHooks& hooks = Hooks();
+    std::lock_guard<std::mutex> guard(hooks.lock);
+    hooks.begin = begin;
+    hooks.end = end;
+}
+
+ThreadReleaseScope::ThreadReleaseScope() {
+    ThreadScopeBegin begin = nullptr;
+    {
+        ScopeHooks& hooks = Hooks();
+        std::lock_guard<std::mutex> guard(hooks.lock);
+        begin = hooks.begin;
+        end_ = hooks.end;
+    }
+    if (begin != nullptr) token_ = begin();
+}
+
+ThreadReleaseScope::~ThreadReleaseScope() {
+    StringSystemEnd();
+    if (end_ != nullptr) end_(token_);
+}
+
+// --- threads ---------------------------------------------------------------------------------
 
 namespace {
 
@@ -171,4 +263,26 @@ bool WaitThreadEnd(ThreadNumber number, int32_t timeoutMs) {
         return true;
     }
     return library.threadEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended);
+}
+
+// --- delays ----------------------------------------------------------------------------------
+
+namespace {
+
+// milliseconds / 1000 seconds and the remainder in nanoseconds, both truncated toward zero
+// (1500 gives 1 s and 500000000 ns).
+timespec DelayInterval(int32_t milliseconds) {
+    timespec interval{};
+    interval.tv_sec = milliseconds / 1000;
+    interval.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+    return interval;
+}
+
+}  // namespace
+
+void DelayMilliseconds(int32_t milliseconds) {
+    // The system refuses a negative interval anyway; saying so keeps the call obviously cheap.
+    if (milliseconds < 0) return;
+    timespec interval = DelayInterval(milliseconds);
+    nanosleep(&interval, &interval);
 }

@@ -1,7 +1,7 @@
 // Threads: starting detached worker threads and learning when they have ended.
 //
 // Ownership: StartThread creates a record for the new thread and the thread entry frees it
-// after the procedure has returned and the thread's release scope (runtime/thread_scope.h) has
+// after the procedure has returned and the thread's release scope (below) has
 // released what the procedure left on the thread. The records are the library's own; callers
 // hold only the thread's number. Threads are detached: nobody joins them. A caller that must
 // know a thread has finished (the tracker, before it starts another worker or quits) asks
@@ -39,3 +39,40 @@ bool ThreadIsRunning(ThreadNumber number);
 // value waits without limit). True when the thread has ended. A thread asking about itself gets
 // false at once instead of waiting for ever.
 bool WaitThreadEnd(ThreadNumber number, int32_t timeoutMs);
+
+// The release scope around a thread procedure: what the procedure leaves behind on its thread
+// is released when it returns, before the thread reports its end.
+//
+// The runtime's own part is the thread's temporary string buffer. The platform layer may add its
+// own per-thread scope (on macOS an autorelease pool, so that the objects the script runner
+// autoreleases on the worker are freed) by installing a pair of hooks once at start-up.
+
+// Opens the platform's scope on the calling thread; what it returns is handed to the end hook.
+using ThreadScopeBegin = void* (*)();
+// Closes the scope that the begin hook opened, on the same thread.
+using ThreadScopeEnd = void (*)(void* token);
+
+// Installs the platform's scope for threads started from now on; nulls remove it. A scope that
+// has already begun keeps the hooks it began with.
+void SetThreadScopeHooks(ThreadScopeBegin begin, ThreadScopeEnd end);
+
+// Begins the platform's scope on construction. On destruction releases the calling thread's
+// temporary string buffer (the thread's next text use starts a fresh one), then ends the
+// platform's scope: the scopes nest, the platform's outermost.
+class ThreadReleaseScope {
+  public:
+    ThreadReleaseScope();
+    ~ThreadReleaseScope();
+    ThreadReleaseScope(const ThreadReleaseScope&) = delete;
+    ThreadReleaseScope& operator=(const ThreadReleaseScope&) = delete;
+
+  private:
+    ThreadScopeEnd end_ = nullptr;
+    void* token_ = nullptr;
+};
+
+// Millisecond delays for the calling thread.
+
+// Sleeps for about that many milliseconds with one nanosleep. A negative count returns at once;
+// a signal that interrupts the sleep ends it early (the rest is not slept).
+void DelayMilliseconds(int32_t milliseconds);

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "runtime/delay.h"
+#include "runtime/threads.h"
 
 namespace {
 
