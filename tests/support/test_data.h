@@ -12,9 +12,6 @@
 
 namespace test_data {
 
-inline const char* const kLogs[] = {"GPSmap-76S.log", "quectel-l76k-nmea.log",
-                                    "sirfstarv-nmea.log"};
-
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream text;
@@ -49,16 +46,21 @@ inline std::string GoldenScript(const std::string& latitude, const std::string& 
                                               {"\r\n", lineBreak}});
 }
 
-// The sentences of a log as its receiver sends them: the "#" header lines dropped, each line
-// ended with CR LF.
-inline std::vector<std::string> SentencesOfLog(const std::string& log) {
-    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
-    std::vector<std::string> sentences;
+// The lines of text, without line ends; with log, only the sentences, each ended with CR LF.
+inline std::vector<std::string> Lines(const std::string& text, bool log = false) {
+    std::istringstream lines(text);
+    std::vector<std::string> found;
     for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] != '#') sentences.push_back(line + "\r\n");
+        if (!log) found.push_back(line);
+        if (log && line.ends_with('\r')) line.pop_back();
+        if (log && !line.empty() && line[0] != '#') found.push_back(line + "\r\n");
     }
-    return sentences;
+    return found;
+}
+
+// The sentences of a log as its receiver sends them: the "#" header lines dropped.
+inline std::vector<std::string> SentencesOfLog(const std::string& log) {
+    return Lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log), true);
 }
 
 inline std::string StreamOfLog(const std::string& log) {
@@ -69,11 +71,7 @@ inline std::string StreamOfLog(const std::string& log) {
 }
 
 inline std::vector<std::string> CheckedPositions(const std::string& log) {
-    std::istringstream lines(Golden(log));
-    std::vector<std::string> positions;
-    for (std::string line; std::getline(lines, line);)
-        positions.push_back(line);
-    return positions;
+    return Lines(Golden(log));
 }
 
 }  // namespace test_data
