@@ -1,5 +1,8 @@
 // The tracker against the sources real users have: recorded receivers delivered in every shape
-// a link may give them, servers that go away, come late or fall silent, and a slow viewer.
+// a link may give them, servers that go away, come late or fall silent, a slow viewer and a real gpsd.
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <random>
 
@@ -47,6 +50,10 @@ std::vector<std::string> Writes(const std::string& log, const std::function<size
     return writes;
 }
 
+int Left(Clock::time_point end) {
+    return std::max<int>(0, static_cast<int>((end - Clock::now()) / milliseconds(1)));
+}
+
 TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
     std::mt19937 random(11);
     const std::pair<const char*, std::function<size_t()>> shapes[] = {
@@ -68,7 +75,7 @@ TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
                 ASSERT_GE(client, 0);
                 for (const std::string& write : Writes(log, next)) {
                     ASSERT_TRUE(SendAll(client, write));
-                    if (!next) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    if (!next) std::this_thread::sleep_for(milliseconds(10));
                 }
                 ASSERT_TRUE(WaitFor([&] {
                     return ScriptCount() > first &&
@@ -86,7 +93,7 @@ TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
         ASSERT_TRUE(SendAll(client, test_data::StreamOfLog("GPSmap-76S.log")));
         Settle();
         EXPECT_EQ(ScriptCount(), scripts);
-        ChooseQuit();
+        ChooseMenu();
     });
 }
 
@@ -100,8 +107,8 @@ TEST_F(TrackerTest, AServerThatGoesAwayIsFollowedWhenItComesBack) {
 
         server.reset();  // the server goes away, mid-stream
         EXPECT_TRUE(
-            WaitForTitle("Navlume - connection to " + name + " lost, retrying in 0.", true));
-        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to " + name + ", retrying in ", true));
+            WaitForTitle("Navlume - connection to " + name + " lost, retrying in 0.", false));
+        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to " + name + ", retrying in ", false));
         EXPECT_EQ(Labels(), "48.117300 11.516667");
 
         server = std::make_unique<LoopbackServer>(port);
@@ -109,36 +116,31 @@ TEST_F(TrackerTest, AServerThatGoesAwayIsFollowedWhenItComesBack) {
         ASSERT_TRUE(SendAll(server->Accept(5000), "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n"));
         EXPECT_TRUE(WaitForPosition("51.5020567 151.20200"));
         EXPECT_TRUE(WaitForTitle("Navlume"));
-        EXPECT_EQ(Text(StartButton), "Stop");
-        ChooseQuit();
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
+        ChooseMenu();
     });
 }
 
 TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
-    int32_t port = 0;
-    {
-        LoopbackServer probe;  // a port that nothing listens on once the probe is gone
-        port = probe.port();
-    }
+    const int32_t port = LoopbackServer().port();  // nothing listens there once it is gone
     const std::string name = "127.0.0.1:" + std::to_string(port);
     RunProgram([&] {
         StartTracking(port);
-        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to " + name + ", retrying in ", true));
+        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to " + name + ", retrying in ", false));
         std::this_thread::sleep_for(std::chrono::seconds(2));
         LoopbackServer server(port);
         ASSERT_TRUE(server.ok());
         EXPECT_GE(server.Accept(5000), 0);
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
-        ChooseQuit();
+        ChooseMenu();
     });
     RunProgram([&] {
         StartTracking(port);
-        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", true));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // inside the pause
-        Click(StartButton);                                           // Stop
-        EXPECT_FALSE(WorkerRunning());
-        EXPECT_EQ(Title(), "Navlume");
-        ChooseQuit();
+        EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
+        std::this_thread::sleep_for(milliseconds(100));  // inside the pause, Stop
+        Click(StartButton);
+        EXPECT_EQ(Controls() + " " + Title(), "Start 0 fields 11 idle Navlume");
+        ChooseMenu();
     });
 }
 
@@ -150,17 +152,10 @@ TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
         const Clock::time_point end = Clock::now() + std::chrono::seconds(3);
         StartTracking(server.port());
         int attempts = 0;
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            const int client =
-                left.count() > 0 ? server.Accept(static_cast<int>(left.count())) : -1;
-            if (client < 0) break;
-            ++attempts;
+        for (int client; (client = server.Accept(Left(end))) >= 0; ++attempts)
             server.CloseClient(client);
-        }
         EXPECT_EQ(attempts, 3);
-        ChooseQuit();
+        ChooseMenu();
     });
 }
 
@@ -170,11 +165,11 @@ TEST_F(TrackerTest, ASilentServerIsLeftAfterFifteenSeconds) {
         const std::string name = "127.0.0.1:" + std::to_string(server.port());
         ASSERT_GE(StartTracking(server), 0);
         const Clock::time_point connected = Clock::now();
-        EXPECT_TRUE(WaitForTitle("Navlume - no data from " + name + " for 15 s, retrying in ", true,
-                                 17000));
+        EXPECT_TRUE(WaitForTitle("Navlume - no data from " + name + " for 15 s, retrying in ",
+                                 false, 17000));
         EXPECT_GE(server.Accept(3000), 0);
-        EXPECT_GE(Clock::now() - connected, std::chrono::milliseconds(kSilenceLimitMs));
-        ChooseQuit();
+        EXPECT_GE(Clock::now() - connected, milliseconds(kSilenceLimitMs));
+        ChooseMenu();
     });
 }
 
@@ -182,10 +177,7 @@ TEST_F(TrackerTest, ASilentServerIsLeftAfterFifteenSeconds) {
 // the viewer skips positions instead of falling behind, never goes back and ends on the last.
 TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
     constexpr int kRunMs = 250;
-    {
-        std::lock_guard<std::mutex> lock(Scripts().mutex);
-        Scripts().runMilliseconds = kRunMs;
-    }
+    SetScriptRuns(false, kRunMs);
     std::vector<std::string> sentences;
     std::vector<std::string> positions;  // as the labels show them
     for (size_t i = 0; i < 50; ++i) {
@@ -200,18 +192,66 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         const int client = StartTracking(server);
         for (const std::string& sentence : sentences) {
             ASSERT_TRUE(SendAll(client, sentence));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(milliseconds(100));
         }
         EXPECT_EQ(Labels(), positions.back());
         // The last position is at most one run behind the last sentence, then nothing follows.
         const Clock::time_point sentLast = Clock::now();
         EXPECT_TRUE(WaitFor([&] { return PositionOfScript(Script(-1)) == positions.back(); }));
-        EXPECT_LE(Clock::now() - sentLast, std::chrono::milliseconds(kRunMs + 500));
+        EXPECT_LE(Clock::now() - sentLast, milliseconds(kRunMs + 500));
         Settle();
         EXPECT_LE(ScriptCount(), 5000u / kRunMs + 2);
         EXPECT_TRUE(ScriptsFollow(0, positions));
-        ChooseQuit();
+        ChooseMenu();
     });
+}
+
+// gpsd, fed by gpsfake with a recorded receiver, greets with JSON and sends NMEA only when asked,
+// several sentences per write. gpsd and gpsfake come from Debian's gpsd and gpsd-clients
+// (scripts/install-deps installs them); without them this test fails, it never skips.
+constexpr const char* kGpsfake = "/usr/bin/gpsfake";
+
+TEST_F(TrackerTest, FollowsARealGpsd) {
+    ASSERT_EQ(access(kGpsfake, X_OK), 0) << "gpsfake is missing: bash scripts/install-deps";
+    const int32_t port = LoopbackServer().port();  // a free port, given to gpsd
+    const fs::path replayed = BundleContents() / "replayed.log", output = BundleContents() / "out";
+    std::ofstream(replayed, std::ios::binary) << test_data::StreamOfLog("quectel-l76k-nmea.log");
+    // gpsfake and the gpsd it starts replay the log in a loop at about the receiver's own rate,
+    // in a process group of their own: gpsd outlives a killed gpsfake, so the whole group goes.
+    const std::string command = "exec " + std::string(kGpsfake) + " -P " + std::to_string(port) +
+                                " -q -n -c 0.013 '" + replayed.string() + "' </dev/null >'" +
+                                output.string() + "' 2>&1";
+    const std::string temporary = "TMPDIR=" + BundleContents().string();
+    const char* environment[] = {"PATH=/usr/sbin:/usr/bin:/bin", temporary.c_str(), nullptr};
+    const pid_t gpsfake = fork();
+    if (gpsfake == 0) {
+        setpgid(0, 0);
+        execle("/bin/sh", "sh", "-c", command.c_str(), nullptr, environment);
+        _exit(127);
+    }
+    ASSERT_GT(gpsfake, 0);
+    setpgid(gpsfake, gpsfake);  // before the kill below, whichever of the two runs first
+
+    // The worker keeps trying to connect until gpsd is up, as it would for a late receiver.
+    const std::vector<std::string> positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
+    const auto isLoggedPosition = [&positions](const std::string& position) {
+        return std::find(positions.begin(), positions.end(), position) != positions.end();
+    };
+    RunProgram([&] {
+        StartTracking(port);
+        EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 25000))
+            << Labels() << "; " << Title() << "; gpsfake: " << ReadFile(output);
+        EXPECT_TRUE(WaitFor([&] { return ScriptCount() > 0; }));
+        EXPECT_TRUE(isLoggedPosition(PositionOfScript(Script(-1))));
+        EXPECT_TRUE(WaitForTitle("Navlume"));
+        ChooseMenu();
+    });
+    // gpsfake may hang in its own SIGTERM handler: after three seconds the group is killed.
+    kill(-gpsfake, SIGTERM);
+    for (int wait = 0; wait < 60 && waitpid(gpsfake, nullptr, WNOHANG) == 0; ++wait)
+        std::this_thread::sleep_for(milliseconds(50));
+    kill(-gpsfake, SIGKILL);
+    waitpid(gpsfake, nullptr, 0);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ using test_data::GoldenScript;
 
 constexpr const char* kExampleSentence =
     "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n";
+constexpr const char* kSydney = "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n";
 
 // Sends bytes and waits until the viewer has had count scripts in all.
 bool SendAndWaitForScripts(int client, const std::string& bytes, size_t count) {
@@ -26,8 +27,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         LoopbackServer server;
         const int client = StartTracking(server);
         ASSERT_GE(client, 0);
-        EXPECT_EQ(Text(StartButton), "Stop");
-        EXPECT_FALSE(Enabled(ServerField) || Enabled(PortField));
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         const std::string name = "127.0.0.1:" + std::to_string(server.port());
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
 
@@ -49,12 +49,11 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(Script(1), GoldenScript("-48.117300", "-11.516667", "500"));
 
         // What is not a usable position changes nothing, and the labels keep the last one.
-        const std::string unusable[] = {"$gprmc,1,A,1111.111,N,02222.222,E\r\n",
-                                        "$GPRMC,,V,,,,,,,,,,N*53\r\n",
-                                        "$GPRMC,1,A,1111.111,N,02222.222,E*00\r\n",
-                                        std::string("$GPRMC,1,A,1111.111,N\0,02222.222,E\r\n", 36)};
-        for (const std::string& line : unusable)
-            ASSERT_TRUE(SendAll(client, line));
+        ASSERT_TRUE(SendAll(client, std::string("$gprmc,1,A,1111.111,N,02222.222,E\r\n"
+                                                "$GPRMC,,V,,,,,,,,,,N*53\r\n"
+                                                "$GPRMC,1,A,1111.111,N,02222.222,E*00\r\n"
+                                                "$GPRMC,1,A,1111.111,N\0,02222.222,E\r\n",
+                                                134)));
         Settle();
         EXPECT_EQ(ScriptCount(), 2u);
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
@@ -66,11 +65,8 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
 
         // Stop: the button and fields return to idle, the worker ends, the labels stay.
         Click(StartButton);
-        EXPECT_EQ(Text(StartButton), "Start");
-        EXPECT_TRUE(Enabled(ServerField) && Enabled(PortField));
-        EXPECT_FALSE(WorkerRunning());
-        EXPECT_EQ(Title(), "Navlume");
-        EXPECT_EQ(Labels(), "48.117300 11.516667");
+        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
+        EXPECT_EQ(Title() + " " + Labels(), "Navlume 48.117300 11.516667");
         PressClose();
     });
 }
@@ -84,41 +80,40 @@ TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
         LoopbackServer server;
         const int client = StartTracking(server);
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
-        ASSERT_TRUE(SendAndWaitForScripts(client, "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n", 2));
+        ASSERT_TRUE(SendAndWaitForScripts(client, kSydney, 2));
         EXPECT_EQ(Labels(), "51.5020567 151.20200");
-        ChooseQuit();
+        ChooseMenu();
     });
     for (const auto& entry : fs::directory_iterator(BundleContents()))
-        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+        EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
     EXPECT_TRUE(fs::is_empty(BundleContents() / "Navlume-position.kml"));
 }
 
 // Ports outside 1-65535 are refused with a requester, as the About entry shows one.
 TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
     RunProgram([this] {
-        for (const char* port : {"0", "65536", "", "abc", "-80", "18446744073709551616"}) {
-            const size_t alerts = OnGui([this] { return platform.alerts.size(); });
-            SetPortText(port);
+        const auto lastAlert = [this] {
+            return OnGui([this] {
+                const FakeAlert alert =
+                    platform.alerts.empty() ? FakeAlert{} : platform.alerts.back();
+                return std::to_string(platform.alerts.size()) + " " + alert.title + ": " +
+                       alert.text;
+            });
+        };
+        size_t alerts = 0;
+        for (const char* port : {"0", "65536", "", "abc", "-80", "18446744073709551616", "00080"}) {
+            OnGui([port] { SetGadgetText(PortField, port); });
             Click(StartButton);
-            ASSERT_EQ(OnGui([this] { return platform.alerts.size(); }), alerts + 1) << port;
-            const FakeAlert alert = OnGui([this] { return platform.alerts.back(); });
-            EXPECT_EQ(alert.title + ": " + alert.text,
-                      "Invalid Port: Please select a port in the range 1-65535");
-            EXPECT_EQ(State(StartButton), 0) << port;
-            EXPECT_EQ(Text(StartButton), "Start") << port;
-            EXPECT_FALSE(WorkerRunning()) << port;
+            if (std::string(port) == "00080") break;
+            EXPECT_EQ(lastAlert(), std::to_string(++alerts) +
+                                       " Invalid Port: Please select a port in the range 1-65535");
+            EXPECT_EQ(Controls(), "Start 0 fields 11 idle") << port;
         }
         // Leading zeros are fine; nothing listens on that port here, which is no error either.
-        SetPortText("00080");
-        Click(StartButton);
-        EXPECT_EQ(Text(StartButton), "Stop");
-        EXPECT_EQ(State(StartButton), 1);
-
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         ChooseMenu(PlatformAppMenuItem::About);
-        const FakeAlert alert = OnGui([this] { return platform.alerts.back(); });
-        EXPECT_EQ(alert.title, "About Navlume");
-        EXPECT_EQ(alert.text, kAboutText);
-        ChooseQuit();
+        EXPECT_EQ(lastAlert(), std::to_string(++alerts) + " About Navlume: " + kAboutText);
+        ChooseMenu();
     });
 }
 
@@ -128,15 +123,14 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
     RunProgram([this] {
         LoopbackServer server;
         const int client = StartTracking(server);
-        HoldScripts(true);
+        SetScriptRuns(true);
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
-        ASSERT_TRUE(SendAll(client, "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n"));
+        ASSERT_TRUE(SendAll(client, kSydney));
         EXPECT_TRUE(WaitForPosition("51.5020567 151.20200"));
 
         Click(StartButton);  // Stop
-        EXPECT_FALSE(WorkerRunning());
+        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
         Click(StartButton);  // Start again while the viewer still hangs
-        EXPECT_EQ(Text(StartButton), "Stop");
         const int second = server.Accept();
         ASSERT_GE(second, 0);
         char byte;
@@ -144,12 +138,12 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_TRUE(SendAll(second, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
         EXPECT_TRUE(WaitForPosition("-33.75205750 151.20200"));
 
-        HoldScripts(false);
+        SetScriptRuns(false);
         EXPECT_TRUE(WaitFor([] { return ScriptCount() == 2; }));
         Settle();
         EXPECT_EQ(ScriptCount(), 2u);
         EXPECT_EQ(PositionOfScript(Script(-1)), "-33.75205750 151.20200");
-        ChooseQuit();
+        ChooseMenu();
     });
 }
 
@@ -159,12 +153,12 @@ TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
     Clock::time_point quitAt;
     RunProgram([&] {
         StartTracking(server.port());
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_TRUE(WorkerRunning());
+        std::this_thread::sleep_for(milliseconds(100));
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         quitAt = Clock::now();
-        ChooseQuit();
+        ChooseMenu();
     });
-    EXPECT_LT(Clock::now() - quitAt, std::chrono::milliseconds(500));
+    EXPECT_LT(Clock::now() - quitAt, milliseconds(500));
 }
 
 // The real runner on a viewer that never answers: Stop ends the run (the next position starts a
@@ -181,28 +175,21 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     fs::permissions(runner, fs::perms::owner_all);
     hangingRunner = runner.string();
     SetScriptRunner(RunHangingScript);
-    const auto runs = [&started] {
-        const std::string text = ReadFile(started);
-        return std::count(text.begin(), text.end(), '\n');
-    };
-    Clock::time_point closedAt;
+    const auto runs = [&started] { return ReadFile(started).size() / 4; };
+    Clock::time_point pressedAt;
     RunProgram([&] {
         LoopbackServer server;
-        for (int run = 1; run <= 2; ++run) {
-            const int client = StartTracking(server);
-            ASSERT_TRUE(SendAll(client, kExampleSentence));
+        for (size_t run = 1; run <= 2; ++run) {
+            ASSERT_TRUE(SendAll(StartTracking(server), kExampleSentence));
             ASSERT_TRUE(WaitFor([&] { return runs() == run; }));
-            const Clock::time_point pressedAt = Clock::now();
-            if (run == 2) break;
-            Click(StartButton);  // Stop
-            EXPECT_LT(Clock::now() - pressedAt, std::chrono::milliseconds(500));
+            pressedAt = Clock::now();
+            run == 1 ? Click(StartButton) : PressClose();
+            EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
         }
-        closedAt = Clock::now();
-        PressClose();
     });
-    EXPECT_LT(Clock::now() - closedAt, std::chrono::milliseconds(500));
+    EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
-    EXPECT_EQ(runs(), 2);
+    EXPECT_EQ(runs(), 2u);
 }
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
@@ -223,25 +210,25 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     // The next start shows them; Quit stores nothing.
     RunProgram([this] {
         EXPECT_EQ(Text(ServerField) + " " + Text(PortField), "192.168.1.20 4001");
-        EXPECT_EQ(State(ZoomBar), 12000);
+        EXPECT_EQ(OnGui([] { return GetGadgetState(ZoomBar); }), 12000);
         TypePort("5555");
-        ChooseQuit();
+        ChooseMenu();
     });
     EXPECT_EQ(ReadFile(SettingsPath()), saved);
 }
 
 TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"10.1", "10.1.0.0"}, {"256.1.1.1", "0.2.1.1"}, {"-1", "255.255.255.255"},
-        {"names", "0.0.0.0"}, {"", "0.0.0.0"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{"10.1", "10.1.0.0"},
+                                                         {"256.1.1.1", "0.2.1.1"},
+                                                         {"-1", "255.255.255.255"},
+                                                         {"names", "0.0.0.0"},
+                                                         {"", "0.0.0.0"}};
     for (const auto& [stored, shown] : cases) {
-        std::ofstream(SettingsPath(), std::ios::binary | std::ios::trunc)
+        std::ofstream(SettingsPath(), std::ios::trunc)
             << "[server]\nSERVER = " << stored << "\nport = 4001x\n";
-        const std::string expected = std::string(shown) + " 4001x";
         RunProgram([&] {
-            EXPECT_EQ(Text(ServerField) + " " + Text(PortField), expected);
-            ChooseQuit();
+            EXPECT_EQ(Text(ServerField) + " " + Text(PortField), std::string(shown) + " 4001x");
+            ChooseMenu();
         });
     }
 }

@@ -1,15 +1,10 @@
 #!/usr/bin/env bash
 # Navlume end to end, as a newcomer meets it: a copy of the built bundle runs on a private X
-# server and is driven from outside with the mouse and keyboard, while the replay server plays a
-# real receiver's log, is stopped and is started again on the same port. A stand-in "osascript"
-# first on PATH keeps every viewer script. Scripts, settings and the live KML files are compared
-# with the golden files in tests/data, the scripts' positions with the log's .chk golden.
-#
-#   navlume_e2e.sh NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR
-#
-# Needs Xvfb, xdotool and python3 with python3-xlib (scripts/install-deps installs them). Prints
-# one line per check and ends with "e2e: N passed, M failed"; exits non-zero when anything
-# failed. Every wait is bounded; every process it starts is ended on the way out.
+# server, driven with mouse and keyboard, while the replay server plays a real receiver's log, is
+# stopped and started again on the same port. A stand-in "osascript" keeps every viewer script.
+# Scripts, settings and KML files are compared with the golden files in tests/data. Needs Xvfb,
+# xdotool and python3-xlib (scripts/install-deps). One line per check, then "e2e: N passed, M
+# failed"; non-zero exit on a failure. Every wait is bounded; every process started is ended.
 set -uo pipefail
 
 [ $# -eq 3 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
@@ -22,13 +17,7 @@ passed=0 failed=0 work="" xvfb_pid="" replay_pid="" navlume_pid=""
 
 # check DESCRIPTION COMMAND...: one line, ok or FAIL, as the command succeeds or not.
 check() {
-    local what="$1"
-    shift
-    if "$@"; then
-        passed=$((passed + 1)) && echo "ok:   $what"
-    else
-        failed=$((failed + 1)) && echo "FAIL: $what"
-    fi
+    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
 }
 
 finish() {
@@ -43,14 +32,10 @@ finish() {
 # A check that the rest depends on: stop here when it fails.
 require() { check "$@" || finish; }
 
-# Runs "$@" every 0.1 s until it succeeds or the seconds $1 have run out.
+# Runs "${@:2}" every 0.1 s until it succeeds or the seconds $1 have run out.
 wait_until() {
     local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
+    until "${@:2}"; do [ "$SECONDS" -lt "$end" ] && sleep 0.1 || return 1; done
 }
 
 # Succeeds when "$@" prints something, and the same after the pause $1 (a value that settled).
@@ -74,10 +59,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-python=""
-for candidate in /usr/bin/python3 python3; do
-    "$candidate" -c 'import Xlib' 2>/dev/null && python="$candidate" && break
-done
+python=/usr/bin/python3
+"$python" -c 'import Xlib' 2>/dev/null || python=""
 require "Xvfb, xdotool and python3-xlib are installed (bash scripts/install-deps)" \
     eval '[ -n "$python" ] && command -v Xvfb xdotool' '>/dev/null'
 bundle="$(cd "$(dirname "$program")/../.." && pwd)"
@@ -106,13 +89,8 @@ require "nmea_replay plays $(basename "$log")" start_replay 0
 
 # The stand-in runner keeps each script it is given, numbered in the order of the runs.
 mkdir -p "$work/bin" "$work/scripts"
-cat >"$work/bin/osascript" <<'EOF'
-#!/bin/sh
-dir="$(dirname "$0")/../scripts"
-count=$(($(ls "$dir" | wc -l) + 1))
-cat >"$dir/incoming" && mv "$dir/incoming" "$dir/$count"
-EOF
-chmod +x "$work/bin/osascript"
+printf '#!/bin/sh\nd="$(dirname "$0")/../scripts"\ncat >"$d/in" && mv "$d/in" "$d/$(ls "$d" | wc -l)"\n' \
+    >"$work/bin/osascript" && chmod +x "$work/bin/osascript"
 scripts() { ls "$work/scripts" | grep -c '^[0-9]*$'; }
 # "latitude longitude" of script $1, from its lines 3 and 4.
 script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r' | paste -sd ' '; }
@@ -199,11 +177,7 @@ window.send_event(protocol.event.ClientMessage(window=window, client_type=atom("
 connection.sync()
 EOF
 status="still running"
-if wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null'; then
-    wait "$navlume_pid"
-    status=$?
-    navlume_pid=""
-fi
+wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 check "the program ends with status 0 within 15 s of the close button, while tracking" \
     [ "$status" = 0 ]
 check "settings.cfg is the golden one with the typed port $port after closing" eval \

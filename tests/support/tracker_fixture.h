@@ -29,6 +29,7 @@
 namespace tracker_test {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 using test_data::ReadFile;
 
@@ -43,62 +44,58 @@ inline std::string PositionOfScript(const std::string& script) {
     return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
 }
 
-// The recording runner's scripts; each run lasts runMilliseconds, and while held it waits until
-// released.
+// The recording runner's scripts; each run lasts runMs, and while held it waits until released.
 struct ScriptLog {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> scripts;
     bool hold = false;
-    int runMilliseconds = 0;
+    int runMs = 0;
 };
 
-inline ScriptLog& Scripts() {
-    static ScriptLog log;
-    return log;
-}
+inline ScriptLog scriptLog;
 
 inline char* RecordScript(const char* source, int64_t start) {
-    ScriptLog& log = Scripts();
-    std::unique_lock<std::mutex> lock(log.mutex);
-    log.scripts.emplace_back(source);
-    log.changed.notify_all();
-    log.changed.wait_for(lock, std::chrono::milliseconds(log.runMilliseconds),
-                         [] { return false; });
-    log.changed.wait_for(lock, std::chrono::seconds(5), [&log] { return !log.hold; });
+    std::unique_lock<std::mutex> lock(scriptLog.mutex);
+    scriptLog.scripts.emplace_back(source);
+    scriptLog.changed.notify_all();
+    scriptLog.changed.wait_for(lock, milliseconds(scriptLog.runMs), [] { return false; });
+    scriptLog.changed.wait_for(lock, std::chrono::seconds(5), [] { return !scriptLog.hold; });
     return TempEmptyAt(start) + start;
 }
 
+// Sets how the recording runner behaves from now on.
+inline void SetScriptRuns(bool hold, int runMs = 0) {
+    std::lock_guard<std::mutex> lock(scriptLog.mutex);
+    scriptLog.hold = hold;
+    scriptLog.runMs = runMs;
+    scriptLog.changed.notify_all();
+}
+
 inline size_t ScriptCount() {
-    std::lock_guard<std::mutex> lock(Scripts().mutex);
-    return Scripts().scripts.size();
+    std::lock_guard<std::mutex> lock(scriptLog.mutex);
+    return scriptLog.scripts.size();
 }
 
 // Script index, counted from the end when negative (-1: the last); "" when there is none.
 inline std::string Script(ptrdiff_t index) {
-    std::lock_guard<std::mutex> lock(Scripts().mutex);
-    const auto& scripts = Scripts().scripts;
-    if (index < 0) index += static_cast<ptrdiff_t>(scripts.size());
-    return index >= 0 && index < static_cast<ptrdiff_t>(scripts.size()) ? scripts[index] : "";
+    std::lock_guard<std::mutex> lock(scriptLog.mutex);
+    const auto count = static_cast<ptrdiff_t>(scriptLog.scripts.size());
+    if (index < 0) index += count;
+    return index >= 0 && index < count ? scriptLog.scripts[index] : "";
 }
 
-inline void HoldScripts(bool hold) {
-    std::lock_guard<std::mutex> lock(Scripts().mutex);
-    Scripts().hold = hold;
-    Scripts().changed.notify_all();
-}
-
-inline bool WaitFor(const std::function<bool()>& condition, int milliseconds = 3000) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+inline bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
+    const Clock::time_point deadline = Clock::now() + milliseconds(ms);
     while (!condition()) {
         if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(milliseconds(5));
     }
     return true;
 }
 
 inline void Settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    std::this_thread::sleep_for(milliseconds(80));
 }
 
 class TrackerTest : public ::testing::Test {
@@ -112,10 +109,9 @@ class TrackerTest : public ::testing::Test {
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
-        std::lock_guard<std::mutex> lock(Scripts().mutex);
-        Scripts().scripts.clear();
-        Scripts().hold = false;
-        Scripts().runMilliseconds = 0;
+        SetScriptRuns(false);
+        std::lock_guard<std::mutex> lock(scriptLog.mutex);
+        scriptLog.scripts.clear();
     }
     void TearDown() override {
         fs::current_path(previousDirectory_);
@@ -159,24 +155,24 @@ class TrackerTest : public ::testing::Test {
     std::string Title() {
         return OnGui([] { return WindowHandle(MainWindow)->title; });
     }
-    int64_t State(int64_t gadget) {
-        return OnGui([gadget] { return GetGadgetState(gadget); });
+    // The Start button's text and state, whether the server and port fields take input, and
+    // whether the worker runs: "Start 0 fields 11 idle" when idle.
+    std::string Controls() {
+        return OnGui([this] {
+            return platform.viewText(View(StartButton)) + " " +
+                   std::to_string(GetGadgetState(StartButton)) + " fields " +
+                   std::to_string(View(ServerField)->enabled) +
+                   std::to_string(View(PortField)->enabled) +
+                   (TrackingWorkerRunning() ? " running" : " idle");
+        });
     }
-    bool Enabled(int64_t gadget) {
-        return OnGui([this, gadget] { return View(gadget)->enabled; });
-    }
-    bool WorkerRunning() {
-        return OnGui([] { return TrackingWorkerRunning(); });
-    }
+    // The user acts: clicks, replaces the port text (digits pass the field's filter), moves the
+    // zoom bar, presses the close button or chooses an application menu item.
     void Click(int64_t gadget) {
         OnGui([this, gadget] { platform.click(View(gadget)); });
     }
-    // The user replaces the port text (digits pass the field's filter).
     void TypePort(const std::string& text) {
         OnGui([this, text] { platform.editText(View(PortField), text); });
-    }
-    void SetPortText(const std::string& text) {
-        OnGui([text] { SetGadgetText(PortField, text.c_str()); });
     }
     void MoveZoomBar(int64_t distance) {
         OnGui([this, distance] { platform.moveSlider(View(ZoomBar), distance); });
@@ -184,10 +180,9 @@ class TrackerTest : public ::testing::Test {
     void PressClose() {
         OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
     }
-    void ChooseMenu(PlatformAppMenuItem item) {
+    void ChooseMenu(PlatformAppMenuItem item = PlatformAppMenuItem::Quit) {
         OnGui([this, item] { platform.chooseAppMenuItem(item); });
     }
-    void ChooseQuit() { ChooseMenu(PlatformAppMenuItem::Quit); }
 
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
@@ -200,13 +195,12 @@ class TrackerTest : public ::testing::Test {
     }
 
     // Waits until the labels show position ("latitude longitude").
-    bool WaitForPosition(const std::string& position, int milliseconds = 3000) {
-        return WaitFor([&] { return Labels() == position; }, milliseconds);
+    bool WaitForPosition(const std::string& position, int ms = 3000) {
+        return WaitFor([&] { return Labels() == position; }, ms);
     }
-    // Waits until the title is title or, with prefix, starts with it.
-    bool WaitForTitle(const std::string& title, bool prefix = false, int milliseconds = 3000) {
-        return WaitFor([&] { return prefix ? Title().starts_with(title) : Title() == title; },
-                       milliseconds);
+    // Waits until the title starts with prefix (and, unless whole is false, is nothing more).
+    bool WaitForTitle(const std::string& prefix, bool whole = true, int ms = 3000) {
+        return WaitFor([&] { return whole ? Title() == prefix : Title().starts_with(prefix); }, ms);
     }
 
     FakePlatform platform;
