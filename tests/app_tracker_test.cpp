@@ -19,7 +19,7 @@ constexpr const char* kSydney = "$GPRMC,1,A,5130.1234,N,15112.12,E\r\n";
 
 // Sends bytes and waits until the viewer has had count scripts in all.
 bool SendAndWaitForScripts(int client, const std::string& bytes, size_t count) {
-    return SendAll(client, bytes) && WaitFor([count] { return ScriptCount() >= count; });
+    return SendAll(client, bytes) && WaitFor([count] { return Scripts().size() >= count; });
 }
 
 TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
@@ -33,7 +33,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
 
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         EXPECT_EQ(Labels(), "48.117300 11.516667");
-        EXPECT_EQ(Script(0), Golden("viewer-script"));
+        EXPECT_EQ(Scripts()[0], Golden("viewer-script"));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         // KML viewers get the same position beside the settings, and a link file to follow.
         EXPECT_EQ(ReadFile(BundleContents() / "Navlume-position.kml"),
@@ -43,10 +43,10 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
         Settle();
-        EXPECT_EQ(ScriptCount(), 1u);
+        EXPECT_EQ(Scripts().size(), 1u);
         ASSERT_TRUE(SendAndWaitForScripts(client, "07.038,S,01131.000,W*0D\r\n", 2));
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
-        EXPECT_EQ(Script(1), GoldenScript("-48.117300", "-11.516667", "500"));
+        EXPECT_EQ(Scripts()[1], GoldenScript("-48.117300", "-11.516667", "500"));
 
         // What is not a usable position changes nothing, and the labels keep the last one.
         ASSERT_TRUE(SendAll(client, std::string("$gprmc,1,A,1111.111,N,02222.222,E\r\n"
@@ -55,13 +55,13 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
                                                 "$GPRMC,1,A,1111.111,N\0,02222.222,E\r\n",
                                                 134)));
         Settle();
-        EXPECT_EQ(ScriptCount(), 2u);
+        EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
 
         // The next script takes the distance the track bar shows now.
         MoveZoomBar(12000);
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
-        EXPECT_EQ(Script(2), GoldenScript("48.117300", "11.516667", "12000"));
+        EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
 
         // Stop: the button and fields return to idle, the worker ends, the labels stay.
         Click(StartButton);
@@ -139,10 +139,10 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_TRUE(WaitForPosition("-33.75205750 151.20200"));
 
         SetScriptRuns(false);
-        EXPECT_TRUE(WaitFor([] { return ScriptCount() == 2; }));
+        EXPECT_TRUE(WaitFor([] { return Scripts().size() == 2; }));
         Settle();
-        EXPECT_EQ(ScriptCount(), 2u);
-        EXPECT_EQ(PositionOfScript(Script(-1)), "-33.75205750 151.20200");
+        EXPECT_EQ(Scripts().size(), 2u);
+        EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
         ChooseMenu();
     });
 }

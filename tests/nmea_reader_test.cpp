@@ -1,6 +1,5 @@
-// The reader without sockets or sleeps: cutting the stream into lines, judging each line (with
-// the coordinate texts beneath), and the real receiver logs split every way a connection may
-// split them.
+// The reader without sockets or sleeps: cutting the stream into lines, judging each line (and
+// so the coordinate texts), and the real receiver logs split every way a connection may split.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,41 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "app/coordinate.h"
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
 #include "app/tracking_worker.h"
-#include "runtime/temp_buffer.h"
 #include "tests/support/test_data.h"
 
 namespace {
-
-// The minutes' text gives the decimals: 11 missing decimals are not padded, 10 are; decimals
-// that would leave the 64-bit range are lowered.
-TEST(FormatFixedDecimalsTest, RoundsPadsAndCuts) {
-    const struct {
-        double number;
-        int64_t decimals;
-        const char* expected;
-    } cases[] = {{2.5, 0, "3"},
-                 {1.25, 1, "1.3"},
-                 {0.125, 2, "0.13"},
-                 {12.6, -4, "13"},
-                 {48.0, 7, "48.0000000"},
-                 {48.5, 12, "48.5"},
-                 {48.5, 11, "48.50000000000"},
-                 {7.0, 15, "7."},
-                 {0.0, 400, "0."},
-                 {0.123456789, 3, "0.123"},
-                 {100.999999, 2, "101.00"},
-                 {48.1173, 18, "48.1173"},
-                 {48.1173, 1000, "48.1173"}};
-    for (const auto& c : cases) {
-        TempScope scope;
-        EXPECT_EQ(std::string(FormatFixedDecimals(c.number, c.decimals, scope.start())), c.expected)
-            << c.number << " @" << c.decimals;
-    }
-}
 
 // "latitude longitude" of an accepted line, "" for a refused one.
 std::string Judged(const std::string& line) {

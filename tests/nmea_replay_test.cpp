@@ -1,15 +1,12 @@
-// nmea_replay: the log's sentences, the command line, the committed sample track, and the server
-// giving each sentence a receive of its own, looping or once, and ending promptly on Stop.
+// The replay server (the end-to-end test plays a real log with nmea_replay, once, restarted on
+// its port): each sentence in a receive of its own, looping or once, ending promptly on Stop.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <functional>
 #include <future>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,62 +16,6 @@
 namespace {
 
 using Sentences = std::vector<std::string>;
-
-// Comments, blank lines and the blanks around a sentence go; any line end becomes CR LF.
-TEST(SplitReplaySentencesTest, NormalisesLinesAndSkipsCommentsAndBlanks) {
-    EXPECT_EQ(SplitReplaySentences(
-                  "# Name: t\n\n$GPRMC,1\r\r\n \t\n  # indented\n  $GPTXT,#1 \t\r$GPGGA,2"),
-              (Sentences{"$GPRMC,1\r\n", "$GPTXT,#1\r\n", "$GPGGA,2\r\n"}));
-}
-
-// The options of a command line as "file bind port rate once"; "help"; "" for bad arguments,
-// which alone come with an error text.
-std::string Parsed(const std::string& arguments) {
-    std::istringstream words("nmea_replay " + arguments);
-    const std::vector<std::string> texts{std::istream_iterator<std::string>(words), {}};
-    std::vector<const char*> argv;
-    for (const std::string& text : texts)
-        argv.push_back(text.c_str());
-    ReplayOptions o;
-    std::string error;
-    char seen[200] = "help";
-    const ReplayCommand command =
-        ParseReplayOptions(static_cast<int>(argv.size()), argv.data(), &o, &error);
-    if (command == ReplayCommand::kServe)
-        std::snprintf(seen, sizeof seen, "%s %s %u %g %d", o.file.c_str(), o.bindAddress.c_str(),
-                      o.port, o.rateHz, o.once);
-    if (command == ReplayCommand::kBadArguments) seen[0] = '\0';
-    return error.empty() == (command != ReplayCommand::kBadArguments) ? seen : "error text?";
-}
-
-TEST(ParseReplayOptionsTest, AcceptsTheDocumentedFormsAndRejectsTheRest) {
-    EXPECT_EQ(Parsed("t.nmea"), "t.nmea 127.0.0.1 10000 1 0");
-    EXPECT_EQ(Parsed("t.nmea --port 0 --rate 0.5 --once --bind ::1"), "t.nmea ::1 0 0.5 1");
-    EXPECT_EQ(Parsed("--rate 1000 --port 65535 t.nmea"), "t.nmea 127.0.0.1 65535 1000 0");
-    EXPECT_EQ(Parsed("--help"), "help");
-    for (const char* bad :
-         {"", "t.nmea --verbose", "t.nmea u.nmea", "t.nmea --port 65536", "t.nmea --port 80x",
-          "t.nmea --rate 0", "t.nmea --rate 1000.5", "t.nmea --port"})
-        EXPECT_EQ(Parsed(bad), "") << bad;
-}
-
-TEST(SampleTrackTest, HoldsChecksummedSentencesThatStartInMunich) {
-    Sentences sentences;
-    std::string error;
-    ASSERT_TRUE(LoadReplaySentences(NAVLUME_LOG_DATA "/sample-track.nmea", &sentences, &error));
-    ASSERT_GE(sentences.size(), 250u);
-    for (const std::string& sentence : sentences) {
-        unsigned checksum = 0;
-        for (size_t i = 1; i + 5 < sentence.size(); ++i)
-            checksum ^= static_cast<unsigned char>(sentence[i]);
-        char end[8];
-        std::snprintf(end, sizeof end, "*%02X\r\n", checksum);
-        EXPECT_TRUE(sentence.starts_with("$GP") && sentence.ends_with(end)) << sentence;
-    }
-    EXPECT_TRUE(sentences[0].starts_with("$GPRMC,123519.00,A,4807.0380,N,01131.0000,E,"));
-    EXPECT_FALSE(LoadReplaySentences(NAVLUME_LOG_DATA "/missing.nmea", &sentences, &error));
-    EXPECT_NE(error.find("missing.nmea"), std::string::npos) << error;
-}
 
 // count receives of up to 128 bytes, as the tracker makes them ("" once the server has closed),
 // by a client on 127.0.0.1:port whose receives give up after five seconds; it leaves after them

@@ -8,8 +8,7 @@
 set -uo pipefail
 
 [ $# -eq 3 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
-program="$1" replay="$2" golden="$3/tests/data"
-log="$3/data/sirfstarv-nmea.log"
+program="$1" replay="$2" golden="$3/tests/data" log="$3/data/sirfstarv-nmea.log"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # The window's content area, and the centres of the port field and the Start button in it.
 readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
@@ -20,17 +19,14 @@ check() {
     if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
 }
 
+# The logs when something failed, the summary, and the exit status.
 finish() {
     for file in navlume.log replay.err xvfb.log; do
         [ "$failed" -gt 0 ] && [ -s "$work/$file" ] && echo "---- $file" && tail -n 20 "$work/$file"
     done
-    echo "e2e: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
+    echo "e2e: $passed passed, $failed failed" && exit $((failed > 0))
 }
-
-# A check that the rest depends on: stop here when it fails.
-require() { check "$@" || finish; }
+require() { check "$@" || finish; } # a check that the rest depends on
 
 # Runs "${@:2}" every 0.1 s until it succeeds or the seconds $1 have run out.
 wait_until() {
@@ -39,10 +35,7 @@ wait_until() {
 }
 
 # Succeeds when "$@" prints something, and the same after the pause $1 (a value that settled).
-settled() {
-    local before
-    before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]
-}
+settled() { local before && before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]; }
 
 stop_process() {
     [ -n "$1" ] || return 0
@@ -50,12 +43,8 @@ stop_process() {
     wait "$1" 2>/dev/null
 }
 
-cleanup() {
-    stop_process "$navlume_pid" # the program before the servers it uses
-    stop_process "$replay_pid"
-    stop_process "$xvfb_pid"
-    [ -n "$work" ] && rm -rf "$work"
-}
+# The program before the servers it uses.
+cleanup() { stop_process "$navlume_pid"; stop_process "$replay_pid"; stop_process "$xvfb_pid"; [ -z "$work" ] || rm -rf "$work"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
@@ -104,9 +93,9 @@ navlume_pid=$!
 check "the first start writes the golden settings.cfg in the bundle's Contents folder" \
     wait_until 15 cmp -s "$contents/settings.cfg" "$golden/first-run-settings.cfg.chk"
 
-X=0 Y=0 WIDTH=0 HEIGHT=0
 # Of the windows named "Navlume", the one with the content's width (Qt keeps invisible helper
 # windows); the menu bar is added after it is first shown, so its geometry must settle.
+X=0 Y=0 WIDTH=0 HEIGHT=0
 for window in $(timeout 15 xdotool search --sync --onlyvisible --name '^Navlume$'); do
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH" -eq "$content_width" ] && break
@@ -166,16 +155,10 @@ check "Navlume.kml is the golden one, linking to the position file" eval \
         cmp -s - "$contents/Navlume.kml"'
 
 # The close button: a WM_DELETE_WINDOW client message, as a window manager sends it.
-"$python" - "$window" <<'EOF'
-import sys
-from Xlib import X, display, protocol
-connection = display.Display()
-window = connection.create_resource_object("window", int(sys.argv[1]))
-atom = connection.intern_atom
-window.send_event(protocol.event.ClientMessage(window=window, client_type=atom("WM_PROTOCOLS"),
-                  data=(32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0)
-connection.sync()
-EOF
+"$python" -c 'import sys; from Xlib import X, display, protocol
+c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
+w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"),
+             data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
 status="still running"
 wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 check "the program ends with status 0 within 15 s of the close button, while tracking" \

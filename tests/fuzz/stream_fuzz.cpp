@@ -1,11 +1,9 @@
-// Feeds arbitrary bytes through the reader's path as a stream split at arbitrary points: line
-// cutting, the RMC judge, the coordinate conversion and the viewer script. Whatever arrives:
-//   - the lines handed on (and so the positions accepted) do not depend on how the stream was
-//     split;
-//   - no line handed on is longer than the limit or holds a line end or a zero byte, so the
-//     reader's memory stays bounded;
-//   - the latitude and longitude are plain numbers and the script keeps its eight lines, so
-//     nothing from the network can change what the script means.
+// Arbitrary bytes through the reader's path, as a stream split at arbitrary points: line cutting,
+// the RMC judge, the coordinate conversion and the viewer script. Whatever arrives, the lines
+// handed on (so the positions accepted) do not depend on the split; no line is longer than the
+// limit or holds a line end or a zero byte (the reader's memory stays bounded); latitude and
+// longitude are plain numbers and the script keeps its eight lines (the network cannot change
+// what the script means).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -47,10 +45,7 @@ void CheckScript(const Position& position) {
     TempScope scope;
     const std::string script = ComposeViewerScript(
         position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.start());
-    size_t breaks = 0;
-    for (size_t at = script.find("\r\n"); at != std::string::npos; at = script.find("\r\n", at + 2))
-        ++breaks;
-    Check(breaks == 7);
+    Check(std::count(script.begin(), script.end(), '\n') == 7);
 }
 
 }  // namespace

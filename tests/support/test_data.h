@@ -35,43 +35,34 @@ inline std::string Replaced(std::string text,
     return text;
 }
 
-// The golden viewer script (48.117300, 11.516667, 500, CR LF) with other values put in, each
-// after its line's fixed text so that one value is never taken for another.
+// The golden viewer script (48.117300, 11.516667, 500) with other values put in, each after its
+// line's fixed text so that one value is never taken for another.
 inline std::string GoldenScript(const std::string& latitude, const std::string& longitude,
-                                const std::string& distance,
-                                const std::string& lineBreak = "\r\n") {
+                                const std::string& distance) {
     return Replaced(Golden("viewer-script"), {{"To 48.117300", "To " + latitude},
                                               {"To 11.516667", "To " + longitude},
-                                              {"To 500", "To " + distance},
-                                              {"\r\n", lineBreak}});
+                                              {"To 500", "To " + distance}});
 }
 
-// The lines of text, without line ends; with log, only the sentences, each ended with CR LF.
-inline std::vector<std::string> Lines(const std::string& text, bool log = false) {
-    std::istringstream lines(text);
-    std::vector<std::string> found;
-    for (std::string line; std::getline(lines, line);) {
-        if (!log) found.push_back(line);
-        if (log && line.ends_with('\r')) line.pop_back();
-        if (log && !line.empty() && line[0] != '#') found.push_back(line + "\r\n");
-    }
-    return found;
-}
-
-// The sentences of a log as its receiver sends them: the "#" header lines dropped.
-inline std::vector<std::string> SentencesOfLog(const std::string& log) {
-    return Lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log), true);
-}
-
+// The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped),
+// one after another.
 inline std::string StreamOfLog(const std::string& log) {
+    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
     std::string stream;
-    for (const std::string& sentence : SentencesOfLog(log))
-        stream += sentence;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.ends_with('\r')) line.pop_back();
+        if (!line.empty() && line[0] != '#') stream += line + "\r\n";
+    }
     return stream;
 }
 
+// The positions the reader accepts from a log, "latitude longitude" each.
 inline std::vector<std::string> CheckedPositions(const std::string& log) {
-    return Lines(Golden(log));
+    std::istringstream lines(Golden(log));
+    std::vector<std::string> positions;
+    for (std::string line; std::getline(lines, line);)
+        positions.push_back(line);
+    return positions;
 }
 
 }  // namespace test_data

@@ -33,17 +33,6 @@ using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 using test_data::ReadFile;
 
-// "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script).
-inline std::string PositionOfScript(const std::string& script) {
-    const auto value = [&script](const std::string& prefix) {
-        const size_t at = script.find(prefix);
-        if (at == std::string::npos) return std::string();
-        const size_t begin = at + prefix.size();
-        return script.substr(begin, script.find("\r\n", begin) - begin);
-    };
-    return value("set latitude of viewInfo To ") + " " + value("set longitude of viewInfo To ");
-}
-
 // The recording runner's scripts; each run lasts runMs, and while held it waits until released.
 struct ScriptLog {
     std::mutex mutex;
@@ -58,7 +47,6 @@ inline ScriptLog scriptLog;
 inline char* RecordScript(const char* source, int64_t start) {
     std::unique_lock<std::mutex> lock(scriptLog.mutex);
     scriptLog.scripts.emplace_back(source);
-    scriptLog.changed.notify_all();
     scriptLog.changed.wait_for(lock, milliseconds(scriptLog.runMs), [] { return false; });
     scriptLog.changed.wait_for(lock, std::chrono::seconds(5), [] { return !scriptLog.hold; });
     return TempEmptyAt(start) + start;
@@ -72,17 +60,21 @@ inline void SetScriptRuns(bool hold, int runMs = 0) {
     scriptLog.changed.notify_all();
 }
 
-inline size_t ScriptCount() {
+inline std::vector<std::string> Scripts() {
     std::lock_guard<std::mutex> lock(scriptLog.mutex);
-    return scriptLog.scripts.size();
+    return scriptLog.scripts;
 }
 
-// Script index, counted from the end when negative (-1: the last); "" when there is none.
-inline std::string Script(ptrdiff_t index) {
-    std::lock_guard<std::mutex> lock(scriptLog.mutex);
-    const auto count = static_cast<ptrdiff_t>(scriptLog.scripts.size());
-    if (index < 0) index += count;
-    return index >= 0 && index < count ? scriptLog.scripts[index] : "";
+// "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script; by
+// default the last one).
+inline std::string PositionOfScript(std::string script = "") {
+    if (script.empty() && !Scripts().empty()) script = Scripts().back();
+    const auto value = [&script](const std::string& prefix) {
+        const size_t at = script.find(prefix);
+        if (at == std::string::npos) return std::string();
+        return script.substr(at + prefix.size(), script.find("\r\n", at) - at - prefix.size());
+    };
+    return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
 }
 
 inline bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
