@@ -38,9 +38,7 @@ wait_until() {
 settled() { local before && before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]; }
 
 stop_process() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }
-    wait "$1" 2>/dev/null
+    [ -z "$1" ] || { kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }; wait "$1" 2>/dev/null; }
 }
 
 # The program before the servers it uses.
@@ -62,15 +60,13 @@ cp -R "$bundle" "$work/" && rm -f "$work/$(basename "$bundle")/Contents/"{settin
 contents="$(cd "$work/$(basename "$bundle")/Contents" && pwd -P)" # as the program sees it
 
 # Xvfb takes the first free display number itself and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 & xvfb_pid=$!
 require "a private X server is up" wait_until 10 grep -q '^[0-9]' "$work/display"
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 # Plays the log once to one client at 100 lines a second, on port $1 (0: a free one).
 start_replay() {
-    "$replay" "$log" --port "$1" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" &
-    replay_pid=$!
+    "$replay" "$log" --port "$1" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
     wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
         port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
 }
@@ -88,8 +84,7 @@ script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r'
 # a sanitizer build, leaks inside the system libraries behind Qt's X11 platform are not ours.
 env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb PATH="$work/bin:$PATH" \
     LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 &
-navlume_pid=$!
+    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 & navlume_pid=$!
 check "the first start writes the golden settings.cfg in the bundle's Contents folder" \
     wait_until 15 cmp -s "$contents/settings.cfg" "$golden/first-run-settings.cfg.chk"
 
@@ -161,8 +156,7 @@ w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"
              data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
 status="still running"
 wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
-check "the program ends with status 0 within 15 s of the close button, while tracking" \
-    [ "$status" = 0 ]
+check "the program ends with status 0 within 15 s of the close button, while tracking" [ "$status" = 0 ]
 check "settings.cfg is the golden one with the typed port $port after closing" eval \
     'sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" |
         cmp -s - "$contents/settings.cfg"'

@@ -8,17 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 inline sockaddr_in LoopbackAddress(int32_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
+    return {.sin_family = AF_INET,
+            .sin_port = htons(static_cast<uint16_t>(port)),
+            .sin_addr = {htonl(INADDR_LOOPBACK)},
+            .sin_zero = {}};
 }
 
 class LoopbackServer {
@@ -56,10 +54,7 @@ class LoopbackServer {
     }
 
     void CloseClient(int client) {
-        const auto found = std::find(clients_.begin(), clients_.end(), client);
-        if (found == clients_.end()) return;
-        clients_.erase(found);
-        close(client);
+        if (std::erase(clients_, client) > 0) close(client);
     }
 
   private:
