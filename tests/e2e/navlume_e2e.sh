@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
 # Navlume end to end, as a newcomer meets it: a copy of the built bundle runs on a private X
-# server and is driven from outside with the mouse and keyboard, while the replay server plays a
-# real receiver's log, is stopped and is started again on the same port. A stand-in "osascript"
-# first on PATH keeps every viewer script. Scripts, settings and the live KML files are compared
-# with the golden files in tests/data, the scripts' positions with the log's .chk golden.
-#
-#   navlume_e2e.sh NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR
-#
-# Needs Xvfb, xdotool and python3 with python3-xlib (scripts/install-deps installs them). Prints
-# one line per check and ends with "e2e: N passed, M failed"; exits non-zero when anything
-# failed. Every wait is bounded; every process it starts is ended on the way out.
+# server, driven with mouse and keyboard, while the replay server plays a real receiver's log, is
+# stopped and started again on the same port. A stand-in "osascript" keeps every viewer script.
+# Scripts, settings and KML files are compared with the golden files in tests/data. Needs Xvfb,
+# xdotool and python3-xlib (scripts/install-deps). One line per check, then "e2e: N passed, M
+# failed"; non-zero exit on a failure. Every wait is bounded; every process started is ended.
 set -uo pipefail
 
 [ $# -eq 3 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
-program="$1" replay="$2" golden="$3/tests/data"
-log="$3/data/sirfstarv-nmea.log"
+program="$1" replay="$2" golden="$3/tests/data" log="$3/data/sirfstarv-nmea.log"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 # The window's content area, and the centres of the port field and the Start button in it.
 readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
@@ -22,62 +16,38 @@ passed=0 failed=0 work="" xvfb_pid="" replay_pid="" navlume_pid=""
 
 # check DESCRIPTION COMMAND...: one line, ok or FAIL, as the command succeeds or not.
 check() {
-    local what="$1"
-    shift
-    if "$@"; then
-        passed=$((passed + 1)) && echo "ok:   $what"
-    else
-        failed=$((failed + 1)) && echo "FAIL: $what"
-    fi
+    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
 }
 
+# The logs when something failed, the summary, and the exit status.
 finish() {
     for file in navlume.log replay.err xvfb.log; do
         [ "$failed" -gt 0 ] && [ -s "$work/$file" ] && echo "---- $file" && tail -n 20 "$work/$file"
     done
-    echo "e2e: $passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-    exit
+    echo "e2e: $passed passed, $failed failed" && exit $((failed > 0))
 }
+require() { check "$@" || finish; } # a check that the rest depends on
 
-# A check that the rest depends on: stop here when it fails.
-require() { check "$@" || finish; }
-
-# Runs "$@" every 0.1 s until it succeeds or the seconds $1 have run out.
+# Runs "${@:2}" every 0.1 s until it succeeds or the seconds $1 have run out.
 wait_until() {
     local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || return 1
-        sleep 0.1
-    done
+    until "${@:2}"; do [ "$SECONDS" -lt "$end" ] && sleep 0.1 || return 1; done
 }
 
 # Succeeds when "$@" prints something, and the same after the pause $1 (a value that settled).
-settled() {
-    local before
-    before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]
-}
+settled() { local before && before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]; }
 
 stop_process() {
-    [ -n "$1" ] || return 0
-    kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }
-    wait "$1" 2>/dev/null
+    [ -z "$1" ] || { kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }; wait "$1" 2>/dev/null; }
 }
 
-cleanup() {
-    stop_process "$navlume_pid" # the program before the servers it uses
-    stop_process "$replay_pid"
-    stop_process "$xvfb_pid"
-    [ -n "$work" ] && rm -rf "$work"
-}
+# The program before the servers it uses.
+cleanup() { stop_process "$navlume_pid"; stop_process "$replay_pid"; stop_process "$xvfb_pid"; [ -z "$work" ] || rm -rf "$work"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-python=""
-for candidate in /usr/bin/python3 python3; do
-    "$candidate" -c 'import Xlib' 2>/dev/null && python="$candidate" && break
-done
+python=/usr/bin/python3
+"$python" -c 'import Xlib' 2>/dev/null || python=""
 require "Xvfb, xdotool and python3-xlib are installed (bash scripts/install-deps)" \
     eval '[ -n "$python" ] && command -v Xvfb xdotool' '>/dev/null'
 bundle="$(cd "$(dirname "$program")/../.." && pwd)"
@@ -90,15 +60,13 @@ cp -R "$bundle" "$work/" && rm -f "$work/$(basename "$bundle")/Contents/"{settin
 contents="$(cd "$work/$(basename "$bundle")/Contents" && pwd -P)" # as the program sees it
 
 # Xvfb takes the first free display number itself and writes it once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 & xvfb_pid=$!
 require "a private X server is up" wait_until 10 grep -q '^[0-9]' "$work/display"
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 # Plays the log once to one client at 100 lines a second, on port $1 (0: a free one).
 start_replay() {
-    "$replay" "$log" --port "$1" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" &
-    replay_pid=$!
+    "$replay" "$log" --port "$1" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
     wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
         port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
 }
@@ -106,13 +74,8 @@ require "nmea_replay plays $(basename "$log")" start_replay 0
 
 # The stand-in runner keeps each script it is given, numbered in the order of the runs.
 mkdir -p "$work/bin" "$work/scripts"
-cat >"$work/bin/osascript" <<'EOF'
-#!/bin/sh
-dir="$(dirname "$0")/../scripts"
-count=$(($(ls "$dir" | wc -l) + 1))
-cat >"$dir/incoming" && mv "$dir/incoming" "$dir/$count"
-EOF
-chmod +x "$work/bin/osascript"
+printf '#!/bin/sh\nd="$(dirname "$0")/../scripts"\ncat >"$d/in" && mv "$d/in" "$d/$(ls "$d" | wc -l)"\n' \
+    >"$work/bin/osascript" && chmod +x "$work/bin/osascript"
 scripts() { ls "$work/scripts" | grep -c '^[0-9]*$'; }
 # "latitude longitude" of script $1, from its lines 3 and 4.
 script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r' | paste -sd ' '; }
@@ -121,14 +84,13 @@ script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r'
 # a sanitizer build, leaks inside the system libraries behind Qt's X11 platform are not ours.
 env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb PATH="$work/bin:$PATH" \
     LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 &
-navlume_pid=$!
+    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 & navlume_pid=$!
 check "the first start writes the golden settings.cfg in the bundle's Contents folder" \
     wait_until 15 cmp -s "$contents/settings.cfg" "$golden/first-run-settings.cfg.chk"
 
-X=0 Y=0 WIDTH=0 HEIGHT=0
 # Of the windows named "Navlume", the one with the content's width (Qt keeps invisible helper
 # windows); the menu bar is added after it is first shown, so its geometry must settle.
+X=0 Y=0 WIDTH=0 HEIGHT=0
 for window in $(timeout 15 xdotool search --sync --onlyvisible --name '^Navlume$'); do
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH" -eq "$content_width" ] && break
@@ -188,24 +150,13 @@ check "Navlume.kml is the golden one, linking to the position file" eval \
         cmp -s - "$contents/Navlume.kml"'
 
 # The close button: a WM_DELETE_WINDOW client message, as a window manager sends it.
-"$python" - "$window" <<'EOF'
-import sys
-from Xlib import X, display, protocol
-connection = display.Display()
-window = connection.create_resource_object("window", int(sys.argv[1]))
-atom = connection.intern_atom
-window.send_event(protocol.event.ClientMessage(window=window, client_type=atom("WM_PROTOCOLS"),
-                  data=(32, [atom("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0)
-connection.sync()
-EOF
+"$python" -c 'import sys; from Xlib import X, display, protocol
+c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
+w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"),
+             data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
 status="still running"
-if wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null'; then
-    wait "$navlume_pid"
-    status=$?
-    navlume_pid=""
-fi
-check "the program ends with status 0 within 15 s of the close button, while tracking" \
-    [ "$status" = 0 ]
+wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
+check "the program ends with status 0 within 15 s of the close button, while tracking" [ "$status" = 0 ]
 check "settings.cfg is the golden one with the typed port $port after closing" eval \
     'sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" |
         cmp -s - "$contents/settings.cfg"'

@@ -1,17 +1,16 @@
-// Feeds arbitrary bytes through the reader's path as a stream split at arbitrary points: line
-// cutting, the RMC judge, the coordinate conversion and the viewer script. Whatever arrives:
-//   - the positions accepted do not depend on how the stream was split;
-//   - no line handed on is longer than the limit or holds a line end or a zero byte, so the
-//     reader's memory stays bounded;
-//   - the latitude and longitude are plain numbers and the script keeps its eight lines, so
-//     nothing from the network can change what the script means.
+// Arbitrary bytes through the reader's path, as a stream split at arbitrary points: line cutting,
+// the RMC judge, the coordinate conversion and the viewer script. Whatever arrives, the lines
+// handed on (so the positions accepted) do not depend on the split; no line is longer than the
+// limit or holds a line end or a zero byte (the reader's memory stays bounded); latitude and
+// longitude are plain numbers and the script keeps its eight lines (the network cannot change
+// what the script means).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
@@ -24,13 +23,11 @@ void Check(bool condition) {
     if (!condition) std::abort();
 }
 
+// Appends the line and a line feed, which no line may hold itself.
 void Collect(const char* line, size_t length, void* context) {
     Check(length <= SentenceLines::kLongestLine);
     Check(std::memchr(line, '\n', length) == nullptr && std::memchr(line, '\0', length) == nullptr);
-    Position position;
-    if (JudgeRmcLine(line, length, &position)) {
-        static_cast<std::vector<Position>*>(context)->push_back(position);
-    }
+    static_cast<std::string*>(context)->append(line, length).push_back('\n');
 }
 
 // An optional "-", digits, and optionally "." followed by digits.
@@ -48,10 +45,7 @@ void CheckScript(const Position& position) {
     TempScope scope;
     const std::string script = ComposeViewerScript(
         position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.start());
-    size_t breaks = 0;
-    for (size_t at = script.find("\r\n"); at != std::string::npos; at = script.find("\r\n", at + 2))
-        ++breaks;
-    Check(breaks == 7);
+    Check(std::count(script.begin(), script.end(), '\n') == 7);
 }
 
 }  // namespace
@@ -63,20 +57,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto* stream = reinterpret_cast<const char*>(data + 1);
     const size_t length = size - 1;
 
-    std::vector<Position> whole;
+    std::string whole;
     SentenceLines oneRead;
     oneRead.Feed(stream, length, Collect, &whole);
 
-    std::vector<Position> pieces;
+    std::string pieces;
     SentenceLines manyReads;
-    for (size_t at = 0; at < length;) {
+    for (size_t at = 0, piece = 0; at < length; at += piece) {
         seed = seed * 1103515245u + 12345u;
-        const size_t piece = std::min<size_t>(1 + (seed >> 16) % 40, length - at);
+        piece = std::min<size_t>(1 + (seed >> 16) % 40, length - at);
         manyReads.Feed(stream + at, piece, Collect, &pieces);
-        at += piece;
     }
     Check(whole == pieces);
-    for (const Position& position : whole)
-        CheckScript(position);
+
+    // Each line judged once, each distinct position's script composed once.
+    std::set<std::string> checked;
+    for (size_t at = 0, end = 0; at < whole.size(); at = end + 1) {
+        end = whole.find('\n', at);
+        Position position;
+        if (JudgeRmcLine(whole.data() + at, end - at, &position) &&
+            checked.insert(position.latitude + " " + position.longitude).second)
+            CheckScript(position);
+    }
     return 0;
 }

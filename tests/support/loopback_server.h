@@ -1,5 +1,5 @@
-// Loopback servers for tests that connect: an ordinary listener, and one that never answers.
-// Both listen on 127.0.0.1 only, on a given port or one of the system's choice (0).
+// Loopback servers for tests that connect, on 127.0.0.1 only, on a given port or one of the
+// system's choice (0): an ordinary listener, and one that never answers.
 #pragma once
 
 #include <arpa/inet.h>
@@ -8,17 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 inline sockaddr_in LoopbackAddress(int32_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
+    return {.sin_family = AF_INET,
+            .sin_port = htons(static_cast<uint16_t>(port)),
+            .sin_addr = {htonl(INADDR_LOOPBACK)},
+            .sin_zero = {}};
 }
 
 class LoopbackServer {
@@ -30,14 +28,10 @@ class LoopbackServer {
         setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
         sockaddr_in address = LoopbackAddress(port);
         socklen_t length = sizeof(address);
-        if (socket_ < 0 || bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            listen(socket_, backlog) != 0 ||
-            getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            if (socket_ >= 0) close(socket_);
-            socket_ = -1;
-            return;
-        }
-        port_ = ntohs(address.sin_port);
+        auto* raw = reinterpret_cast<sockaddr*>(&address);
+        if (bind(socket_, raw, length) == 0 && listen(socket_, backlog) == 0 &&
+            getsockname(socket_, raw, &length) == 0)
+            port_ = ntohs(address.sin_port);
     }
     ~LoopbackServer() {
         for (int client : clients_)
@@ -47,7 +41,7 @@ class LoopbackServer {
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    bool ok() const { return socket_ >= 0; }
+    bool ok() const { return port_ != 0; }
     int32_t port() const { return port_; }
 
     // The next client that connected, waiting at most waitMs; -1 if none came.
@@ -60,10 +54,7 @@ class LoopbackServer {
     }
 
     void CloseClient(int client) {
-        const auto found = std::find(clients_.begin(), clients_.end(), client);
-        if (found == clients_.end()) return;
-        clients_.erase(found);
-        close(client);
+        if (std::erase(clients_, client) > 0) close(client);
     }
 
   private:
@@ -77,22 +68,18 @@ class LoopbackServer {
 class SilentServer {
   public:
     SilentServer() : server_(0, 0) {
+        const sockaddr_in address = LoopbackAddress(server_.port());
         for (int filler = 0; server_.ok() && filler < 16 && !silent_; ++filler) {
-            const int socketNumber = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (socketNumber < 0) return;
-            fillers_.push_back(socketNumber);
-            const sockaddr_in address = LoopbackAddress(server_.port());
-            connect(socketNumber, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-            pollfd entry{socketNumber, POLLOUT, 0};
-            silent_ = poll(&entry, 1, 200) == 0;  // still pending: the queue is full
+            fillers_.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            connect(fillers_.back(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+            pollfd entry{fillers_.back(), POLLOUT, 0};
+            silent_ = entry.fd >= 0 && poll(&entry, 1, 200) == 0;  // pending: the queue is full
         }
     }
     ~SilentServer() {
         for (int filler : fillers_)
             close(filler);
     }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
 
     bool silent() const { return silent_; }
     int32_t port() const { return server_.port(); }

@@ -12,9 +12,6 @@
 
 namespace test_data {
 
-inline const char* const kLogs[] = {"GPSmap-76S.log", "quectel-l76k-nmea.log",
-                                    "sirfstarv-nmea.log"};
-
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     std::stringstream text;
@@ -38,36 +35,28 @@ inline std::string Replaced(std::string text,
     return text;
 }
 
-// The golden viewer script (48.117300, 11.516667, 500, CR LF) with other values put in, each
-// after its line's fixed text so that one value is never taken for another.
+// The golden viewer script (48.117300, 11.516667, 500) with other values put in, each after its
+// line's fixed text so that one value is never taken for another.
 inline std::string GoldenScript(const std::string& latitude, const std::string& longitude,
-                                const std::string& distance,
-                                const std::string& lineBreak = "\r\n") {
+                                const std::string& distance) {
     return Replaced(Golden("viewer-script"), {{"To 48.117300", "To " + latitude},
                                               {"To 11.516667", "To " + longitude},
-                                              {"To 500", "To " + distance},
-                                              {"\r\n", lineBreak}});
+                                              {"To 500", "To " + distance}});
 }
 
-// The sentences of a log as its receiver sends them: the "#" header lines dropped, each line
-// ended with CR LF.
-inline std::vector<std::string> SentencesOfLog(const std::string& log) {
-    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
-    std::vector<std::string> sentences;
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line[0] != '#') sentences.push_back(line + "\r\n");
-    }
-    return sentences;
-}
-
+// The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped),
+// one after another.
 inline std::string StreamOfLog(const std::string& log) {
+    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
     std::string stream;
-    for (const std::string& sentence : SentencesOfLog(log))
-        stream += sentence;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.ends_with('\r')) line.pop_back();
+        if (!line.empty() && line[0] != '#') stream += line + "\r\n";
+    }
     return stream;
 }
 
+// The positions the reader accepts from a log, "latitude longitude" each.
 inline std::vector<std::string> CheckedPositions(const std::string& log) {
     std::istringstream lines(Golden(log));
     std::vector<std::string> positions;
