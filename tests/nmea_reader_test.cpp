@@ -9,7 +9,10 @@
 
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
+#include "app/temp_text.h"
 #include "app/tracking_worker.h"
+#include "app/viewer_script.h"
+#include "runtime/text_ops.h"
 #include "tests/support/test_data.h"
 
 namespace {
@@ -77,6 +80,19 @@ std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bo
         cutter.Feed(stream.data() + at, piece, collect, &out);
     }
     return out.first;
+}
+
+// The viewer script against the golden script; the second has the signs and
+// the largest distance, and its arguments lie in the temporary buffer the script is built in.
+TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
+    EXPECT_EQ(TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n"),
+              test_data::Golden("viewer-script"));
+    TempScope scope;
+    const char* latitude = TextFromMemory("-48.117300", 10, scope.start());
+    const char* longitude = TextFromMemory("-11.516667", 10, TempPosition() + 1);
+    EXPECT_EQ(
+        std::string(ComposeViewerScript(latitude, longitude, 35000, "\r\n", TempPosition() + 1)),
+        test_data::GoldenScript("-48.117300", "-11.516667", "35000"));
 }
 
 TEST(SentenceLinesTest, CutsAtLineFeedsAndDropsWhatCannotBeASentence) {
