@@ -87,15 +87,15 @@ char* ConvertCoordinate(const char* value, const char* hemisphere, int64_t start
     // Private copies: the arguments may lie in the temporary buffer, which the steps below grow.
     StringVariable valueText;
     StringVariable hemisphereText;
-    StringCopyNew(valueText.slot(), value);
-    StringCopyNew(hemisphereText.slot(), hemisphere);
+    StringCopyNew(valueText.Slot(), value);
+    StringCopyNew(hemisphereText.Slot(), hemisphere);
 
-    bool negative = TextCompare(hemisphereText.text(), "S") == 1 ||
-                    TextCompare(hemisphereText.text(), "W") == 1;
-    const int32_t degreeDigits = TextFind(valueText.text(), ".") == kTwoDigitPointPosition ? 2 : 3;
+    bool negative = TextCompare(hemisphereText.Text(), "S") == 1 ||
+                    TextCompare(hemisphereText.Text(), "W") == 1;
+    const int32_t degreeDigits = TextFind(valueText.Text(), ".") == kTwoDigitPointPosition ? 2 : 3;
 
-    const double degrees = TextToFloat(TempText(TextLeft, valueText.text(), degreeDigits).c_str());
-    const std::string minutesText = TempText(TextMidToEnd, valueText.text(), degreeDigits + 1);
+    const double degrees = TextToFloat(TempText(TextLeft, valueText.Text(), degreeDigits).c_str());
+    const std::string minutesText = TempText(TextMidToEnd, valueText.Text(), degreeDigits + 1);
     const double minutes = TextToFloat(minutesText.c_str());
     // The output keeps the input's precision: one decimal per character of the minutes text.
     const auto decimals = static_cast<int64_t>(minutesText.size());

@@ -16,18 +16,18 @@ int32_t AddressPart(const char* serverText, int32_t n) {
     TempScope scope;
     // Parts are placed by plain addition, so 256 carries into the next byte as a user expects
     // from the stored text; wrapping to 32 bits keeps absurd parts defined.
-    return static_cast<int32_t>(TextToInteger(TextField(serverText, n, ".", scope.start())));
+    return static_cast<int32_t>(TextToInteger(TextField(serverText, n, ".", scope.Start())));
 }
 
 void WriteValues() {
     PreferenceGroup("Server");
     {
         TempScope scope;
-        PreferenceWriteText("Server", GetGadgetText(ServerField, scope.start()));
+        PreferenceWriteText("Server", GetGadgetText(ServerField, scope.Start()));
     }
     {
         TempScope scope;
-        PreferenceWriteText("Port", GetGadgetText(PortField, scope.start()));
+        PreferenceWriteText("Port", GetGadgetText(PortField, scope.Start()));
     }
     PreferenceGroup("GE");
     PreferenceWriteInteger("Zoom", static_cast<int32_t>(GetGadgetState(ZoomBar)));
@@ -53,7 +53,7 @@ void LoadSettings() {
                                                 AddressPart(server, 3), AddressPart(server, 4)));
     {
         TempScope scope;
-        SetGadgetText(PortField, PreferenceReadText("Port", "", scope.start()));
+        SetGadgetText(PortField, PreferenceReadText("Port", "", scope.Start()));
     }
     PreferenceGroup("GE");
     SetGadgetState(ZoomBar, PreferenceReadInteger("Zoom", 0));

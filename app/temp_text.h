@@ -13,6 +13,6 @@
 template <typename Compose, typename... Args>
 std::string TempText(Compose compose, Args&&... args) {
     TempScope scope;
-    const char* text = compose(std::forward<Args>(args)..., scope.start());
+    const char* text = compose(std::forward<Args>(args)..., scope.Start());
     return text != nullptr ? std::string(text) : std::string();
 }

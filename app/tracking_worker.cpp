@@ -51,7 +51,7 @@ void ShowTitle(const std::string& title) {
 
 // Sleeps for milliseconds unless tracking is stopped first. True when it was stopped.
 bool PauseUnlessStopped(int32_t milliseconds) {
-    pollfd wake = {TrackingWake.fd(), POLLIN, 0};
+    pollfd wake = {TrackingWake.Fd(), POLLIN, 0};
     poll(&wake, wake.fd >= 0 ? 1 : 0, milliseconds);
     return !Running();
 }
@@ -87,7 +87,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
 
     StreamEnd end = StreamEnd::Stopped;
     while (Running()) {
-        const int64_t event = ConnectionWait(connection, TrackingWake.fd(), kSilenceLimitMs);
+        const int64_t event = ConnectionWait(connection, TrackingWake.Fd(), kSilenceLimitMs);
         // A stop ends the run at once: nothing that arrived with it is shown any more.
         if (!Running()) break;
         if (event == NetworkEventWake) continue;
@@ -150,7 +150,7 @@ int64_t TrackingWorker(int64_t) {
     while (Running()) {
         ShowTitle("Navlume - connecting to " + server);
         const ConnectionNumber connection =
-            ConnectionOpenWatched(address.c_str(), port, TrackingWake.fd(), kConnectLimitMs);
+            ConnectionOpenWatched(address.c_str(), port, TrackingWake.Fd(), kConnectLimitMs);
         std::string trouble = "cannot connect to " + server;
         if (connection != 0) {
             bool delivered = false;

@@ -25,7 +25,7 @@ void BM_ConvertCoordinate(benchmark::State& state) {
     for (auto _ : state) {
         const Field& field = kFields[i++ % std::size(kFields)];
         TempScope scope;
-        benchmark::DoNotOptimize(ConvertCoordinate(field.value, field.hemisphere, scope.start()));
+        benchmark::DoNotOptimize(ConvertCoordinate(field.value, field.hemisphere, scope.Start()));
     }
     state.SetItemsProcessed(state.iterations());
 }

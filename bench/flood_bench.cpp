@@ -166,7 +166,7 @@ class DisplayWatcher {
 Result RunFlood(ProgramHarness& harness, const Flood& flood) {
     Result result;
     LoopbackServer server;
-    if (!server.ok()) return result;
+    if (!server.Ok()) return result;
     auto display = std::make_shared<Display>();
     const QPointer<QLabel> label =
         harness.OnGui([] { return QPointer<QLabel>(ProgramHarness::LatitudeLabelWidget()); });

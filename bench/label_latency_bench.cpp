@@ -94,7 +94,7 @@ bool WaitUntilShown(const Timeline& timeline, size_t number) {
 
 int Measure(ProgramHarness& harness, Timeline& timeline, int64_t* lost) {
     LoopbackServer server;
-    if (!server.ok()) {
+    if (!server.Ok()) {
         std::fprintf(stderr, "no loopback server\n");
         return 1;
     }

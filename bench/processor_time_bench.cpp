@@ -98,7 +98,7 @@ class MinimalClient {
                  (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr;
                  ++at) {
                 TempScope scope;
-                MeasuredRun("", scope.start());
+                MeasuredRun("", scope.Start());
                 Count.fetch_add(1, std::memory_order_relaxed);
             }
         }
@@ -130,7 +130,7 @@ bool WaitForFirstPosition() {
 
 int MeasureProgram(ProgramHarness& harness, Figures* figures) {
     LoopbackServer server;
-    if (!server.ok()) {
+    if (!server.Ok()) {
         std::fprintf(stderr, "no loopback server\n");
         return 1;
     }
@@ -165,7 +165,7 @@ int MeasureProgram(ProgramHarness& harness, Figures* figures) {
 
 int MeasureMinimalClient(Figures* figures) {
     LoopbackServer server;
-    if (!server.ok()) return 1;
+    if (!server.Ok()) return 1;
     MinimalClient reader(server.port());
     const int client = server.Accept();
     if (client < 0) {

@@ -26,10 +26,10 @@ class StringVariable {
     StringVariable(const StringVariable&) = delete;
     StringVariable& operator=(const StringVariable&) = delete;
 
-    char** slot() { return &block_; }
+    char** Slot() { return &block_; }
     // The held text; never null (an empty variable reads as the empty text).
-    const char* text() const { return block_ != nullptr ? block_ : ""; }
-    bool isNull() const { return block_ == nullptr; }
+    const char* Text() const { return block_ != nullptr ? block_ : ""; }
+    bool IsNull() const { return block_ == nullptr; }
 
   private:
     char* block_ = nullptr;

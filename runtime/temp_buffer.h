@@ -51,7 +51,7 @@ int64_t TempCapacity();
 //
 //   TempScope scope;
 //   TempAppend("a"); TempAppend("b");
-//   Consume(scope.text());        // "ab"
+//   Consume(scope.Text());        // "ab"
 class TempScope {
   public:
     TempScope() : start_(TempPosition()) {}
@@ -60,9 +60,9 @@ class TempScope {
     TempScope& operator=(const TempScope&) = delete;
 
     // Position at which this scope's text starts.
-    int64_t start() const { return start_; }
+    int64_t Start() const { return start_; }
     // The text built since the scope began; valid until the buffer next grows.
-    char* text() const { return TempAt(start_); }
+    char* Text() const { return TempAt(start_); }
 
   private:
     int64_t start_;

@@ -15,7 +15,7 @@ class WakeSignal {
     bool Open();
     void Close();
     // The descriptor to watch for POLLIN, or -1 when not open.
-    int fd() const { return readFd_; }
+    int Fd() const { return readFd_; }
     void Raise();
     void Clear();
 

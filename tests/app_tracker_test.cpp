@@ -346,7 +346,7 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
 
 TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
     SilentServer server;
-    if (!server.silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";
+    if (!server.Silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";
     Clock::time_point quitAt;
     RunProgram([&] {
         StartTracking(server.port());
@@ -514,7 +514,7 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to " + name + ", retrying in ", false));
         std::this_thread::sleep_for(std::chrono::seconds(2));
         LoopbackServer server(port);
-        ASSERT_TRUE(server.ok());
+        ASSERT_TRUE(server.Ok());
         EXPECT_GE(server.Accept(5000), 0);
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
         ChooseMenu();

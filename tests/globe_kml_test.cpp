@@ -58,8 +58,8 @@ class GlobeKmlTest : public ::testing::Test {
   protected:
     void SetUp() override {
         xmlInitParser();
-        ASSERT_TRUE(scratch_.valid());
-        ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
+        ASSERT_TRUE(scratch_.Valid());
+        ASSERT_EQ(chdir(scratch_.Path().c_str()), 0);
     }
     void TearDown() override { std::filesystem::current_path(previous_); }
 

@@ -21,11 +21,11 @@ struct Pair {
     int peer = -1;
 
     Pair() {
-        if (server.ok()) connection = ConnectionOpenWatched("127.0.0.1", server.port(), -1, 1000);
+        if (server.Ok()) connection = ConnectionOpenWatched("127.0.0.1", server.port(), -1, 1000);
         if (connection != 0) peer = server.Accept();
     }
     ~Pair() { ConnectionClose(connection); }
-    bool ok() const { return connection != 0 && peer >= 0; }
+    bool Ok() const { return connection != 0 && peer >= 0; }
 };
 
 TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
@@ -35,7 +35,7 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
         LoopbackServer closedAgain;  // a loopback port on which nothing listens
         closed = closedAgain.port();
     }
-    ASSERT_TRUE(server.ok() && closed != 0);
+    ASSERT_TRUE(server.Ok() && closed != 0);
     const int32_t open = server.port();
     const struct {
         const char* host;
@@ -60,7 +60,7 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
 // every wait reports the end.
 TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     Pair pair;
-    ASSERT_TRUE(pair.ok());
+    ASSERT_TRUE(pair.Ok());
     EXPECT_EQ(ConnectionWait(pair.connection, -1, 0), NetworkEventNone);  // idle: answers at once
     std::string sent(300, 'A');
     for (size_t i = 0; i < sent.size(); ++i)
@@ -85,11 +85,11 @@ TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
 // quitting during such a connect covers the wake-up).
 TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     SilentServer server;
-    if (!server.silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";
+    if (!server.Silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";
     WakeSignal wake;
     ASSERT_TRUE(wake.Open());
     const Clock::time_point start = Clock::now();
-    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.fd(), 150), 0);
+    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
 }
 
@@ -97,20 +97,20 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
 // reach the peer.
 TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     Pair pair;
-    ASSERT_TRUE(pair.ok());
+    ASSERT_TRUE(pair.Ok());
     WakeSignal wake;
     ASSERT_TRUE(wake.Open());
     wake.Raise();
     wake.Raise();  // raising twice needs one clear
-    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), -1), NetworkEventWake);
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.Fd(), -1), NetworkEventWake);
     wake.Clear();
-    EXPECT_EQ(ConnectionWait(pair.connection, wake.fd(), 20), NetworkEventNone);
+    EXPECT_EQ(ConnectionWait(pair.connection, wake.Fd(), 20), NetworkEventNone);
     char buffer[16];
     EXPECT_EQ(ConnectionSend(pair.connection, "?WATCH\n", 7), 7);
     EXPECT_EQ(recv(pair.peer, buffer, sizeof(buffer), 0), 7);
     pair.server.CloseClient(pair.peer);
     EXPECT_EQ(ConnectionWait(pair.connection, -1, -1), NetworkEventDisconnect);
-    EXPECT_EQ(ConnectionWait(0, wake.fd(), 20), NetworkEventDisconnect);
+    EXPECT_EQ(ConnectionWait(0, wake.Fd(), 20), NetworkEventDisconnect);
     EXPECT_EQ(ConnectionSend(0, "x", 1), -1);
 }
 

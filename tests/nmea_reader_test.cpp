@@ -88,7 +88,7 @@ TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
     EXPECT_EQ(TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n"),
               test_data::Golden("viewer-script"));
     TempScope scope;
-    const char* latitude = TextFromMemory("-48.117300", 10, scope.start());
+    const char* latitude = TextFromMemory("-48.117300", 10, scope.Start());
     const char* longitude = TextFromMemory("-11.516667", 10, TempPosition() + 1);
     EXPECT_EQ(
         std::string(ComposeViewerScript(latitude, longitude, 35000, "\r\n", TempPosition() + 1)),

@@ -21,14 +21,14 @@ constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 // The text FloatToTextAuto leaves at a fresh start, which must also be where the position ends.
 std::string AutoText(double value) {
     TempScope scope;
-    const std::string text = FloatToTextAuto(value, scope.start());
-    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(text.size()));
+    const std::string text = FloatToTextAuto(value, scope.Start());
+    EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(text.size()));
     return text;
 }
 
 std::string FixedText(int32_t decimals, double value) {
     TempScope scope;
-    return FloatToText(decimals, value, scope.start());
+    return FloatToText(decimals, value, scope.Start());
 }
 
 TEST(TextToIntegerTest, ReadsEveryFormAndWrapsModulo2To64) {
@@ -56,7 +56,7 @@ TEST(NumberTextTest, ReadsFloatsWordsFirst) {
 
 TEST(NumberTextTest, WritesNumbersTrimmedOrWithClampedDecimals) {
     TempScope scope;
-    EXPECT_STREQ(IntegerToText(kMin, scope.start()), "-9223372036854775808");
+    EXPECT_STREQ(IntegerToText(kMin, scope.Start()), "-9223372036854775808");
     const std::pair<double, std::string> automatic[] = {
         {48.1173, "48.1173"}, {2.0, "2"},           {0.5, "0.5"},         {-0.0, "0"},
         {100.0, "100"},       {-1e-11, "-0"},       {1e-11, "0"},         {-48.5, "-48.5"},

@@ -26,7 +26,7 @@ namespace {
 
 std::string ReadText(const char* key) {
     TempScope scope;
-    return PreferenceReadText(key, "<default>", scope.start());
+    return PreferenceReadText(key, "<default>", scope.Start());
 }
 
 // The names in a directory, sorted.
@@ -50,7 +50,7 @@ void WriteFirstRunSettings() {
 class PreferenceTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(scratch_.valid());
+        ASSERT_TRUE(scratch_.Valid());
         PreferenceLibraryInit();
     }
     void TearDown() override { PreferenceLibraryEnd(); }
@@ -105,7 +105,7 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     WriteBytes(large, "[Server]\nPort = 4001\n");
     ASSERT_EQ(truncate(large.c_str(), off_t{1} << 31), 0);
-    for (const std::string& path : {large, fifo, missing, scratch_.path()}) {
+    for (const std::string& path : {large, fifo, missing, scratch_.Path()}) {
         EXPECT_EQ(PreferenceOpen(path.c_str()), 0) << path;
         EXPECT_EQ(PreferenceCreate(path.c_str()), path == missing ? 1 : 0) << path;
         WriteFirstRunSettings();
@@ -172,7 +172,7 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
 TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     WriteBytes(settings_, "[Old]\nk = 1\n");
     const std::filesystem::path previous = std::filesystem::current_path();
-    ASSERT_EQ(chdir(scratch_.path().c_str()), 0);
+    ASSERT_EQ(chdir(scratch_.Path().c_str()), 0);
     ASSERT_NE(PreferenceCreate("settings.cfg"), 0);
     ASSERT_EQ(chdir(previous.c_str()), 0);
     EXPECT_EQ(ReadText("k"), "<default>");  // starts empty
@@ -190,7 +190,7 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     EXPECT_EQ(PreferenceCreate(scratch_.File("no/such/dir/settings.cfg").c_str()), 0);
     PreferenceWriteText("k", "v");
     PreferenceClose();
-    EXPECT_EQ(NamesIn(scratch_.path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
+    EXPECT_EQ(NamesIn(scratch_.Path()), (std::vector<std::string>{"missing.cfg", "settings.cfg"}));
     // A settings file that is a link stays one; the file it leads to takes the new text.
     const std::string link = scratch_.File("link.cfg");
     ASSERT_EQ(symlink(settings_.c_str(), link.c_str()), 0);
@@ -221,7 +221,7 @@ TEST_F(PreferenceTest, FullDiskKeepsTheOldFile) {
     waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadBytes(settings_), original);
-    EXPECT_EQ(NamesIn(scratch_.path()), std::vector<std::string>{"settings.cfg"});
+    EXPECT_EQ(NamesIn(scratch_.Path()), std::vector<std::string>{"settings.cfg"});
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string RunWith(const std::string& program, const std::string& source,
                     int64_t timeLimitMs = kScriptTimeLimitMs) {
     TempScope scope;
     const std::string result =
-        RunScriptWith(program.c_str(), source.c_str(), scope.start(), timeLimitMs);
-    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(result.size()));
+        RunScriptWith(program.c_str(), source.c_str(), scope.Start(), timeLimitMs);
+    EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(result.size()));
     return result;
 }
 
@@ -45,7 +45,7 @@ bool IsGoneOrZombie(pid_t pid) {
 
 class ScriptRunnerTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(scratch_.valid()); }
+    void SetUp() override { ASSERT_TRUE(scratch_.Valid()); }
     void TearDown() override {
         AllowScriptRuns();
         EXPECT_LE(waitpid(-1, nullptr, WNOHANG), 0) << "a child was left unreaped";
@@ -53,7 +53,7 @@ class ScriptRunnerTest : public ::testing::Test {
     // A runner script that starts in the scratch directory.
     std::string Fake(const std::string& name, const std::string& body,
                      fs::perms permissions = fs::perms::owner_all) {
-        WriteBytes(In(name), "#!/bin/sh\ncd '" + scratch_.path() + "'\n" + body + "\n");
+        WriteBytes(In(name), "#!/bin/sh\ncd '" + scratch_.Path() + "'\n" + body + "\n");
         fs::permissions(In(name), permissions);
         return In(name);
     }
@@ -71,7 +71,7 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
     EXPECT_STREQ(RunScriptWith(runner.c_str(), "caf\xE9\r\n\xFF\x80", TempPosition()),
                  "r\xE9sultat");
     EXPECT_EQ(ReadBytes(In("received")), "caf\xC3\xA9\r\n\xC3\xBF\xC2\x80");
-    EXPECT_EQ(std::string(TempAt(scope.start()), 4), "kept");
+    EXPECT_EQ(std::string(TempAt(scope.Start()), 4), "kept");
     const std::pair<const char*, const char*> cases[] = {
         {"abc\\n\\n", "abc\n"}, {"a\\r\\n", "a\r"},       {"", ""},
         {"a\\377b", "ab"},      {"\\342\\202\\254", "?"}, {"\\360\\237\\230\\200\\n", "?"}};

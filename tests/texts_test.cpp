@@ -16,9 +16,9 @@ TEST(TempBufferTest, TextsFromInsideTheBufferSurviveItsGrowth) {
     StringSystemInit();  // a fresh, small buffer
     TempScope scope;
     TempAppend("abcdefghij");
-    TempAppend(TempAt(scope.start()));  // grows the buffer while reading from it
-    EXPECT_STREQ(scope.text(), "abcdefghijabcdefghij");
-    const int64_t handle = TempOffsetOf(TempAt(scope.start() + 3));
+    TempAppend(TempAt(scope.Start()));  // grows the buffer while reading from it
+    EXPECT_STREQ(scope.Text(), "abcdefghijabcdefghij");
+    const int64_t handle = TempOffsetOf(TempAt(scope.Start() + 3));
     const char outside[] = "elsewhere";
     for (const char* wrong :
          std::initializer_list<const char*>{TempAt(TempPosition() + 1), outside, nullptr})
@@ -38,7 +38,7 @@ TEST(TempBufferTest, ThreadsHaveSeparateBuffers) {
             TempScope scope;
             TempAppend(piece.c_str());
             TempAppend(piece.c_str());
-            mismatches += scope.text() != piece + piece;
+            mismatches += scope.Text() != piece + piece;
         }
     };
     std::thread a(build, 'a'), b(build, 'k'), c(build, 'x');
@@ -51,30 +51,30 @@ TEST(TempBufferTest, ThreadsHaveSeparateBuffers) {
 // was built there, and nothing built gives the empty text, not null.
 TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
     StringVariable kept;
-    EXPECT_EQ(StringAssign(kept.slot(), "$GPRMC,123519"), 14);
-    StringAssign(kept.slot(), kept.text() + 7);
-    EXPECT_STREQ(kept.text(), "123519");
-    EXPECT_EQ(StringAssign(kept.slot(), nullptr), 1);
-    EXPECT_TRUE(kept.isNull());
+    EXPECT_EQ(StringAssign(kept.Slot(), "$GPRMC,123519"), 14);
+    StringAssign(kept.Slot(), kept.Text() + 7);
+    EXPECT_STREQ(kept.Text(), "123519");
+    EXPECT_EQ(StringAssign(kept.Slot(), nullptr), 1);
+    EXPECT_TRUE(kept.IsNull());
     const int64_t saved = TempPosition();
     TempAppend("48.117300");
-    StringAssignFromTemp(kept.slot(), saved);
-    EXPECT_STREQ(kept.text(), "48.117300");
+    StringAssignFromTemp(kept.Slot(), saved);
+    EXPECT_STREQ(kept.Text(), "48.117300");
     EXPECT_EQ(TempPosition(), saved);
     char* copy = nullptr;
-    StringCopyNew(&copy, kept.text());
-    EXPECT_TRUE(copy != kept.text() && std::string(copy) == "48.117300");
+    StringCopyNew(&copy, kept.Text());
+    EXPECT_TRUE(copy != kept.Text() && std::string(copy) == "48.117300");
     StringFree(copy);
-    StringAssignFromTemp(kept.slot(), saved);
-    EXPECT_STREQ(kept.isNull() ? "null" : kept.text(), "");
+    StringAssignFromTemp(kept.Slot(), saved);
+    EXPECT_STREQ(kept.IsNull() ? "null" : kept.Text(), "");
 }
 
 // Runs one operation in a scope of its own and checks that it leaves the position on the zero.
 template <typename Operation>
 std::string Result(Operation operation) {
     TempScope scope;
-    const std::string result = operation(scope.start());
-    EXPECT_EQ(TempPosition(), scope.start() + static_cast<int64_t>(result.size()));
+    const std::string result = operation(scope.Start());
+    EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(result.size()));
     return result;
 }
 
@@ -149,12 +149,12 @@ TEST(TextOpsTest, SourcesInsideTheBufferSurviveGrowthAndOverlap) {
     TempScope scope;
     TempAppend("0123456789");
     const int64_t end = TempPosition();
-    EXPECT_STREQ(TextLeft(TempAt(scope.start()), 10, TempCapacity() - 2), "0123456789");
+    EXPECT_STREQ(TextLeft(TempAt(scope.Start()), 10, TempCapacity() - 2), "0123456789");
     TempSetPosition(end);
-    EXPECT_STREQ(TextField(TempAt(scope.start()), 1, "5", TempCapacity() - 1), "01234");
+    EXPECT_STREQ(TextField(TempAt(scope.Start()), 1, "5", TempCapacity() - 1), "01234");
     TempSetPosition(end);
-    EXPECT_STREQ(TextMidToEnd(TempAt(scope.start()), 3, scope.start()), "23456789");
-    EXPECT_STREQ(TextField(TempAt(scope.start()), 2, "5", scope.start()), "6789");
+    EXPECT_STREQ(TextMidToEnd(TempAt(scope.Start()), 3, scope.Start()), "23456789");
+    EXPECT_STREQ(TextField(TempAt(scope.Start()), 2, "5", scope.Start()), "6789");
 }
 
 }  // namespace

@@ -18,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(bytes, strnlen(bytes, size));
     TempScope scope;
     const double value = TextToFloat(text.c_str());
-    FloatToTextAuto(value, scope.start());
-    FloatToText(static_cast<int32_t>(size) - 20, value, scope.start());
-    IntegerToText(TextToInteger(text.c_str()), scope.start());
+    FloatToTextAuto(value, scope.Start());
+    FloatToText(static_cast<int32_t>(size) - 20, value, scope.Start());
+    IntegerToText(TextToInteger(text.c_str()), scope.Start());
     // Split like a sentence: the first field is the value, the second the hemisphere.
-    const std::string field = TextField(text.c_str(), 1, ",", scope.start());
-    const std::string hemisphere = TextField(text.c_str(), 2, ",", scope.start());
+    const std::string field = TextField(text.c_str(), 1, ",", scope.Start());
+    const std::string hemisphere = TextField(text.c_str(), 2, ",", scope.Start());
     static const std::regex kPlainNumber("-?[0-9]+(\\.[0-9]*)?");
-    if (!std::regex_match(ConvertCoordinate(field.c_str(), hemisphere.c_str(), scope.start()),
+    if (!std::regex_match(ConvertCoordinate(field.c_str(), hemisphere.c_str(), scope.Start()),
                           kPlainNumber))
         std::abort();
     return 0;

@@ -25,8 +25,8 @@ std::string ReadProbeKeys() {
     std::string value;
     for (const char* key : {"Server", "PORT", "zoom", "", "\xC4", "fuzz"}) {
         TempScope scope;
-        value = PreferenceReadText(key, "", scope.start());
-        Check(TempPosition() == scope.start() + static_cast<int64_t>(value.size()));
+        value = PreferenceReadText(key, "", scope.Start());
+        Check(TempPosition() == scope.Start() + static_cast<int64_t>(value.size()));
         Check(value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back())));
         PreferenceReadInteger(key, -1);
     }

@@ -44,7 +44,7 @@ void CheckScript(const Position& position) {
     Check(IsPlainNumber(position.latitude) && IsPlainNumber(position.longitude));
     TempScope scope;
     const std::string script = ComposeViewerScript(
-        position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.start());
+        position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.Start());
     Check(std::count(script.begin(), script.end(), '\n') == 7);
 }
 

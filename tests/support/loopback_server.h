@@ -41,7 +41,7 @@ class LoopbackServer {
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
-    bool ok() const { return port_ != 0; }
+    bool Ok() const { return port_ != 0; }
     int32_t port() const { return port_; }
 
     // The next client that connected, waiting at most waitMs; -1 if none came.
@@ -69,7 +69,7 @@ class SilentServer {
   public:
     SilentServer() : server_(0, 0) {
         const sockaddr_in address = LoopbackAddress(server_.port());
-        for (int filler = 0; server_.ok() && filler < 16 && !silent_; ++filler) {
+        for (int filler = 0; server_.Ok() && filler < 16 && !silent_; ++filler) {
             fillers_.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
             connect(fillers_.back(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
             pollfd entry{fillers_.back(), POLLOUT, 0};
@@ -81,7 +81,7 @@ class SilentServer {
             close(filler);
     }
 
-    bool silent() const { return silent_; }
+    bool Silent() const { return silent_; }
     int32_t port() const { return server_.port(); }
 
   private:

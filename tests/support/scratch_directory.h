@@ -23,9 +23,9 @@ class ScratchDirectory {
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
-    bool valid() const { return !path_.empty(); }
+    bool Valid() const { return !path_.empty(); }
     std::string File(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
+    const std::string& Path() const { return path_; }
 
   private:
     std::string path_;

@@ -57,7 +57,7 @@ class GadgetTest : public UiTest {
     }
     static std::string Text(int64_t gadget) {
         TempScope scope;
-        return GetGadgetText(gadget, scope.start());
+        return GetGadgetText(gadget, scope.Start());
     }
     static PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     PlatformWindow* window = nullptr;
