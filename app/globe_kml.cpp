@@ -14,6 +14,7 @@
 #include <string>
 
 #include "runtime/atomic_file.h"
+#include "runtime/charset.h"
 
 namespace {
 
@@ -43,8 +44,7 @@ void AppendEscaped(std::string& out, const char* text) {
     for (const char* at = text; *at != '\0'; ++at) {
         const auto byte = static_cast<unsigned char>(*at);
         if (byte >= 0x80) {
-            out += static_cast<char>(0xC0 | (byte >> 6));
-            out += static_cast<char>(0x80 | (byte & 0x3F));
+            AppendUtf8(out, byte);  // a Latin-1 byte is its own code point
             continue;
         }
         const char* reference = nullptr;

@@ -85,6 +85,15 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     EXPECT_TRUE(Snapshot("").starts_with(std::string(kNetworkLinkKmlFile) + " missing"));
 }
 
+// Texts are not trusted to be plain numbers: markup characters are escaped and Latin-1 becomes
+// UTF-8, so a parser reads back exactly what was given.
+TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
+    ASSERT_TRUE(WritePositionKml("48<\xB0\"'", "&11\t", 500));
+    EXPECT_EQ(TextAt(kPositionKmlFile, "LookAt/k:latitude"), "48<\xC2\xB0\"'");
+    EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:Point/k:coordinates"),
+              "&11\t,48<\xC2\xB0\"',0");
+}
+
 TEST_F(GlobeKmlTest, ExistingNetworkLinkFileIsNeverTouched) {
     const std::pair<void (*)(), bool> cases[] = {
         {[] { EnsureNetworkLinkKml(); }, true},  // as written before
