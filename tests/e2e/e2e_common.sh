@@ -42,9 +42,11 @@ start_xvfb() {
     wait_until 10 grep -q '^[0-9]' "$work/display" && export DISPLAY=":$(head -n 1 "$work/display")"
 }
 
-# Plays log $1 once to one client at 100 lines a second, on port $2 (0: a free one); sets port.
+# Plays log $1 once to one client at $replay_rate lines a second (100 unless the test sets it),
+# on port $2 (0: a free one); sets port.
+replay_rate=100
 start_replay() {
-    "$replay" "$1" --port "$2" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
+    "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
     wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
         port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
 }
