@@ -4,7 +4,7 @@
 # plays real receivers' logs. Marble's centre and zoom, read back over D-Bus, must follow the
 # last position and the track bar's distance; a Marble killed and started again while tracking
 # must be followed again without a click; closing the window while Marble listens must end the
-# program at once. Needs marble-qt, dbus, Xvfb, xdotool, python3-xlib and python3-dbus
+# program at once, also while Marble hangs. Needs marble-qt, dbus, Xvfb, xdotool, python3-xlib and python3-dbus
 # (scripts/install-deps); fails when any is missing. Marble runs in a network namespace of its
 # own where the machine allows it, so it reaches nothing but the bus and the X server. One line
 # per check, then "e2e: N passed, M failed"; every wait is bounded, every process is ended.
@@ -25,6 +25,7 @@ readonly zoom=3018
 
 # The program first, then Marble, then the servers they use.
 cleanup() {
+    [ -z "$marble_pid" ] || kill -CONT "$marble_pid" 2>/dev/null
     stop_process "$navlume_pid"; stop_process "$marble_pid"; stop_process "$replay_pid"
     stop_process "$xvfb_pid"; stop_process "$bus_pid"; [ -z "$work" ] || rm -rf "$work"
 }
@@ -87,13 +88,22 @@ check "the second Marble follows to the last position of $(basename "$second_log
     wait_until 30 marble_at "$second_last"
 echo "      $(cat "$work/marble.at")"
 
-# Closing while Marble listens: the program ends at once, with status 0.
+# Marble hangs (stopped, its socket fills): the viewer goes on, the position file follows the
+# next log to its end, and the close below must still be prompt.
+kill -STOP "$marble_pid"
+stop_process "$replay_pid"
+require "nmea_replay plays $(basename "$first_log") on port $port again" start_replay "$first_log" "$port"
+point_is() { grep -q "<coordinates>${1#* },${1% *},0</coordinates>" "$contents/Navlume-position.kml"; }
+check "with Marble hanging, the position file follows to the last position of $(basename "$first_log")" \
+    wait_until 30 point_is "$first_last"
+
+# Closing while Marble is attached (and hangs): the program ends at once, with status 0.
 milliseconds() { echo $(($(date +%s%N) / 1000000)); }
 closed_at="$(milliseconds)"
 press_close
 status="still running"
 wait_until 5 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 took=$(($(milliseconds) - closed_at))
-check "the program ends with status 0 within 1 s of the close button, Marble attached ($status after $took ms)" \
+check "the program ends with status 0 within 1 s of the close button, Marble attached and hanging ($status after $took ms)" \
     eval '[ "$status" = 0 ] && [ "$took" -le 1000 ]'
 finish
