@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "ui/platform/qt/qt_marble.h"
 #include "ui/platform/qt/qt_platform.h"
 
 class QLabel;
@@ -113,6 +114,8 @@ class ProgramHarness {
     std::string WorkDirectory;
     std::unique_ptr<ProbingApplication> Application;
     QtUiPlatform Platform;
+    // As RunOnQt has it: Marble is followed when one is on the session bus.
+    QtMarbleLink Marble;
     std::atomic<bool> ProgramEnded{false};
 };
 
