@@ -169,7 +169,7 @@ void PositionKml(std::string& kml, const Position& position, const Trail& trail,
             "    <LineString>\n"
             "      <tessellate>1</tessellate>\n"
             "      <coordinates>\n";
-        trail.AppendTuples(kml, "        ");
+        trail.AppendLines(kml);
         kml +=
             "      </coordinates>\n"
             "    </LineString>\n"

@@ -60,38 +60,54 @@ TrailPoint MakeTrailPoint(const Position& position) {
 }
 
 void Trail::Clear() {
-    first_ = 0;
+    firstLine_ = 0;
     count_ = 0;
+    firstByte_ = 0;
+    byteCount_ = 0;
+}
+
+void Trail::Write(size_t at, const char* bytes, size_t length) {
+    at %= kRingBytes;
+    const size_t before = std::min(length, kRingBytes - at);
+    std::memcpy(text_.get() + at, bytes, before);
+    std::memcpy(text_.get(), bytes + before, length - before);
 }
 
 bool Trail::Add(const TrailPoint& point) {
-    if (!ring_) {
-        ring_.reset(new (std::nothrow) TrailPoint[kMostPoints]);
-        if (!ring_) return false;
-    }
-    if (count_ > 0) {
-        const TrailPoint& last = ring_[(first_ + count_ - 1) % kMostPoints];
-        if (SurfaceDistanceMetres(last.latitude, last.longitude, point.latitude, point.longitude) <
-            kLeastStepMetres) {
+    if (!text_) {
+        text_.reset(new (std::nothrow) char[kRingBytes]);
+        lengths_.reset(new (std::nothrow) uint8_t[kMostPoints]);
+        if (!text_ || !lengths_) {
+            text_.reset();
             return false;
         }
     }
-    if (count_ == kMostPoints) {
-        ring_[first_] = point;
-        first_ = (first_ + 1) % kMostPoints;
-    } else {
-        ring_[(first_ + count_) % kMostPoints] = point;
-        ++count_;
+    if (count_ > 0 && SurfaceDistanceMetres(lastLatitude_, lastLongitude_, point.latitude,
+                                            point.longitude) < kLeastStepMetres) {
+        return false;
     }
+    if (count_ == kMostPoints) {
+        const size_t oldest = lengths_[firstLine_];
+        firstByte_ = (firstByte_ + oldest) % kRingBytes;
+        byteCount_ -= oldest;
+        firstLine_ = (firstLine_ + 1) % kMostPoints;
+        --count_;
+    }
+    // At most kMostPoints lines of at most kLongestLine bytes: the ring never overflows.
+    Write(firstByte_ + byteCount_, point.tuple, point.length);
+    Write(firstByte_ + byteCount_ + point.length, "\n", 1);
+    byteCount_ += point.length + 1u;
+    lengths_[(firstLine_ + count_) % kMostPoints] = static_cast<uint8_t>(point.length + 1u);
+    ++count_;
+    lastLatitude_ = point.latitude;
+    lastLongitude_ = point.longitude;
     return true;
 }
 
-void Trail::AppendTuples(std::string& out, std::string_view prefix) const {
-    for (size_t i = 0; i < count_; ++i) {
-        out += prefix;
-        out += ring_[(first_ + i) % kMostPoints].Tuple();
-        out += '\n';
-    }
+void Trail::AppendLines(std::string& out) const {
+    const size_t before = std::min(byteCount_, kRingBytes - firstByte_);
+    out.append(text_.get() + firstByte_, before);
+    out.append(text_.get(), byteCount_ - before);
 }
 
 double SurfaceDistanceMetres(double latitude1, double longitude1, double latitude2,

@@ -2,10 +2,10 @@
 // thinned so that a receiver standing still (which jitters by a few metres) adds nothing, and
 // capped at the newest kMostPoints.
 //
-// Each point's text is formatted once, when it joins; writing the trail only copies bytes. The
-// points lie in a ring allocated once, so a full trail drops its oldest point without moving the
-// others. A Trail belongs to one thread (the viewer thread); TrailPoint is plain data that may
-// be made on one thread and added on another.
+// Each point's text is formatted once, when it joins, into a ring of bytes allocated once:
+// writing the trail copies at most two blocks, and a full trail drops its oldest point without
+// moving the others. A Trail belongs to one thread (the viewer thread); TrailPoint is plain data
+// that may be made on one thread and added on another.
 #pragma once
 
 #include <cstddef>
@@ -45,13 +45,23 @@ class Trail {
     // allocate the ring on first use; false, with the trail unchanged, when that fails.
     bool Add(const TrailPoint& point);
     size_t Size() const { return count_; }
-    // Appends each point's tuple, oldest first, each after prefix and followed by a line feed.
-    void AppendTuples(std::string& out, std::string_view prefix) const;
+    // Appends each point's tuple, oldest first, each on a line of its own (ended by a line feed).
+    void AppendLines(std::string& out) const;
 
   private:
-    std::unique_ptr<TrailPoint[]> ring_;
-    size_t first_ = 0;  // index of the oldest point
+    static constexpr size_t kLongestLine = TrailPoint::kTupleCapacity + 1;
+    static constexpr size_t kRingBytes = kMostPoints * kLongestLine;
+
+    void Write(size_t at, const char* bytes, size_t length);
+
+    std::unique_ptr<char[]> text_;        // the lines, a ring of kRingBytes
+    std::unique_ptr<uint8_t[]> lengths_;  // each line's length, a ring of kMostPoints
+    size_t firstLine_ = 0;
     size_t count_ = 0;
+    size_t firstByte_ = 0;
+    size_t byteCount_ = 0;
+    double lastLatitude_ = 0;
+    double lastLongitude_ = 0;
 };
 
 // The distance in metres along the Earth's surface between two positions in degrees.

@@ -201,21 +201,23 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
     EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
     EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark[2]/k:LineString/k:tessellate"), "1");
 
-    // Full: 1005 steps of 20 m keep the newest 1000, oldest first.
+    // Full: 3005 steps of 20 m keep the newest 1000, oldest first (the ring of their texts has
+    // gone round more than once).
     trail.Clear();
     expected.clear();
-    for (int step = 0; step < 1005; ++step) {
+    constexpr int kSteps = 3005;
+    for (int step = 0; step < kSteps; ++step) {
         ASSERT_TRUE(trail.Add(MakeTrailPoint(north(20.0 * step))));
-        if (step >= 5) expected.push_back(tuple(20.0 * step));
+        if (step >= kSteps - 1000) expected.push_back(tuple(20.0 * step));
     }
-    ASSERT_TRUE(WritePositionKml(north(20.0 * 1004), trail, 500));
+    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
     EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
 
     // A new run: its first position starts the trail, even where the old one ended.
     trail.Clear();
-    trail.Add(MakeTrailPoint(north(20.0 * 1004)));
-    ASSERT_TRUE(WritePositionKml(north(20.0 * 1004), trail, 500));
-    EXPECT_EQ(TrailTuples(kPositionKmlFile), std::vector<std::string>{tuple(20.0 * 1004)});
+    trail.Add(MakeTrailPoint(north(20.0 * (kSteps - 1))));
+    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
+    EXPECT_EQ(TrailTuples(kPositionKmlFile), std::vector<std::string>{tuple(20.0 * (kSteps - 1))});
 
     // Texts that are no plain numbers, or too long for a point, go in as numbers.
     for (const std::string& text : {std::string("48<1"), "48.1173" + std::string(60, '0')}) {

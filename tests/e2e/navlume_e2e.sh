@@ -94,7 +94,7 @@ speed="$(LC_ALL=C awk -v knots="$speed" 'BEGIN { printf "%.1f", knots * 1.852 }'
 course="$(LC_ALL=C awk -v degrees="$course" 'BEGIN { printf "%.1f", degrees }')"
 first_position="$(head -n 1 "$golden/$(basename "$log").chk")"
 check "Navlume-position.kml is the golden one at the last position, with its time and trail" eval \
-    'sed -e "s/^        11\.516667,48\.117300,0\$/        ${first_position#* },${first_position% *},0/" \
+    'sed -e "s/^11\.516667,48\.117300,0\$/${first_position#* },${first_position% *},0/" \
         -e "s/48\.117300/${last_position% *}/g" -e "s/11\.516667/${last_position#* }/g" \
         -e "s/1994-03-23T12:35:19Z/$when/" -e "s|Speed 41.5 km/h, course 84.4|Speed $speed km/h, course $course|" \
         "$golden/navlume-position.kml.chk" | cmp -s - "$contents/Navlume-position.kml"'
