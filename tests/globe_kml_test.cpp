@@ -181,8 +181,10 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
         Position position;
         position.latitudeDegrees = 48.0 + metres / 111200.0;
         position.longitudeDegrees = 11.5;
+        // Six or seven decimals, so that the lines are not all of one length.
         char text[32];
-        std::snprintf(text, sizeof text, "%.7f", position.latitudeDegrees);
+        std::snprintf(text, sizeof text, "%.*f", 6 + static_cast<int>(metres / 20) % 2,
+                      position.latitudeDegrees);
         position.latitude = text;
         position.longitude = "11.5000000";
         return position;
