@@ -45,7 +45,7 @@ class RecordingFunctions final : public KyGadgetFunctions {
 class QtPlatformTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platform = std::make_unique<QtUiPlatform>();
+        platform = std::make_unique<QtUiPlatform>(PlatformHomeFolders{});  // stays out of HOME
         SetUiPlatform(platform.get());
         StartLayers();
     }

@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
 
 #include "ui/menus.h"
 #include "ui/platform_interface.h"
+#include "ui/user_folder.h"
 
 namespace {
 
@@ -70,9 +72,22 @@ void EnterBundleDirectory() {
     UiPlatform* platform = CurrentUiPlatform();
     if (platform == nullptr) return;
     const std::string contents = BundleContentsDirectory(platform->executablePath());
-    if (contents.empty()) return;
     // A failure leaves the working directory as it was.
-    (void)chdir(contents.c_str());
+    const bool inBundle = !contents.empty() && chdir(contents.c_str()) == 0;
+    // The settings and KML files are made beside each other, by replacing temporary files.
+    const bool writable = inBundle && access(".", W_OK | X_OK) == 0;
+    const PlatformHomeFolders folders = platform->homeFolders();
+    const std::string userFolder =
+        UserFolderToEnter(writable, folders.home.c_str(), folders.xdgConfigHome.c_str(),
+                          ThisSystemsUserFolderConvention());
+    if (!userFolder.empty()) (void)chdir(userFolder.c_str());
+}
+
+PlatformHomeFolders HomeFoldersOfProcess() {
+    PlatformHomeFolders folders;
+    if (const char* home = getenv("HOME")) folders.home = home;
+    if (const char* config = getenv("XDG_CONFIG_HOME")) folders.xdgConfigHome = config;
+    return folders;
 }
 
 void ApplicationInit() {

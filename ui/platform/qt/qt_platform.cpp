@@ -13,13 +13,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/application.h"
 #include "ui/platform/qt/qt_convert.h"
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
 #include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
-QtUiPlatform::QtUiPlatform() {
+QtUiPlatform::QtUiPlatform() : QtUiPlatform(HomeFoldersOfProcess()) {}
+
+QtUiPlatform::QtUiPlatform(PlatformHomeFolders homeFolders) : homeFolders_(std::move(homeFolders)) {
     if (QCoreApplication::instance() == nullptr) {
         ownApplication_ = std::make_unique<QApplication>(argumentCount_, arguments_);
     }
