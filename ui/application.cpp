@@ -24,6 +24,11 @@ std::shared_mutex platformLock;
 
 constexpr const char* kBundleMarker = ".app/Contents/MacOS/";
 
+// Makes folder the working directory; false (and nothing changed) when it cannot be.
+bool EnterFolder(const std::string& folder) {
+    return chdir(folder.c_str()) == 0;
+}
+
 }  // namespace
 
 void SetUiPlatform(UiPlatform* platform) {
@@ -73,14 +78,14 @@ void EnterBundleDirectory() {
     if (platform == nullptr) return;
     const std::string contents = BundleContentsDirectory(platform->executablePath());
     // A failure leaves the working directory as it was.
-    const bool inBundle = !contents.empty() && chdir(contents.c_str()) == 0;
+    const bool inBundle = !contents.empty() && EnterFolder(contents);
     // The settings and KML files are made beside each other, by replacing temporary files.
     const bool writable = inBundle && access(".", W_OK | X_OK) == 0;
     const PlatformHomeFolders folders = platform->homeFolders();
     const std::string userFolder =
         UserFolderToEnter(writable, folders.home.c_str(), folders.xdgConfigHome.c_str(),
                           ThisSystemsUserFolderConvention());
-    if (!userFolder.empty()) (void)chdir(userFolder.c_str());
+    if (!userFolder.empty()) EnterFolder(userFolder);
 }
 
 PlatformHomeFolders HomeFoldersOfProcess() {
