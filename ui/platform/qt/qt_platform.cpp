@@ -4,6 +4,11 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#if NAVLUME_HAVE_NSGETEXECUTABLEPATH
+#include <mach-o/dyld.h>
+#endif
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QLabel>
@@ -88,10 +93,19 @@ std::string QtUiPlatform::executablePath() {
         const std::string path = ToStdString(QCoreApplication::applicationFilePath());
         if (!path.empty()) return path;
     }
+    // Without a QApplication: the system's own record of the executable, where it keeps one.
     char buffer[4096];
+#if NAVLUME_HAVE_PROC_SELF_EXE
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
     if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
     return std::string(buffer, static_cast<size_t>(length));
+#elif NAVLUME_HAVE_NSGETEXECUTABLEPATH
+    uint32_t size = sizeof(buffer);
+    if (_NSGetExecutablePath(buffer, &size) != 0) return {};
+    return std::string(buffer);
+#else
+    return {};
+#endif
 }
 
 bool QtUiPlatform::handleOneEvent(int32_t timeoutMs) {
