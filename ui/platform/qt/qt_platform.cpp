@@ -94,12 +94,13 @@ std::string QtUiPlatform::executablePath() {
         if (!path.empty()) return path;
     }
     // Without a QApplication: the system's own record of the executable, where it keeps one.
-    char buffer[4096];
 #if NAVLUME_HAVE_PROC_SELF_EXE
+    char buffer[4096];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
     if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
     return std::string(buffer, static_cast<size_t>(length));
 #elif NAVLUME_HAVE_NSGETEXECUTABLEPATH
+    char buffer[4096];
     uint32_t size = sizeof(buffer);
     if (_NSGetExecutablePath(buffer, &size) != 0) return {};
     return std::string(buffer);
