@@ -17,8 +17,9 @@ readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 s
 passed=0 failed=0 work="" home="" xvfb_pid="" replay_pid="" navlume_pid="" installed=""
 as_root=() && [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
+# check DESCRIPTION COMMAND...: one line, ok or FAIL, and the command's success.
 check() {
-    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
+    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1" && return 1; fi
 }
 finish() {
     for file in package.log install.log lintian.log navlume.log replay.err xvfb.log; do
@@ -26,7 +27,7 @@ finish() {
     done
     echo "package: $passed passed, $failed failed" && exit $((failed > 0))
 }
-require() { check "$@" || finish; }
+require() { check "$@" || finish; } # a check that the rest depends on
 wait_until() {
     local end=$((SECONDS + $1))
     until "${@:2}"; do [ "$SECONDS" -lt "$end" ] && sleep 0.1 || return 1; done
@@ -63,7 +64,8 @@ check "desktop-file-validate accepts the desktop entry" \
 check "appstreamcli accepts the metainfo" eval \
     'appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml >"$work/appstream.log" 2>&1'
 lintian "$deb" >"$work/lintian.log" 2>&1
-check "lintian finds no errors" eval '! grep -q "^E:" "$work/lintian.log"'
+lintian_status=$?
+check "lintian runs and finds no errors" eval '[ "$lintian_status" = 0 ] && ! grep -q "^E:" "$work/lintian.log"'
 grep '^[EW]:' "$work/lintian.log"
 
 # The user: nobody, with an empty home of its own, which nobody else can enter.
