@@ -112,7 +112,8 @@ class ProgramHarness {
     std::string PreviousDirectory;
     std::string WorkDirectory;
     std::unique_ptr<ProbingApplication> Application;
-    QtUiPlatform Platform;
+    QtUiPlatform Platform{
+        PlatformHomeFolders{}};  // no HOME: the settings stay in the scratch folder
     std::atomic<bool> ProgramEnded{false};
 };
 
