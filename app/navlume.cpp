@@ -1,10 +1,15 @@
 #include "app/navlume.h"
 
+#include <unistd.h>
+
+#include <cstring>
+
 #include "app/layers.h"
 #include "app/main_window.h"
 #include "app/program_values.h"
 #include "app/settings.h"
 #include "app/tracking_control.h"
+#include "runtime/charset.h"
 #include "runtime/string_variable.h"
 #include "ui/ui.h"
 
@@ -19,7 +24,7 @@ LoopEnd RunEventLoop() {
         const int64_t kind = WaitEvent();
         if (kind == MenuItemChosen) {
             if (EventMenu() == QuitItem) return LoopEnd::Quit;
-            if (EventMenu() == AboutItem) ShowMessageBox("About Navlume", kAboutText, 0);
+            if (EventMenu() == AboutItem) ShowMessageBox("About Navlume", AboutText().c_str(), 0);
         } else if (kind == CloseRequested) {
             QuitRequested = 1;
         }
@@ -28,6 +33,19 @@ LoopEnd RunEventLoop() {
 }
 
 }  // namespace
+
+std::string AboutText() {
+    std::string text = kAboutText;
+    char folder[4096];
+    if (getcwd(folder, sizeof folder) == nullptr) return text;
+    // The file system's names are UTF-8; characters beyond Latin-1 show as "?".
+    const auto length = static_cast<int64_t>(std::strlen(folder));
+    std::string name(static_cast<size_t>(length), '\0');
+    int64_t written = 0;
+    Utf8ToLatin1(name.data(), &written, folder, length);
+    name.resize(static_cast<size_t>(written));
+    return text + kAboutFolderText + name;
+}
 
 int NavlumeMain() {
     StartLayers();

@@ -113,7 +113,8 @@ class ProgramHarness {
     std::string PreviousDirectory;
     std::string WorkDirectory;
     std::unique_ptr<ProbingApplication> Application;
-    QtUiPlatform Platform;
+    QtUiPlatform Platform{
+        PlatformHomeFolders{}};  // no HOME: the settings stay in the scratch folder
     // As RunOnQt has it: Marble is followed when one is on the session bus.
     QtMarbleLink Marble;
     std::atomic<bool> ProgramEnded{false};

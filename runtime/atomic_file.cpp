@@ -196,7 +196,7 @@ bool ResolvedMayBeReplaced(const char* target, bool* exists, struct stat* old) {
 // write the new one to the disk at once (its guard for programs that skip fsync), which costs
 // more than the whole write, while a removed old file is dropped unwritten.
 bool PutInPlace(const char* temporary, const char* target, bool exchange) {
-#ifdef RENAME_EXCHANGE
+#if NAVLUME_HAVE_RENAME_EXCHANGE
     if (exchange && renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_EXCHANGE) == 0) {
         unlink(temporary);  // the old file, now under the temporary name
         return true;

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "runtime/sigpipe.h"
+
 extern char** environ;
 
 namespace {
@@ -90,7 +92,7 @@ int MoveAboveStandard(int fd) {
 }
 
 bool OpenPipeLocked(int ends[2]) {
-#if defined(__linux__)
+#if NAVLUME_HAVE_PIPE2
     if (pipe2(ends, O_CLOEXEC) != 0) return false;
 #else
     if (pipe(ends) != 0) return false;
@@ -115,47 +117,6 @@ void SetNonBlocking(int fd) {
     if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-// Removes the SIGPIPE that a write of this thread has just raised.
-void TakePendingSigpipe(const sigset_t& pipeOnly) {
-#if defined(__APPLE__)
-    // No sigtimedwait here. The signal of a failed write is directed at the writing thread, so
-    // once it shows as pending nobody else can take it and sigwait returns at once.
-    sigset_t pending;
-    int signal = 0;
-    if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1)
-        sigwait(&pipeOnly, &signal);
-#else
-    const timespec noWait = {0, 0};
-    while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
-    }
-#endif
-}
-
-// write() to a pipe whose reader has gone raises SIGPIPE, which ends the process by default.
-// A library must not change the process-wide disposition, so the signal is blocked in this
-// thread for the one write, and a SIGPIPE that the write raised is taken off the pending set
-// before the previous mask returns. One that was pending before is left alone.
-ssize_t WriteWithoutSigpipe(int fd, const char* bytes, size_t count) {
-    sigset_t pipeOnly;
-    sigset_t previous;
-    sigset_t pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeOnly, &previous);
-    const bool wasPending = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-
-    ssize_t written;
-    do {
-        written = write(fd, bytes, count);
-    } while (written < 0 && errno == EINTR);
-    const int writeError = errno;
-
-    if (written < 0 && writeError == EPIPE && !wasPending) TakePendingSigpipe(pipeOnly);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = writeError;
-    return written;
-}
-
 // Starts program with the child ends of two fresh pipes as its standard input and output.
 bool SpawnChild(const char* program, SpawnedChild* child) {
     std::lock_guard<std::mutex> guard(SpawnLock());
@@ -178,7 +139,7 @@ bool SpawnChild(const char* program, SpawnedChild* child) {
                    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO) == 0 &&
                    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY,
                                                     0) == 0;
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+#if NAVLUME_HAVE_SPAWN_CLOSEFROM
         // Descriptors that other code opened without close-on-exec stay out of the child too.
         if (prepared)
             prepared = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1) == 0;
@@ -189,7 +150,7 @@ bool SpawnChild(const char* program, SpawnedChild* child) {
         // and dispositions start clean: the calling thread may block or ignore signals that
         // the child needs (an ignored SIGPIPE or SIGTERM would survive the exec).
         short flags = POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-#if defined(POSIX_SPAWN_CLOEXEC_DEFAULT)
+#if NAVLUME_HAVE_SPAWN_CLOEXEC_DEFAULT
         flags |= POSIX_SPAWN_CLOEXEC_DEFAULT;
 #endif
         sigset_t none;

@@ -27,6 +27,7 @@
 
 #include "runtime/host_address.h"
 #include "runtime/network.h"
+#include "runtime/sigpipe.h"
 
 namespace {
 
@@ -139,10 +140,12 @@ int StartConnect(int socket, const SocketAddress& peer) {
 // A new socket (type SOCK_STREAM or SOCK_DGRAM) that is close-on-exec, so that a process the
 // program spawns inherits none, and that never raises SIGPIPE. -1 on failure.
 int OpenClientSocket(int family, int type) {
-#ifdef SOCK_CLOEXEC
+#if NAVLUME_HAVE_SOCK_CLOEXEC
     const int socketNumber = socket(family, type | SOCK_CLOEXEC, 0);
     if (socketNumber < 0) return -1;
 #else
+    // Where children start with only the descriptors they are given (macOS) the moment between
+    // the two calls does not matter; elsewhere a child started just then would inherit it.
     const int socketNumber = socket(family, type, 0);
     if (socketNumber < 0) return -1;
     if (fcntl(socketNumber, F_SETFD, FD_CLOEXEC) != 0) {
@@ -150,13 +153,23 @@ int OpenClientSocket(int family, int type) {
         return -1;
     }
 #endif
-#ifdef SO_NOSIGPIPE
+#if NAVLUME_HAVE_SO_NOSIGPIPE
     // Where the system offers it per socket, a write to a closed peer gives EPIPE, not a signal.
-    // Elsewhere (Linux) ConnectionSend passes MSG_NOSIGNAL.
     int on = 1;
     setsockopt(socketNumber, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof(on));
 #endif
     return socketNumber;
+}
+
+// One send that never raises SIGPIPE: a peer that has gone gives EPIPE.
+ssize_t SendSome(int socket, const char* bytes, size_t count) {
+#if NAVLUME_HAVE_MSG_NOSIGNAL
+    return send(socket, bytes, count, MSG_NOSIGNAL);
+#elif NAVLUME_HAVE_SO_NOSIGPIPE
+    return send(socket, bytes, count, 0);  // the socket was opened with SO_NOSIGPIPE
+#else
+    return SendWithoutSigpipe(socket, bytes, count, 0);
+#endif
 }
 
 // Switches the socket between blocking and non-blocking mode.
@@ -250,14 +263,20 @@ struct ConnectPlan {
 void EnableKeepAlive(int socket) {
     int on = 1;
     setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
-#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+#if NAVLUME_HAVE_TCP_KEEPIDLE || NAVLUME_HAVE_TCP_KEEPALIVE
     int idle = 10;
     int interval = 5;
     int count = 3;
+#if NAVLUME_HAVE_TCP_KEEPIDLE
     setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+#else
+    setsockopt(socket, IPPROTO_TCP, TCP_KEEPALIVE, &idle, sizeof(idle));  // macOS's name
+#endif
     setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
     setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+#else
 #endif
+    // Elsewhere the system's own timing applies (the first probe after two hours).
 }
 
 // Closes the socket on every early return until a connection takes it over.
@@ -430,14 +449,10 @@ int64_t ConnectionSend(ConnectionNumber number, const void* bytes, int32_t lengt
     if (connection == nullptr || connection->kind != kConnectionTcp) return -1;
     if (length < 1) return 0;
     if (bytes == nullptr) return -1;
-    int flags = 0;
-#ifdef MSG_NOSIGNAL
-    flags = MSG_NOSIGNAL;  // a peer that has gone gives EPIPE, not a signal
-#endif
     const auto* next = static_cast<const char*>(bytes);
     size_t left = static_cast<size_t>(length);
     while (left > 0) {
-        const ssize_t sent = send(connection->socket, next, left, flags);
+        const ssize_t sent = SendSome(connection->socket, next, left);
         if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) return -1;
         next += sent;

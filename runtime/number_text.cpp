@@ -7,8 +7,9 @@
 #include <cstring>
 #include <limits>
 
-#ifdef __APPLE__
-#include <xlocale.h>
+#include <locale.h>
+#if NAVLUME_HAVE_XLOCALE_H
+#include <xlocale.h>  // macOS declares the locale_t calls here
 #endif
 
 #include "runtime/temp_buffer.h"
@@ -32,8 +33,8 @@ bool EqualIgnoringCase(const char* a, const char* b) {
     return *a == '\0' && *b == '\0';
 }
 
-// The "C" locale, made once. strtod_l reads with it, so a locale that the window system set
-// from the environment (German uses a decimal comma) cannot change how numbers are read.
+// The "C" locale, made once. Numbers are read with it, so a locale that the window system set
+// from the environment (German uses a decimal comma) cannot change how they are read.
 locale_t CLocale() {
     static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     return locale;
@@ -112,7 +113,15 @@ double TextToFloat(const char* text) {
     if (EqualIgnoringCase(text, "+Infinity")) return std::numeric_limits<double>::infinity();
     if (EqualIgnoringCase(text, "-Infinity")) return -std::numeric_limits<double>::infinity();
     if (EqualIgnoringCase(text, "NaN")) return std::numeric_limits<double>::quiet_NaN();
+#if NAVLUME_HAVE_STRTOD_L
     return strtod_l(text, nullptr, CLocale());
+#else
+    // The plain POSIX way: the "C" locale for this thread alone, around the one call.
+    const locale_t previous = uselocale(CLocale());
+    const double value = std::strtod(text, nullptr);
+    if (previous != static_cast<locale_t>(nullptr)) uselocale(previous);
+    return value;
+#endif
 }
 
 char* FloatToText(int32_t decimals, double value, int64_t start) {

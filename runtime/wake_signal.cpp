@@ -5,10 +5,25 @@
 
 #include <cerrno>
 
+#include "runtime/child_process.h"
+
 bool WakeSignal::Open() {
     if (readFd_ >= 0) return true;
     int ends[2];
+#if NAVLUME_HAVE_PIPE2
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+#else
+    // Made close-on-exec under the lock that child processes start under, so none inherits it.
+    if (!OpenPrivatePipe(ends)) return false;
+    for (const int end : ends) {
+        const int flags = fcntl(end, F_GETFL);
+        if (flags < 0 || fcntl(end, F_SETFL, flags | O_NONBLOCK) != 0) {
+            close(ends[0]);
+            close(ends[1]);
+            return false;
+        }
+    }
+#endif
     readFd_ = ends[0];
     writeFd_ = ends[1];
     return true;

@@ -379,7 +379,9 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
         // Leading zeros are fine; nothing listens on that port here, which is no error either.
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         ChooseMenu(PlatformAppMenuItem::About);
-        EXPECT_EQ(lastAlert(), std::to_string(++alerts) + " About Navlume: " + kAboutText);
+        // It names the folder that holds the settings and the KML files.
+        EXPECT_EQ(lastAlert(), std::to_string(++alerts) + " About Navlume: " + kAboutText +
+                                   kAboutFolderText + fs::canonical(BundleContents()).string());
         ChooseMenu();
     });
 }

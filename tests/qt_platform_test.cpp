@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/layers.h"
+#include "ui/platform/qt/qt_menus.h"
 #include "ui/platform/qt/qt_platform.h"
 #include "ui/ui.h"
 
@@ -45,7 +46,7 @@ class RecordingFunctions final : public KyGadgetFunctions {
 class QtPlatformTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        platform = std::make_unique<QtUiPlatform>();
+        platform = std::make_unique<QtUiPlatform>(PlatformHomeFolders{});  // stays out of HOME
         SetUiPlatform(platform.get());
         StartLayers();
     }
@@ -197,6 +198,25 @@ TEST_F(QtPlatformTest, TheMenuBarKeepsTheContentSizeAndACentredWindowCentred) {
     EXPECT_TRUE(firstBar->actions().isEmpty());
     EXPECT_EQ(platform->windowFrame(first).height, before.height);
     EXPECT_EQ(Content(second)->size(), QSize(200, 100));
+}
+
+// Placed natively (macOS), the entries carry the roles that move them into the platform's
+// application menu; in a window's bar they keep their place. Quit answers Ctrl+Q (Command-Q).
+TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
+    for (const QtMenuPlacement placement : {QtMenuPlacement::InWindow, QtMenuPlacement::Native}) {
+        const bool native = placement == QtMenuPlacement::Native;
+        QtApplicationMenu menu("Navlume", nullptr, placement);
+        EXPECT_EQ(menu.action(PlatformAppMenuItem::About)->menuRole(),
+                  native ? QAction::AboutRole : QAction::NoRole);
+        EXPECT_EQ(menu.action(PlatformAppMenuItem::Preferences)->menuRole(),
+                  native ? QAction::PreferencesRole : QAction::NoRole);
+        EXPECT_EQ(menu.action(PlatformAppMenuItem::Quit)->menuRole(),
+                  native ? QAction::QuitRole : QAction::NoRole);
+        EXPECT_TRUE(menu.action(PlatformAppMenuItem::Quit)
+                        ->shortcuts()
+                        .contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
+        EXPECT_EQ(menu.action(PlatformAppMenuItem::About)->text(), "About Navlume");
+    }
 }
 
 }  // namespace

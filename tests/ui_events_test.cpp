@@ -134,7 +134,10 @@ TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
     // clang-format off
     const std::pair<const char*, const char*> bundles[] = {
         {"/a b/N.app/Contents/MacOS/N", "/a b/N.app/Contents"}, {"/usr/bin/navlume", ""},
-        {"/opt/N.app/Contents/N", ""}, {"/.app/Contents/MacOS/N", ""}, {"N", ""}};
+        {"/opt/N.app/Contents/N", ""}, {"/.app/Contents/MacOS/N", ""}, {"N", ""},
+        // The name's bounds: one letter at the root, none below a folder, no folder in front.
+        {"/N.app/Contents/MacOS/N", "/N.app/Contents"}, {"/o/.app/Contents/MacOS/N", ""},
+        {"N.app/Contents/MacOS/N", ""}, {"/o/N.app/Contents/MacOS/sub/N", ""}};
     const std::tuple<const char*, const char*, int64_t, const char*> items[] = {
         {"Q\tCmd+Q", "Q", kModifierCommand, "q"}, {"L\tx+f12", "L", kModifierFunctionKey, "\xEF\x9C\x8F"},
         {"O\tCtrl+Shift+F5", "O", kModifierControl | kModifierShift | kModifierFunctionKey, "\xEF\x9C\x88"},

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "runtime/sigpipe.h"
+
 namespace {
 
 constexpr unsigned long kLargestPort = 65535;
@@ -72,13 +74,16 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
 
 using Clock = std::chrono::steady_clock;
 
-#ifdef MSG_NOSIGNAL
-// A client that has gone must not kill the server with SIGPIPE.
-constexpr int kSendFlags = MSG_NOSIGNAL;
+// One send to a client; a client that has gone must not kill the server with SIGPIPE.
+ssize_t SendToClient(int client, const char* bytes, size_t count) {
+#if NAVLUME_HAVE_MSG_NOSIGNAL
+    return send(client, bytes, count, MSG_NOSIGNAL);
+#elif NAVLUME_HAVE_SO_NOSIGPIPE
+    return send(client, bytes, count, 0);  // PrepareClient set SO_NOSIGPIPE
 #else
-// Systems without MSG_NOSIGNAL (macOS) set SO_NOSIGPIPE on the socket instead.
-constexpr int kSendFlags = 0;
+    return SendWithoutSigpipe(client, bytes, count, 0);
 #endif
+}
 
 constexpr int kListenBacklog = 8;
 // After a failed accept (out of descriptors, say), wait this long so the loop does not spin.
@@ -136,7 +141,7 @@ void PrepareClient(int client) {
     // Each sentence must leave as a segment of its own, not be held back to join the next.
     const int on = 1;
     setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-#ifdef SO_NOSIGPIPE
+#if NAVLUME_HAVE_SO_NOSIGPIPE
     setsockopt(client, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
 #endif
 }
@@ -364,7 +369,7 @@ bool ReplayServer::SendSentence(int client, const std::string& sentence, Session
     size_t offset = 0;
     while (offset < sentence.size()) {
         const ssize_t count =
-            send(client, sentence.data() + offset, sentence.size() - offset, kSendFlags);
+            SendToClient(client, sentence.data() + offset, sentence.size() - offset);
         if (count > 0) {
             offset += static_cast<size_t>(count);
             continue;

@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <shared_mutex>
 #include <thread>
 
 #include "ui/menus.h"
 #include "ui/platform_interface.h"
+#include "ui/user_folder.h"
 
 namespace {
 
@@ -21,6 +23,11 @@ std::atomic<UiPlatform*> platformInUse{nullptr};
 std::shared_mutex platformLock;
 
 constexpr const char* kBundleMarker = ".app/Contents/MacOS/";
+
+// Makes folder the working directory; false (and nothing changed) when it cannot be.
+bool EnterFolder(const std::string& folder) {
+    return chdir(folder.c_str()) == 0;
+}
 
 }  // namespace
 
@@ -70,9 +77,22 @@ void EnterBundleDirectory() {
     UiPlatform* platform = CurrentUiPlatform();
     if (platform == nullptr) return;
     const std::string contents = BundleContentsDirectory(platform->executablePath());
-    if (contents.empty()) return;
     // A failure leaves the working directory as it was.
-    (void)chdir(contents.c_str());
+    const bool inBundle = !contents.empty() && EnterFolder(contents);
+    // The settings and KML files are made beside each other, by replacing temporary files.
+    const bool writable = inBundle && access(".", W_OK | X_OK) == 0;
+    const PlatformHomeFolders folders = platform->homeFolders();
+    const std::string userFolder =
+        UserFolderToEnter(writable, folders.home.c_str(), folders.xdgConfigHome.c_str(),
+                          ThisSystemsUserFolderConvention());
+    if (!userFolder.empty()) EnterFolder(userFolder);
+}
+
+PlatformHomeFolders HomeFoldersOfProcess() {
+    PlatformHomeFolders folders;
+    if (const char* home = getenv("HOME")) folders.home = home;
+    if (const char* config = getenv("XDG_CONFIG_HOME")) folders.xdgConfigHome = config;
+    return folders;
 }
 
 void ApplicationInit() {

@@ -49,6 +49,13 @@ enum class PlatformViewKind {
 
 enum class PlatformTextAlignment { Natural, Left, Right, Center };
 
+// The user's home as the platform's conventions give it to the process: the values of HOME
+// and XDG_CONFIG_HOME, empty when unset.
+struct PlatformHomeFolders {
+    std::string home;
+    std::string xdgConfigHome;
+};
+
 // Entries of the application menu that the layer enables and the user can choose.
 enum class PlatformAppMenuItem { About, Preferences, Quit };
 
@@ -77,6 +84,9 @@ class UiPlatform {
     virtual void bringToFront() = 0;
     // Full path of the running executable, empty when unknown.
     virtual std::string executablePath() = 0;
+    // Where the user's own folders are; the program's files go there when its bundle cannot
+    // hold them.
+    virtual PlatformHomeFolders homeFolders() = 0;
     // Handles at most one platform event, waiting up to timeoutMs (negative: no limit, 0: only
     // what is pending). Returns false when the time ran out with nothing handled. A blocked
     // wait must use no processor time.

@@ -109,10 +109,13 @@ class FakePlatform : public UiPlatform {
     bool appMenuEnabled[3] = {false, false, true};  // About, Preferences, Quit
     PlatformView* focusedView = nullptr;
     std::string executable = "/opt/Navlume.app/Contents/MacOS/Navlume";
+    PlatformHomeFolders home;
     int64_t handledEvents = 0;
 
     void bringToFront() override {}
     std::string executablePath() override { return executable; }
+    // No HOME unless a test gives one: the program stays in the bundle or where the test is.
+    PlatformHomeFolders homeFolders() override { return home; }
     bool handleOneEvent(int32_t timeoutMs) override {
         std::function<void()> task;
         {

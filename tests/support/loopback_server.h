@@ -3,6 +3,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/sigpipe.h"
+
 inline sockaddr_in LoopbackAddress(int32_t port) {
     return {.sin_family = AF_INET,
             .sin_port = htons(static_cast<uint16_t>(port)),
@@ -19,10 +22,21 @@ inline sockaddr_in LoopbackAddress(int32_t port) {
             .sin_zero = {}};
 }
 
+// A close-on-exec IPv4 stream socket, non-blocking when asked; -1 on failure.
+inline int TestSocket(bool nonBlocking) {
+#if NAVLUME_HAVE_SOCK_CLOEXEC
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+#else
+    const int made = socket(AF_INET, SOCK_STREAM, 0);
+    if (made >= 0) fcntl(made, F_SETFD, FD_CLOEXEC);
+    if (made >= 0 && nonBlocking) fcntl(made, F_SETFL, fcntl(made, F_GETFL) | O_NONBLOCK);
+    return made;
+#endif
+}
+
 class LoopbackServer {
   public:
-    explicit LoopbackServer(int32_t port = 0, int backlog = 8)
-        : socket_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit LoopbackServer(int32_t port = 0, int backlog = 8) : socket_(TestSocket(false)) {
         // A server that comes back takes its old port although closed connections linger.
         const int reuse = 1;
         setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
@@ -48,7 +62,12 @@ class LoopbackServer {
     int Accept(int waitMs = 2000) {
         pollfd entry{socket_, POLLIN, 0};
         if (poll(&entry, 1, waitMs) != 1) return -1;
+#if NAVLUME_HAVE_ACCEPT4
         const int client = accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
+#else
+        const int client = accept(socket_, nullptr, nullptr);
+        if (client >= 0) fcntl(client, F_SETFD, FD_CLOEXEC);
+#endif
         if (client >= 0) clients_.push_back(client);
         return client;
     }
@@ -70,7 +89,7 @@ class SilentServer {
     SilentServer() : server_(0, 0) {
         const sockaddr_in address = LoopbackAddress(server_.port());
         for (int filler = 0; server_.Ok() && filler < 16 && !silent_; ++filler) {
-            fillers_.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            fillers_.push_back(TestSocket(true));
             connect(fillers_.back(), reinterpret_cast<const sockaddr*>(&address), sizeof(address));
             pollfd entry{fillers_.back(), POLLOUT, 0};
             silent_ = entry.fd >= 0 && poll(&entry, 1, 200) == 0;  // pending: the queue is full
@@ -92,6 +111,6 @@ class SilentServer {
 
 // Sends all bytes or reports false; never raises SIGPIPE.
 inline bool SendAll(int socket, const std::string& bytes) {
-    return send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+    return SendWithoutSigpipe(socket, bytes.data(), bytes.size(), 0) ==
            static_cast<ssize_t>(bytes.size());
 }

@@ -26,7 +26,8 @@ QList<QKeySequence> QuitKeys() {
 
 }  // namespace
 
-QtApplicationMenu::QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate)
+QtApplicationMenu::QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate,
+                                     QtMenuPlacement placement)
     : menu_(std::make_unique<QMenu>(Literal(name))), delegate_(delegate) {
     about_ = menu_->addAction(QStringLiteral("About ") + Literal(name));
     menu_->addSeparator();
@@ -36,10 +37,12 @@ QtApplicationMenu::QtApplicationMenu(const std::string& name, KyMenuDelegate* de
     quit_ = menu_->addAction(QStringLiteral("Quit ") + Literal(name));
     quit_->setShortcuts(QuitKeys());
 
-    for (QAction* entry : {about_, preferences_, quit_}) {
+    for (QAction* entry : {about_, preferences_, quit_})
         entry->setShortcutContext(Qt::ApplicationShortcut);
-        entry->setMenuRole(QAction::NoRole);
-    }
+    const bool native = placement == QtMenuPlacement::Native;
+    about_->setMenuRole(native ? QAction::AboutRole : QAction::NoRole);
+    preferences_->setMenuRole(native ? QAction::PreferencesRole : QAction::NoRole);
+    quit_->setMenuRole(native ? QAction::QuitRole : QAction::NoRole);
     about_->setEnabled(false);
     preferences_->setEnabled(false);
 

@@ -1,7 +1,8 @@
 // The application menu ("About <name>", "Preferences…", "Quit <name>") and the menu bars that
 // show it. There is one application menu; a menu bar installed into a window shows it in that
-// window's QMenuBar. quit_ also answers its shortcut in every window of the binding, whichever
-// window shows the menu. GUI thread only.
+// window's QMenuBar (on macOS the screen's menu bar, where the entries join the platform's
+// application menu: qt_menu_placement.h). quit_ also answers its shortcut in every window of
+// the binding, whichever window shows the menu. GUI thread only.
 #pragma once
 
 #include <QAction>
@@ -11,13 +12,16 @@
 #include <string>
 
 #include "ui/menus.h"
+#include "ui/platform/qt/qt_menu_placement.h"
 #include "ui/platform_interface.h"
 
 class QtApplicationMenu {
   public:
     // Choosing an entry calls the delegate (owned by the layer, null: nothing). about_ and
-    // preferences_ start disabled, quit_ enabled.
-    QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate);
+    // preferences_ start disabled, quit_ enabled. Placed natively, the entries carry the menu
+    // roles that move them into the platform's application menu.
+    QtApplicationMenu(const std::string& name, KyMenuDelegate* delegate,
+                      QtMenuPlacement placement = kApplicationMenuPlacement);
     ~QtApplicationMenu();
     QtApplicationMenu(const QtApplicationMenu&) = delete;
     QtApplicationMenu& operator=(const QtApplicationMenu&) = delete;

@@ -4,6 +4,11 @@
 
 #include <unistd.h>
 
+#include <cstdint>
+#if NAVLUME_HAVE_NSGETEXECUTABLEPATH
+#include <mach-o/dyld.h>
+#endif
+
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QLabel>
@@ -13,13 +18,16 @@
 #include <QThread>
 #include <QTimer>
 
+#include "ui/application.h"
 #include "ui/platform/qt/qt_convert.h"
 #include "ui/platform/qt/qt_layer_call.h"
 #include "ui/platform/qt/qt_menus.h"
 #include "ui/platform/qt/qt_views.h"
 #include "ui/platform/qt/qt_window.h"
 
-QtUiPlatform::QtUiPlatform() {
+QtUiPlatform::QtUiPlatform() : QtUiPlatform(HomeFoldersOfProcess()) {}
+
+QtUiPlatform::QtUiPlatform(PlatformHomeFolders homeFolders) : homeFolders_(std::move(homeFolders)) {
     if (QCoreApplication::instance() == nullptr) {
         ownApplication_ = std::make_unique<QApplication>(argumentCount_, arguments_);
     }
@@ -85,10 +93,20 @@ std::string QtUiPlatform::executablePath() {
         const std::string path = ToStdString(QCoreApplication::applicationFilePath());
         if (!path.empty()) return path;
     }
+    // Without a QApplication: the system's own record of the executable, where it keeps one.
+#if NAVLUME_HAVE_PROC_SELF_EXE
     char buffer[4096];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
     if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) return {};
     return std::string(buffer, static_cast<size_t>(length));
+#elif NAVLUME_HAVE_NSGETEXECUTABLEPATH
+    char buffer[4096];
+    uint32_t size = sizeof(buffer);
+    if (_NSGetExecutablePath(buffer, &size) != 0) return {};
+    return std::string(buffer);
+#else
+    return {};
+#endif
 }
 
 bool QtUiPlatform::handleOneEvent(int32_t timeoutMs) {

@@ -32,7 +32,9 @@ struct QtMenuBar;
 
 class QtUiPlatform final : public UiPlatform {
   public:
+    // Takes the user's folders from this process's environment, or as given (tests).
     QtUiPlatform();
+    explicit QtUiPlatform(PlatformHomeFolders homeFolders);
     ~QtUiPlatform() override;
     QtUiPlatform(const QtUiPlatform&) = delete;
     QtUiPlatform& operator=(const QtUiPlatform&) = delete;
@@ -46,6 +48,7 @@ class QtUiPlatform final : public UiPlatform {
     // --- application ------------------------------------------------------------------------
     void bringToFront() override;
     std::string executablePath() override;
+    PlatformHomeFolders homeFolders() override { return homeFolders_; }
     bool handleOneEvent(int32_t timeoutMs) override;
     void wake() override;
     void postToGuiThread(std::function<void()> task) override;
@@ -134,6 +137,7 @@ class QtUiPlatform final : public UiPlatform {
     std::unique_ptr<QObject> taskReceiver_;
     QAbstractEventDispatcher* dispatcher_ = nullptr;
     bool hasWidgets_ = false;
+    PlatformHomeFolders homeFolders_;
     // Parent of views created outside any window; never shown.
     std::unique_ptr<QWidget> orphanParent_;
     std::vector<QPointer<QWidget>> retired_;

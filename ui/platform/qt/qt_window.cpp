@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "ui/platform/qt/qt_convert.h"
+#include "ui/platform/qt/qt_menu_placement.h"
 
 namespace {
 
@@ -77,10 +78,10 @@ QtWindow::QtWindow(const PlatformWindowStyle& style, CloseHandler closeGranted)
       closeGranted_(std::move(closeGranted)),
       content_(new QtContentArea(this)) {
     setCentralWidget(content_);
-    // The window's own menu bar, inside the window on every platform, so that the content
-    // area's position stays under the binding's control.
+    // The window's own menu bar: inside the window, above the content area, or on macOS the
+    // screen's menu bar, outside the window (qt_menu_placement.h).
     bar_ = menuBar();
-    bar_->setNativeMenuBar(false);
+    bar_->setNativeMenuBar(kApplicationMenuPlacement == QtMenuPlacement::Native);
     bar_->hide();
     Registry().emplace(this, this);
 }
@@ -228,9 +229,10 @@ void QtWindow::setApplicationMenu(QMenu* menu) {
     showsMenuBar_ = menu != nullptr;
     if (showsMenuBar_) {
         bar_->addMenu(menu);
-        // A fixed height keeps the content area's size exact, however the bar would wrap.
-        menuBarHeight_ = bar_->sizeHint().height();
-        bar_->setFixedHeight(menuBarHeight_);
+        // A fixed height keeps the content area's size exact, however the bar would wrap. A
+        // bar outside the window takes no room in it.
+        menuBarHeight_ = bar_->isNativeMenuBar() ? 0 : bar_->sizeHint().height();
+        if (!bar_->isNativeMenuBar()) bar_->setFixedHeight(menuBarHeight_);
     }
     bar_->setVisible(showsMenuBar_);
     // The content keeps its size; any other frame keeps its top-left corner.

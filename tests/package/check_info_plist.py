@@ -1,0 +1,45 @@
+#!/usr/bin/env python3
+"""The macOS bundle's Info.plist as CMake configures it: well-formed, every value filled in, and
+the keys the platform needs: the identity and version, high-resolution drawing, and the reason
+for sending Apple Events (without it macOS refuses the viewer script with error -1743).
+Usage: check_info_plist.py INFO_PLIST VERSION"""
+import plistlib
+import sys
+
+path, version = sys.argv[1], sys.argv[2]
+failures = []
+passed = 0
+
+
+def check(description, condition):
+    global passed
+    print(("ok:   " if condition else "FAIL: ") + description)
+    if condition:
+        passed += 1
+    else:
+        failures.append(description)
+
+
+with open(path, "rb") as file:
+    raw = file.read()
+try:
+    info = plistlib.loads(raw)
+except Exception as error:  # any parse failure is the finding
+    print(f"FAIL: {path} is a well-formed property list: {error}")
+    sys.exit(1)
+check("the property list is well-formed", isinstance(info, dict))
+check("every value is filled in", b"${" not in raw and b"@" not in raw)
+check("CFBundleName is Navlume", info.get("CFBundleName") == "Navlume")
+check("CFBundleExecutable is Navlume", info.get("CFBundleExecutable") == "Navlume")
+identifier = info.get("CFBundleIdentifier", "")
+check("CFBundleIdentifier is a reverse domain name",
+      identifier.count(".") >= 2 and all(part.isalnum() for part in identifier.split(".")))
+check(f"the version is {version}", info.get("CFBundleShortVersionString") == version
+      and info.get("CFBundleVersion") == version)
+check("CFBundlePackageType is APPL", info.get("CFBundlePackageType") == "APPL")
+check("NSHighResolutionCapable is true", info.get("NSHighResolutionCapable") is True)
+reason = info.get("NSAppleEventsUsageDescription", "")
+check("NSAppleEventsUsageDescription is one sentence about moving Google Earth",
+      "Google Earth" in reason and reason.endswith(".") and reason.count(". ") == 0)
+print(f"info_plist: {passed} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
