@@ -20,6 +20,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr double kKilometresPerNauticalMile = 1.852;
+
 // How long a failed position write keeps further ones from trying.
 constexpr Clock::duration kRetryPause = std::chrono::seconds(1);
 
@@ -89,9 +91,34 @@ void AppendPercentEncoded(std::string& out, const std::string& path) {
     }
 }
 
-std::string PositionKml(const char* latitude, const char* longitude, int64_t rangeMetres) {
-    std::string kml;
-    kml.reserve(640);
+// One decimal, "." whatever the locale.
+void AppendOneDecimal(std::string& out, double value) {
+    char digits[32];
+    const auto result =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 1);
+    out.append(digits, result.ptr);
+}
+
+// "Speed 41.5 km/h, course 84.4°" with the parts the position has; empty when it has neither.
+void AppendDescription(std::string& out, const Position& position) {
+    if (position.speedKnots) {
+        out += "Speed ";
+        AppendOneDecimal(out, *position.speedKnots * kKilometresPerNauticalMile);
+        out += " km/h";
+    }
+    if (position.courseDegrees) {
+        out += position.speedKnots ? ", course " : "Course ";
+        AppendOneDecimal(out, *position.courseDegrees);
+        out += "\xC2\xB0";  // the degree sign in UTF-8
+    }
+}
+
+// The position file's text, built in kml (emptied first, its capacity kept).
+void PositionKml(std::string& kml, const Position& position, const Trail& trail,
+                 int64_t rangeMetres) {
+    const char* latitude = position.latitude.c_str();
+    const char* longitude = position.longitude.c_str();
+    kml.clear();
     kml +=
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n"
@@ -113,7 +140,18 @@ std::string PositionKml(const char* latitude, const char* longitude, int64_t ran
         "    <altitudeMode>relativeToGround</altitudeMode>\n"
         "  </LookAt>\n"
         "  <Placemark>\n"
-        "    <name>Navlume</name>\n"
+        "    <name>Navlume</name>\n";
+    if (position.speedKnots || position.courseDegrees) {
+        kml += "    <description>";
+        AppendDescription(kml, position);
+        kml += "</description>\n";
+    }
+    if (!position.fixTime.empty()) {
+        kml += "    <TimeStamp>\n      <when>";
+        AppendEscaped(kml, position.fixTime.c_str());
+        kml += "</when>\n    </TimeStamp>\n";
+    }
+    kml +=
         "    <Point>\n"
         "      <coordinates>";
     // KML puts the longitude first.
@@ -123,10 +161,23 @@ std::string PositionKml(const char* latitude, const char* longitude, int64_t ran
     kml +=
         ",0</coordinates>\n"
         "    </Point>\n"
-        "  </Placemark>\n"
+        "  </Placemark>\n";
+    if (trail.Size() > 0) {
+        kml +=
+            "  <Placemark>\n"
+            "    <name>Navlume trail</name>\n"
+            "    <LineString>\n"
+            "      <tessellate>1</tessellate>\n"
+            "      <coordinates>\n";
+        trail.AppendLines(kml);
+        kml +=
+            "      </coordinates>\n"
+            "    </LineString>\n"
+            "  </Placemark>\n";
+    }
+    kml +=
         "</Document>\n"
         "</kml>\n";
-    return kml;
 }
 
 std::string NetworkLinkKml(const std::string& positionPath) {
@@ -179,12 +230,15 @@ FileState StateOf(const char* name) {
 
 }  // namespace
 
-bool WritePositionKml(const char* latitude, const char* longitude, int64_t rangeMetres) {
+bool WritePositionKml(const Position& position, const Trail& trail, int64_t rangeMetres) {
     const Clock::rep now = Clock::now().time_since_epoch().count();
     if (now < retryAfter.load(std::memory_order_relaxed)) return false;
     bool written = false;
     try {
-        const std::string kml = PositionKml(latitude, longitude, rangeMetres);
+        // Kept between calls: a full trail makes some 30 KB, which need not be allocated anew
+        // for every position.
+        static thread_local std::string kml;
+        PositionKml(kml, position, trail, rangeMetres);
         written =
             ReplaceFileContents(kPositionKmlFile, kml.data(), kml.size(), FileFlush::NotFlushed);
     } catch (const std::bad_alloc&) {

@@ -1,8 +1,11 @@
 #include "app/rmc_sentence.h"
 
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "app/coordinate.h"
+#include "app/fix_time.h"
 #include "app/temp_text.h"
 #include "runtime/number_text.h"
 #include "runtime/text_ops.h"
@@ -10,9 +13,14 @@
 namespace {
 
 constexpr size_t kTagLength = 7;  // "$GPRMC,"
+constexpr int32_t kTimeField = 2;
 constexpr int32_t kStatusField = 3;
 constexpr int32_t kLatitudeField = 4;
 constexpr int32_t kLongitudeField = 6;
+constexpr int32_t kSpeedField = 8;
+constexpr int32_t kCourseField = 9;
+constexpr int32_t kDateField = 10;
+constexpr double kFullCircle = 360.0;
 constexpr double kLargestLatitude = 90.0;
 constexpr double kLargestLongitude = 180.0;
 
@@ -48,9 +56,10 @@ std::string Field(const std::string& sentence, int32_t n) {
     return TempText(TextField, sentence.c_str(), n, ",");
 }
 
-// True for the shape receivers send a position field in: digits with at most one point. Anything
-// else (a line garbled on its way) would read as 0 and send the globe to 0, 0.
-bool IsDegreesAndMinutes(std::string_view value) {
+// True for the shape receivers send a position, speed or course field in: digits with at most
+// one point. Anything else (a line garbled on its way, "true" from some phone apps) would read
+// as 0: as a position it would send the globe to 0, 0.
+bool IsPlainNumber(std::string_view value) {
     bool digit = false;
     bool point = false;
     for (const char c : value) {
@@ -68,15 +77,25 @@ bool IsDegreesAndMinutes(std::string_view value) {
 // The decimal-degree text of a value field and the hemisphere field after it; false when the
 // value field is not a number (empty included) or the result lies beyond limit.
 bool TakeCoordinate(const std::string& sentence, int32_t valueField, double limit,
-                    std::string* coordinate) {
+                    std::string* coordinate, double* degrees) {
     const std::string value = Field(sentence, valueField);
-    if (!IsDegreesAndMinutes(value)) return false;
+    if (!IsPlainNumber(value)) return false;
     const std::string hemisphere = Field(sentence, valueField + 1);
     std::string text = TempText(ConvertCoordinate, value.c_str(), hemisphere.c_str());
-    const double degrees = TextToFloat(text.c_str());
-    if (!(degrees >= -limit && degrees <= limit)) return false;
+    const double number = TextToFloat(text.c_str());
+    if (!(number >= -limit && number <= limit)) return false;
     *coordinate = std::move(text);
+    *degrees = number;
     return true;
+}
+
+// The number in field n when it is a plain number no larger than limit; nothing otherwise.
+std::optional<double> NumberField(const std::string& sentence, int32_t n, double limit) {
+    const std::string text = Field(sentence, n);
+    if (!IsPlainNumber(text)) return std::nullopt;
+    const double value = TextToFloat(text.c_str());
+    if (!(value <= limit)) return std::nullopt;
+    return value;
 }
 
 }  // namespace
@@ -91,10 +110,15 @@ bool JudgeRmcLine(const char* line, size_t length, Position* position) {
     if (sentence.empty()) return false;
     if (Field(sentence, kStatusField) == "V") return false;
     Position found;
-    if (!TakeCoordinate(sentence, kLatitudeField, kLargestLatitude, &found.latitude) ||
-        !TakeCoordinate(sentence, kLongitudeField, kLargestLongitude, &found.longitude)) {
+    if (!TakeCoordinate(sentence, kLatitudeField, kLargestLatitude, &found.latitude,
+                        &found.latitudeDegrees) ||
+        !TakeCoordinate(sentence, kLongitudeField, kLargestLongitude, &found.longitude,
+                        &found.longitudeDegrees)) {
         return false;
     }
+    found.fixTime = FixTimeText(Field(sentence, kTimeField), Field(sentence, kDateField));
+    found.speedKnots = NumberField(sentence, kSpeedField, std::numeric_limits<double>::max());
+    found.courseDegrees = NumberField(sentence, kCourseField, kFullCircle);
     *position = std::move(found);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "app/globe_kml.h"
 #include "app/program_values.h"
@@ -37,8 +38,7 @@ enum class StreamEnd { Stopped, Lost, Silent };
 struct Reading {
     ConnectionNumber connection = 0;
     bool firstLine = true;
-    bool found = false;  // a position was accepted in the current receive
-    Position latest;
+    std::vector<Position> accepted;  // in the current receive, oldest first
 };
 
 bool Running() {
@@ -68,10 +68,7 @@ void TakeLine(const char* line, size_t length, void* context) {
         }
     }
     Position position;
-    if (JudgeRmcLine(line, length, &position)) {
-        reading->latest = std::move(position);
-        reading->found = true;
-    }
+    if (JudgeRmcLine(line, length, &position)) reading->accepted.push_back(std::move(position));
 }
 
 // Reads the connection until it ends, falls silent or tracking stops. Of the positions that
@@ -102,12 +99,14 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
             break;
         }
         *delivered = true;
-        reading.found = false;
+        reading.accepted.clear();
         lines.Feed(buffer, static_cast<size_t>(count), TakeLine, &reading);
-        if (!reading.found) continue;
-        SetGadgetText(LatitudeLabel, reading.latest.latitude.c_str());
-        SetGadgetText(LongitudeLabel, reading.latest.longitude.c_str());
-        ViewerPost(reading.latest);
+        if (reading.accepted.empty()) continue;
+        const Position& latest = reading.accepted.back();
+        SetGadgetText(LatitudeLabel, latest.latitude.c_str());
+        SetGadgetText(LongitudeLabel, latest.longitude.c_str());
+        // All of them join the trail; the viewer shows the newest.
+        ViewerPost(reading.accepted);
         if (!shownAny) ShowTitle("Navlume");
         shownAny = true;
     }

@@ -3,36 +3,48 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <vector>
 
 #include "app/globe_kml.h"
 #include "app/program_values.h"
 #include "app/temp_text.h"
+#include "app/trail.h"
 #include "app/viewer_script.h"
 #include "runtime/threads.h"
 #include "ui/gadgets.h"
+#include "ui/platform/marble_link.h"
 
 namespace {
 
-// The mailbox between the worker and the viewer thread: at most one waiting position.
+// The mailbox between the worker and the viewer thread: at most one waiting position, and the
+// trail points that arrived since the viewer last took one. Should the viewer stall, the points
+// are capped at what a trail keeps (plus as many again, so that dropping is rare).
 struct Mailbox {
     std::mutex lock;
     std::condition_variable changed;
     bool open = false;
     bool quit = false;
     bool hasWaiting = false;
+    bool newTrail = false;
     Position waiting;
+    std::vector<TrailPoint> joining;
 };
+
+constexpr size_t kMostJoining = 2 * Trail::kMostPoints;
 
 Mailbox mailbox;
 ThreadNumber viewerThread = 0;  // GUI thread only
 std::atomic<ScriptRunner> scriptRunner{RunAppleScript};
 
-void ShowOnGlobe(const Position& position) {
+void ShowOnGlobe(const Position& position, const Trail& trail) {
     // The distance as the track bar shows it now, not when the position arrived.
     const int64_t distance = GetGadgetState(ZoomBar);
-    // The file first: it costs microseconds, the script run up to hundreds of milliseconds. A
-    // failed write changes nothing for the script.
-    WritePositionKml(position.latitude.c_str(), position.longitude.c_str(), distance);
+    // The file and Marble first: they cost microseconds, the script run up to hundreds of
+    // milliseconds. A failed write changes nothing for the others.
+    WritePositionKml(position, trail, distance);
+    MoveMarble(position.longitudeDegrees, position.latitudeDegrees,
+               MarbleZoomForDistance(distance));
     const std::string script = TempText(ComposeViewerScript, position.latitude.c_str(),
                                         position.longitude.c_str(), distance, LineBreak);
     // The result is of no interest; the call returns when the run is over.
@@ -40,6 +52,8 @@ void ShowOnGlobe(const Position& position) {
 }
 
 int64_t ViewerThread(int64_t) {
+    Trail trail;  // this thread's alone
+    std::vector<TrailPoint> joining;
     for (;;) {
         Position next;
         {
@@ -48,8 +62,15 @@ int64_t ViewerThread(int64_t) {
             if (mailbox.quit) return 0;
             next = std::move(mailbox.waiting);
             mailbox.hasWaiting = false;
+            if (mailbox.newTrail) trail.Clear();
+            mailbox.newTrail = false;
+            // Both keep their capacity: after the first positions nothing is allocated here.
+            joining.swap(mailbox.joining);
         }
-        ShowOnGlobe(next);
+        for (const TrailPoint& point : joining)
+            trail.Add(point);
+        joining.clear();
+        ShowOnGlobe(next, trail);
     }
 }
 
@@ -69,12 +90,25 @@ bool ViewerStart() {
 void ViewerOpen() {
     std::lock_guard<std::mutex> guard(mailbox.lock);
     mailbox.open = true;
+    mailbox.newTrail = true;
+    mailbox.joining.clear();
 }
 
-void ViewerPost(const Position& position) {
+void ViewerPost(std::span<const Position> positions) {
+    if (positions.empty()) return;
     std::lock_guard<std::mutex> guard(mailbox.lock);
     if (!mailbox.open) return;
-    mailbox.waiting = position;
+    try {
+        for (const Position& position : positions)
+            mailbox.joining.push_back(MakeTrailPoint(position));
+        if (mailbox.joining.size() > kMostJoining) {
+            mailbox.joining.erase(mailbox.joining.begin(),
+                                  mailbox.joining.end() - Trail::kMostPoints);
+        }
+        mailbox.waiting = positions.back();
+    } catch (const std::bad_alloc&) {
+        return;  // the position is lost, the next one comes
+    }
     mailbox.hasWaiting = true;
     mailbox.changed.notify_one();
 }
@@ -84,6 +118,7 @@ void ViewerClose() {
         std::lock_guard<std::mutex> guard(mailbox.lock);
         mailbox.open = false;
         mailbox.hasWaiting = false;
+        mailbox.joining.clear();
     }
     CancelScriptRuns();
 }

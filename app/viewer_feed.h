@@ -1,7 +1,8 @@
 // The globe viewer's side of tracking: one thread that hands the newest position to the viewers
-// (the live KML file, then the viewer script), so that a slow viewer never builds a backlog and
-// never holds up the reader. When positions come faster than the viewer takes them, those in
-// between are skipped; the last one always reaches it.
+// (the live KML file with the run's trail, a Marble on the session bus, then the viewer script),
+// so that a slow viewer never builds a backlog and never holds up the reader. When positions
+// come faster than the viewer takes them, those in between are skipped; the last one always
+// reaches it. The trail still gets every position, in order.
 //
 // Threads: the viewer thread lives from ViewerStart to ViewerStop and owns everything it builds.
 // ViewerPost may be called from any thread (the worker). ViewerStart, ViewerOpen, ViewerClose and
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "app/rmc_sentence.h"
 #include "ui/platform/script_runner.h"
@@ -17,12 +19,13 @@
 // Starts the viewer thread unless it runs. False when it cannot be started.
 bool ViewerStart();
 
-// Lets positions in (a tracking run begins).
+// Lets positions in (a tracking run begins) and starts a new trail.
 void ViewerOpen();
 
-// Makes position the next one the viewer shows, replacing one that still waits. Ignored while
-// the viewer is closed.
-void ViewerPost(const Position& position);
+// Hands the positions of one receive to the viewer, oldest first: each joins the run's trail
+// (when the viewer next takes a position), and the newest becomes the next one the viewer
+// shows, replacing one that still waits. Ignored while the viewer is closed.
+void ViewerPost(std::span<const Position> positions);
 
 // Refuses positions from now on, drops the waiting one and ends a script run in progress
 // (CancelScriptRuns). Returns when that run has ended; script runs stay refused until the

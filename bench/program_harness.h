@@ -22,6 +22,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "ui/platform/qt/qt_marble.h"
 #include "ui/platform/qt/qt_platform.h"
 
 class QLabel;
@@ -114,6 +115,8 @@ class ProgramHarness {
     std::unique_ptr<ProbingApplication> Application;
     QtUiPlatform Platform{
         PlatformHomeFolders{}};  // no HOME: the settings stay in the scratch folder
+    // As RunOnQt has it: Marble is followed when one is on the session bus.
+    QtMarbleLink Marble;
     std::atomic<bool> ProgramEnded{false};
 };
 

@@ -1,6 +1,7 @@
 // The tracker end to end inside one process: the program runs its real event loop on the test
 // thread against the in-memory window system, a driver thread plays the user, loopback servers
-// play the NMEA sources and a recording runner takes the viewer scripts. Covered: the window,
+// play the NMEA sources, a recording runner takes the viewer scripts and a recording mover takes
+// what would go to Marble. Covered: the window,
 // settings and Start/Stop control, and the sources real users have: recorded receivers delivered
 // in every shape a link may give them, servers that come late or fall silent, a slow viewer and
 // a real gpsd.
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <future>
 #include <mutex>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,10 +32,12 @@
 #include "app/tracking_worker.h"
 #include "app/viewer_feed.h"
 #include "runtime/network.h"
+#include "runtime/number_text.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/test_data.h"
+#include "ui/platform/marble_link.h"
 #include "ui/platform/script_runner.h"
 #include "ui/ui.h"
 
@@ -87,6 +92,59 @@ std::string PositionOfScript(std::string script = "") {
     return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
 }
 
+// What the recording mover was given, "latitude longitude zoom" each, the numbers written in
+// their shortest exact form.
+std::mutex marbleLock;
+std::vector<std::string> marbleMoves;
+
+std::string Shortest(double value) {
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
+void RecordMarbleMove(double longitude, double latitude, int32_t zoom) {
+    std::lock_guard<std::mutex> lock(marbleLock);
+    marbleMoves.push_back(Shortest(latitude) + " " + Shortest(longitude) + " " +
+                          std::to_string(zoom));
+}
+
+std::vector<std::string> MarbleMoves() {
+    std::lock_guard<std::mutex> lock(marbleLock);
+    return marbleMoves;
+}
+
+// True when Marble was moved once for every viewer script, to the script's position, at the zoom
+// given: the viewer hands the same positions to both.
+::testing::AssertionResult MarbleFollowedEveryScript(const std::string& zoom) {
+    const std::vector<std::string> scripts = Scripts();
+    const std::vector<std::string> moves = MarbleMoves();
+    if (moves.size() != scripts.size())
+        return ::testing::AssertionFailure()
+               << moves.size() << " moves for " << scripts.size() << " scripts";
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        const std::string position = PositionOfScript(scripts[i]);
+        const std::string expected =
+            Shortest(TextToFloat(position.substr(0, position.find(' ')).c_str())) + " " +
+            Shortest(TextToFloat(position.substr(position.find(' ') + 1).c_str())) + " " + zoom;
+        if (moves[i] != expected)
+            return ::testing::AssertionFailure() << "move " << i << ": " << moves[i];
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The tuples of the trail in a position file ("longitude,latitude,0" each, oldest first).
+std::vector<std::string> TrailOfFile(const std::string& kml) {
+    std::vector<std::string> tuples;
+    const size_t line = kml.find("<LineString>");
+    if (line == std::string::npos) return tuples;
+    std::istringstream text(
+        kml.substr(kml.find("<coordinates>", line) + 13,
+                   kml.find("</coordinates>", line) - kml.find("<coordinates>", line) - 13));
+    for (std::string tuple; text >> tuple;)
+        tuples.push_back(tuple);
+    return tuples;
+}
+
 bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
     const Clock::time_point deadline = Clock::now() + milliseconds(ms);
     while (!condition() && Clock::now() < deadline)
@@ -109,13 +167,17 @@ class TrackerTest : public ::testing::Test {
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
+        SetMarbleMover(RecordMarbleMove);
         SetScriptRuns(false);
         std::lock_guard<std::mutex> lock(scriptLog.mutex);
         scriptLog.scripts.clear();
+        std::lock_guard<std::mutex> marble(marbleLock);
+        marbleMoves.clear();
     }
     void TearDown() override {
         fs::current_path(previousDirectory_);
         SetScriptRunner(nullptr);
+        SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
         std::error_code ignored;
         fs::remove_all(root_, ignored);
@@ -232,6 +294,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(ReadFile(BundleContents() / "Navlume-position.kml"),
                   Golden("navlume-position.kml"));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
+        EXPECT_EQ(MarbleMoves(), std::vector<std::string>{"48.1173 11.516667 3018"});
 
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
@@ -255,6 +318,13 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
         EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
+        const std::vector<std::string> moves = MarbleMoves();
+        EXPECT_EQ(std::vector<std::string>(moves.begin() + 1, moves.end()),
+                  (std::vector<std::string>{"-48.1173 -11.516667 3018", "48.1173 11.516667 2382"}));
+        // The trail went down to the south-west and back.
+        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
+                  (std::vector<std::string>{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
+                                            "11.516667,48.117300,0"}));
 
         // The server closes the connection: the title says so, and a retry follows at once.
         server.CloseClient(client);
@@ -342,6 +412,9 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         Settle();
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
+        // The new run's trail starts afresh: none of the first run's positions are in it.
+        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
+                  std::vector<std::string>{"151.20200,-33.75205750,0"});
         ChooseMenu();
     });
 }
@@ -567,12 +640,14 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
     SetScriptRuns(false, kRunMs);
     std::vector<std::string> sentences;
     std::vector<std::string> positions;  // as the labels show them
+    std::vector<std::string> tuples;     // as the trail holds them
     for (size_t i = 0; i < 50; ++i) {
         const std::string minutes = std::to_string(10 + i / 10) + "." + std::to_string(i % 10);
         sentences.push_back("$GPRMC,1,A,48" + minutes + ",N,011" + minutes + ",E\r\n");
         Position shown;
         ASSERT_TRUE(JudgeRmcLine(sentences[i].data(), sentences[i].size() - 2, &shown));
         positions.push_back(shown.latitude + " " + shown.longitude);
+        tuples.push_back(shown.longitude + "," + shown.latitude + ",0");
     }
     RunProgram([&] {
         LoopbackServer server;
@@ -589,6 +664,9 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         Settle();
         EXPECT_LE(Scripts().size(), 5000u / kRunMs + 2);
         EXPECT_TRUE(ScriptsFollow(0, positions));
+        EXPECT_TRUE(MarbleFollowedEveryScript("3018"));
+        // The trail has every position, also those the viewer skipped, in order.
+        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")), tuples);
         ChooseMenu();
     });
 }

@@ -1,6 +1,7 @@
 // The live KML files (the tracker tests compare the position file with its golden one): the link
-// file's text and address as a real XML parser reads them, and failures that keep the old file
-// and do not retry at once.
+// file's text and address as a real XML parser reads them, the position's time, speed and course
+// and the run's trail as a parser reads them, and failures that keep the old file and do not
+// retry at once.
 #include "app/globe_kml.h"
 
 #include <libxml/parser.h>
@@ -15,12 +16,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "app/rmc_sentence.h"
+#include "app/trail.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/test_data.h"
 
@@ -41,6 +48,34 @@ std::string TextAt(const char* file, const std::string& path) {
     xmlXPathFreeObject(found);
     xmlXPathFreeContext(context);
     return text;
+}
+
+// A position with only its texts, as a test may give any.
+Position At(const char* latitude, const char* longitude) {
+    Position position;
+    position.latitude = latitude;
+    position.longitude = longitude;
+    return position;
+}
+
+bool Write(const char* latitude, const char* longitude, int64_t range) {
+    return WritePositionKml(At(latitude, longitude), Trail(), range);
+}
+
+// The position of an RMC line; an empty one when the judge refuses it.
+Position Judged(const std::string& line) {
+    Position position;
+    JudgeRmcLine(line.data(), line.size(), &position);
+    return position;
+}
+
+// The trail's coordinates as a parser reads them, one "longitude,latitude,0" per point.
+std::vector<std::string> TrailTuples(const char* file) {
+    std::istringstream text(TextAt(file, "Placemark[2]/k:LineString/k:coordinates"));
+    std::vector<std::string> tuples;
+    for (std::string tuple; text >> tuple;)
+        tuples.push_back(tuple);
+    return tuples;
 }
 
 // The names in the working directory, and what lies at path: its kind, inode and bytes.
@@ -88,10 +123,115 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
 // Texts are not trusted to be plain numbers: markup characters are escaped and Latin-1 becomes
 // UTF-8, so a parser reads back exactly what was given.
 TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
-    ASSERT_TRUE(WritePositionKml("48<\xB0\"'", "&11\t", 500));
+    ASSERT_TRUE(Write("48<\xB0\"'", "&11\t", 500));
     EXPECT_EQ(TextAt(kPositionKmlFile, "LookAt/k:latitude"), "48<\xC2\xB0\"'");
     EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:Point/k:coordinates"),
               "&11\t,48<\xC2\xB0\"',0");
+}
+
+// Fields 2 and 10 give the time stamp, 8 and 9 the description; what is missing or garbled is
+// left out and never costs the position. Written under a locale with a decimal comma.
+TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
+    const char* kFront = "$GPRMC,";
+    const char* kPosition = ",A,4807.038,N,01131.000,E,";
+    struct Case {
+        const char* time;
+        const char* rest;  // speed, course, date
+        const char* when;
+        const char* description;
+    };
+    const Case cases[] = {
+        {"123519", "022.4,084.4,230394", "1994-03-23T12:35:19Z",
+         "Speed 41.5 km/h, course 84.4\xC2\xB0"},
+        {"020935.250", "0.04,359.11,050219", "2019-02-05T02:09:35.250Z",
+         "Speed 0.1 km/h, course 359.1\xC2\xB0"},
+        {"235960", ",,311279", "2079-12-31T23:59:60Z", ""},  // leap second; 79 is 2079
+        {"000000", "1,,290200", "2000-02-29T00:00:00Z", "Speed 1.9 km/h"},
+        {"000000", ",true,290201", "", ""},  // no 29 February in 2001; a phone's "true"
+        {"", "true,12,230394", "", "Course 12.0\xC2\xB0"},             // no time
+        {"123519", "5,1,", "", "Speed 9.3 km/h, course 1.0\xC2\xB0"},  // no date
+        {"243519", ",,230394", "", ""},                                // hour 24
+        {"126019", ",,230394", "", ""},                                // minute 60
+        {"123519.", ",,230394", "", ""},                               // a point without fractions
+        {"12351", ",,230394", "", ""},                                 // a digit short
+        {"123519", ",,310494", "", ""},                                // 31 April
+        {"123519", ",,231394", "", ""},                                // month 13
+        {"123519", ",,2303945", "", ""},                               // a digit too many
+        {"123519", "-3,361,000194", "", ""},  // negative speed, course past 360, day 0
+    };
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    for (const Case& c : cases) {
+        const std::string line = kFront + std::string(c.time) + kPosition + c.rest;
+        const Position position = Judged(line);
+        ASSERT_EQ(position.latitude, "48.117300") << line;
+        ASSERT_TRUE(WritePositionKml(position, Trail(), 500));
+        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:TimeStamp/k:when"), c.when) << line;
+        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:description"), c.description) << line;
+        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:Point/k:coordinates"),
+                  "11.516667,48.117300,0");
+    }
+    std::setlocale(LC_ALL, "C");
+}
+
+// A receiver standing still adds nothing, one that moves adds each step of 10 m or more, a full
+// trail drops its oldest points, and a cleared trail starts again from its next position.
+TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
+    // Positions along a meridian at 48°: 0.001' of latitude is 1.853 m.
+    const auto north = [](double metres) {
+        Position position;
+        position.latitudeDegrees = 48.0 + metres / 111200.0;
+        position.longitudeDegrees = 11.5;
+        // Six or seven decimals, so that the lines are not all of one length.
+        char text[32];
+        std::snprintf(text, sizeof text, "%.*f", 6 + static_cast<int>(metres / 20) % 2,
+                      position.latitudeDegrees);
+        position.latitude = text;
+        position.longitude = "11.5000000";
+        return position;
+    };
+    const auto tuple = [&north](double metres) {
+        return "11.5000000," + north(metres).latitude + ",0";
+    };
+    Trail trail;
+    std::vector<std::string> expected;
+    for (const double metres : {0.0, 3.0, 9.9, 10.05, 12.0, 25.0, 24.0, 45.0}) {
+        const bool joins = metres == 0.0 || metres == 10.05 || metres == 25.0 || metres == 45.0;
+        EXPECT_EQ(trail.Add(MakeTrailPoint(north(metres))), joins) << metres;
+        if (joins) expected.push_back(tuple(metres));
+    }
+    ASSERT_TRUE(WritePositionKml(north(45.0), trail, 500));
+    EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
+    EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark[2]/k:LineString/k:tessellate"), "1");
+
+    // Full: 3005 steps of 20 m keep the newest 1000, oldest first (the ring of their texts has
+    // gone round more than once).
+    trail.Clear();
+    expected.clear();
+    constexpr int kSteps = 3005;
+    for (int step = 0; step < kSteps; ++step) {
+        ASSERT_TRUE(trail.Add(MakeTrailPoint(north(20.0 * step))));
+        if (step >= kSteps - 1000) expected.push_back(tuple(20.0 * step));
+    }
+    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
+    EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
+
+    // A new run: its first position starts the trail, even where the old one ended.
+    trail.Clear();
+    trail.Add(MakeTrailPoint(north(20.0 * (kSteps - 1))));
+    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
+    EXPECT_EQ(TrailTuples(kPositionKmlFile), std::vector<std::string>{tuple(20.0 * (kSteps - 1))});
+
+    // Texts that are no plain numbers, or too long for a point, go in as numbers.
+    for (const std::string& text : {std::string("48<1"), "48.1173" + std::string(60, '0')}) {
+        Position odd = At(text.c_str(), "11.516666666666");
+        odd.latitudeDegrees = 48.1173;
+        odd.longitudeDegrees = 11.516666666666;
+        trail.Clear();
+        trail.Add(MakeTrailPoint(odd));
+        ASSERT_TRUE(WritePositionKml(odd, trail, 500));
+        EXPECT_EQ(TrailTuples(kPositionKmlFile),
+                  std::vector<std::string>{"11.516666667,48.117300000,0"});
+    }
 }
 
 TEST_F(GlobeKmlTest, ExistingNetworkLinkFileIsNeverTouched) {
@@ -112,7 +252,7 @@ TEST_F(GlobeKmlTest, ExistingNetworkLinkFileIsNeverTouched) {
 // made in a child process, so that the parent's retry pause stays clear. The child reports the
 // first step that went wrong as its exit status.
 TEST_F(GlobeKmlTest, FailedWriteKeepsTheOldFileAndPausesRetries) {
-    ASSERT_TRUE(WritePositionKml("1", "2", 500));
+    ASSERT_TRUE(Write("1", "2", 500));
     const std::string old = Snapshot(kPositionKmlFile);
     const pid_t child = fork();
     if (child == 0) {
@@ -122,13 +262,13 @@ TEST_F(GlobeKmlTest, FailedWriteKeepsTheOldFileAndPausesRetries) {
         const rlim_t unlimited = limit.rlim_cur;
         limit.rlim_cur = 64;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
-        if (WritePositionKml("3", "4", 600)) _exit(2);
+        if (Write("3", "4", 600)) _exit(2);
         limit.rlim_cur = unlimited;
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
-        if (WritePositionKml("3", "4", 600)) _exit(4);
+        if (Write("3", "4", 600)) _exit(4);
         if (Snapshot(kPositionKmlFile) != old) _exit(5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1050));
-        _exit(WritePositionKml("5", "6", 700) ? 0 : 6);
+        _exit(Write("5", "6", 700) ? 0 : 6);
     }
     // 1: no fault, 2: the write succeeded, 3: fault not cleared, 4: retried within a second,
     // 5: old file changed or temporary file left, 6: no write a second later.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "ui/platform/qt/qt_marble.h"
 #include "ui/platform/qt/qt_platform.h"
 
 int RunOnQt(char* programPath, int (*body)()) {
@@ -10,7 +11,12 @@ int RunOnQt(char* programPath, int (*body)()) {
     QApplication application(argumentCount, arguments);
     QtUiPlatform platform;
     SetUiPlatform(&platform);
-    const int status = body();
+    int status = 0;
+    {
+        // Marble follows while the program runs; the link goes before the platform.
+        QtMarbleLink marble;
+        status = body();
+    }
     SetUiPlatform(nullptr);
     return status;
 }

@@ -1,0 +1,98 @@
+# What the end-to-end tests share: checks and their summary, bounded waits, ending processes, a
+# private X server, the replay server, and the user's hand on the window (mouse, keyboard and
+# the close button). Sourced by the tests, which set work (their scratch folder) before the
+# helpers that write there run, and list their logs in logs.
+# shellcheck shell=bash
+
+# The window's content area, and the centres of the port field and the Start button in it.
+readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
+passed=0 failed=0 work="" logs=()
+python=/usr/bin/python3
+
+# check DESCRIPTION COMMAND...: one line, ok or FAIL, as the command succeeds or not.
+check() {
+    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
+}
+
+# The logs when something failed, the summary, and the exit status.
+finish() {
+    for file in "${logs[@]}"; do
+        [ "$failed" -gt 0 ] && [ -s "$work/$file" ] && echo "---- $file" && tail -n 20 "$work/$file"
+    done
+    echo "e2e: $passed passed, $failed failed" && exit $((failed > 0))
+}
+require() { check "$@" || finish; } # a check that the rest depends on
+
+# Runs "${@:2}" every 0.1 s until it succeeds or the seconds $1 have run out.
+wait_until() {
+    local end=$((SECONDS + $1))
+    until "${@:2}"; do [ "$SECONDS" -lt "$end" ] && sleep 0.1 || return 1; done
+}
+
+# Succeeds when "$@" prints something, and the same after the pause $1 (a value that settled).
+settled() { local before && before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]; }
+
+stop_process() {
+    [ -z "$1" ] || { kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }; wait "$1" 2>/dev/null; }
+}
+
+# Xvfb takes the first free display number itself and writes it once it accepts clients.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 & xvfb_pid=$!
+    wait_until 10 grep -q '^[0-9]' "$work/display" && export DISPLAY=":$(head -n 1 "$work/display")"
+}
+
+# Plays log $1 once to one client at $replay_rate lines a second (100 unless the test sets it),
+# on port $2 (0: a free one); sets port.
+replay_rate=100
+start_replay() {
+    "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
+    wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
+        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
+}
+
+# A fresh copy of the bundle of program $1 in work, as on a newcomer's first start: no settings
+# yet. Sets contents (the copy's Contents folder, as the program sees it).
+copy_bundle() {
+    local bundle && bundle="$(cd "$(dirname "$1")/../.." && pwd)"
+    [ "${bundle##*.}" = app ] && cp -R "$bundle" "$work/" &&
+        rm -f "$work/$(basename "$bundle")/Contents/"{settings.cfg,*.kml} &&
+        contents="$(cd "$work/$(basename "$bundle")/Contents" && pwd -P)"
+}
+
+# Of the windows named "Navlume", the one with the content's width (Qt keeps invisible helper
+# windows); the menu bar is added after it is first shown, so its geometry must settle. Sets
+# window, X, Y, WIDTH and HEIGHT; succeeds when the window is on screen with its menu bar.
+find_window() {
+    X=0 Y=0 WIDTH=0 HEIGHT=0
+    for window in $(timeout 15 xdotool search --sync --onlyvisible --name '^Navlume$'); do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        [ "$WIDTH" -eq "$content_width" ] && break
+    done
+    wait_until 10 settled 0.2 xdotool getwindowgeometry --shell "$window"
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    [ "$WIDTH" -eq "$content_width" ] && [ "$HEIGHT" -ge "$content_height" ]
+}
+click_at() { xdotool mousemove --sync $((X + $1)) $((Y + HEIGHT - content_height + $2)) click 1; }
+
+# Types port $1 and presses Start; then succeeds once "${@:2}" does (within 10 s). A try whose
+# typing went astray reaches no server: it is stopped, and the next one meets a fresh server on
+# the same port (log $replay_log).
+press_start() {
+    local attempt
+    for attempt in 1 2 3; do
+        click_at "$port_x" "$port_y" && sleep 0.2 && xdotool key --clearmodifiers ctrl+a
+        xdotool type --delay 60 "$1" && sleep 0.2 && click_at "$start_x" "$start_y"
+        wait_until 10 "${@:2}" && return 0
+        click_at "$start_x" "$start_y" && stop_process "$replay_pid" && start_replay "$replay_log" "$1"
+    done
+    return 1
+}
+
+# The close button: a WM_DELETE_WINDOW client message, as a window manager sends it.
+press_close() {
+    "$python" -c 'import sys; from Xlib import X, display, protocol
+c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
+w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"),
+             data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
+}
