@@ -21,6 +21,11 @@ struct Mailbox {
     bool quit = false;
     bool hasWaiting = false;
     Position waiting;
+    // Counts the closes. A position belongs to the generation in which it was posted; script
+    // runs are allowed again (after the close's cancel) only by the viewer thread, for a
+    // position of the current generation, so a position of a closed run never reaches a runner.
+    uint64_t generation = 0;
+    uint64_t allowedGeneration = 0;
 };
 
 Mailbox mailbox;
@@ -39,6 +44,17 @@ void ShowOnGlobe(const Position& position) {
     TempText(scriptRunner.load(), script.c_str());
 }
 
+// Viewer thread, mailbox locked: whether a position taken in generation may still be shown.
+// Lets script runs start again the first time a position of a new generation is shown.
+bool StillCurrent(uint64_t generation) {
+    if (generation != mailbox.generation) return false;
+    if (mailbox.allowedGeneration != generation) {
+        AllowScriptRuns();
+        mailbox.allowedGeneration = generation;
+    }
+    return true;
+}
+
 int64_t ViewerThread(int64_t) {
     for (;;) {
         Position next;
@@ -48,6 +64,7 @@ int64_t ViewerThread(int64_t) {
             if (mailbox.quit) return 0;
             next = std::move(mailbox.waiting);
             mailbox.hasWaiting = false;
+            if (!StillCurrent(mailbox.generation)) continue;
         }
         ShowOnGlobe(next);
     }
@@ -80,11 +97,12 @@ void ViewerPost(const Position& position) {
 }
 
 void ViewerClose() {
-    {
-        std::lock_guard<std::mutex> guard(mailbox.lock);
-        mailbox.open = false;
-        mailbox.hasWaiting = false;
-    }
+    std::lock_guard<std::mutex> guard(mailbox.lock);
+    mailbox.open = false;
+    mailbox.hasWaiting = false;
+    // Inside the lock: a position the viewer thread took before this line is either already
+    // in its run, which the cancel ends, or refused when it begins one.
+    ++mailbox.generation;
     CancelScriptRuns();
 }
 

@@ -262,7 +262,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
             WaitForTitle("Navlume - connection to " + name + " lost, retrying in 0.", false));
         // Stop: the button and fields return to idle, the worker ends, the labels stay.
         Click(StartButton);
-        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
+        EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         EXPECT_EQ(Title() + " " + Labels(), "Navlume 48.117300 11.516667");
         PressClose();
     });
@@ -326,13 +326,25 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_TRUE(WaitFor([this] { return Labels() == "51.5020567 151.20200"; }));
 
         Click(StartButton);  // Stop
-        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
+        EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         Click(StartButton);  // Start again while the viewer still hangs
         const int second = server.Accept();
         ASSERT_GE(second, 0);
         char byte;
         EXPECT_EQ(recv(client, &byte, 1, 0), 0);  // the first connection was closed
-        ASSERT_TRUE(SendAll(second, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
+
+        // Stop and Start in one go: the worker cannot have ended yet, so the new run waits for
+        // it; its connection comes only once the previous one has been closed.
+        OnGui([this] {
+            platform.click(View(StartButton));
+            platform.click(View(StartButton));
+        });
+        EXPECT_EQ(Controls().substr(0, 16), "Stop 1 fields 00");
+        const int third = server.Accept();
+        ASSERT_GE(third, 0);
+        EXPECT_EQ(recv(second, &byte, 1, MSG_DONTWAIT), 0);  // closed before the third came
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
+        ASSERT_TRUE(SendAll(third, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
         EXPECT_TRUE(WaitFor([this] { return Labels() == "-33.75205750 151.20200"; }));
 
         SetScriptRuns(false);
