@@ -16,8 +16,8 @@
 
 namespace {
 
-// How long shutdown waits, at most, for the worker and then for the viewer thread. The worker
-// wakes at once and runs no script; a script run that was ended may need its runner's grace.
+// How long shutdown waits, at most, for the worker and then for the viewer thread. Both wake
+// at once: the worker runs no script, and the viewer's runner is killed without a grace.
 constexpr int32_t kWorkerEndWaitMs = 450;
 constexpr int32_t kViewerEndWaitMs = 450;
 
@@ -151,7 +151,9 @@ int64_t ZoomBarHandler() {
 
 bool StopTrackingAndWait() {
     EndWorker();
-    // The viewer thread may still be inside a run that was ended; script runs stay refused.
+    // The program ends: a runner is not given its grace (it would hold the shutdown up), and
+    // script runs stay refused.
+    CancelScriptRuns(ScriptRunEnd::AtOnce);
     const bool workerEnded = worker == 0 || WaitThreadEnd(worker, kWorkerEndWaitMs);
     if (workerEnded) worker = 0;
     const bool viewerEnded = ViewerStop(kViewerEndWaitMs);

@@ -86,6 +86,8 @@ class ProgramHarness {
     // thread until TrackingWorkerRunning() is false there; -1 when the worker has not ended
     // within five seconds.
     double PressStopButtonTimed();
+    // When NavlumeMain returned (valid once Run has returned).
+    std::chrono::steady_clock::time_point EndedAt() const { return ProgramEndedAt; }
     // The label widgets; GUI thread only.
     static QLabel* LatitudeLabelWidget();
     static QLabel* LongitudeLabelWidget();
@@ -114,6 +116,7 @@ class ProgramHarness {
     std::unique_ptr<ProbingApplication> Application;
     QtUiPlatform Platform;
     std::atomic<bool> ProgramEnded{false};
+    std::chrono::steady_clock::time_point ProgramEndedAt;
 };
 
 // Resident memory of this process in KiB (VmRSS of /proc/self/status); 0 when unreadable.

@@ -64,11 +64,11 @@ void EndRun(RunRegistry* registry, ActiveRun* run) {
     std::erase(registry->active, run);
 }
 
-void SendCancel(int fd) {
-    const char wake = 1;
+void SendCancel(int fd, int requests) {
+    const char wake[2] = {1, 1};
     ssize_t sent;
     do {
-        sent = write(fd, &wake, 1);
+        sent = write(fd, wake, static_cast<size_t>(requests));
     } while (sent < 0 && errno == EINTR);
 }
 
@@ -136,7 +136,8 @@ char* RunScriptWith(const char* program, const char* source, int64_t start, int6
     ChildRunResult outcome = ChildRunResult::Failed;
     int cancel[2] = {-1, -1};
     if (registry != nullptr && script != nullptr && OpenPrivatePipe(cancel)) {
-        fcntl(cancel[1], F_SETFL, fcntl(cancel[1], F_GETFL) | O_NONBLOCK);
+        for (const int end : cancel)
+            fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
         ActiveRun run{cancel[1]};
         if (BeginRun(registry, &run)) {
             outcome = RunChildProcess(program, script, static_cast<int64_t>(std::strlen(script)),
@@ -159,13 +160,14 @@ char* RunAppleScript(const char* source, int64_t start) {
     return RunScriptWith(runner, source, start);
 }
 
-void CancelScriptRuns() {
+void CancelScriptRuns(ScriptRunEnd end) {
     RunRegistry* registry = Registry();
     if (registry == nullptr) return;
     std::lock_guard<std::mutex> guard(registry->lock);
     registry->cancelled = true;
+    // A second request takes the runner's grace away.
     for (const ActiveRun* run : registry->active)
-        SendCancel(run->cancelWrite);
+        SendCancel(run->cancelWrite, end == ScriptRunEnd::AtOnce ? 2 : 1);
 }
 
 void AllowScriptRuns() {

@@ -38,11 +38,16 @@ char* RunAppleScript(const char* source, int64_t start);
 char* RunScriptWith(const char* program, const char* source, int64_t start,
                     int64_t timeLimitMs = kScriptTimeLimitMs);
 
-// Ends every run in progress: its runner gets SIGTERM, then SIGKILL after a short grace, and
-// the call running it returns the empty text. Returns at once, without waiting for those runs
-// to end. From then on every run returns the empty text at once, without starting a runner,
-// until AllowScriptRuns; a run that was in progress stays cancelled even then.
-void CancelScriptRuns();
+// How a cancel ends a runner: SIGTERM and SIGKILL after a short grace, or SIGKILL at once
+// (when the program quits and must not wait for the grace). A runner already in its grace is
+// killed at once by a second cancel of either kind.
+enum class ScriptRunEnd { WithGrace, AtOnce };
+
+// Ends every run in progress as end says, and the call running it returns the empty text.
+// Returns at once, without waiting for those runs to end. From then on every run returns the
+// empty text at once, without starting a runner, until AllowScriptRuns; a run that was in
+// progress stays cancelled even then.
+void CancelScriptRuns(ScriptRunEnd end = ScriptRunEnd::WithGrace);
 
 // Lets runs start again after CancelScriptRuns.
 void AllowScriptRuns();
