@@ -5,7 +5,9 @@
 # server keeps Navlume-position.kml and paints its labels. Both run side by side against the
 # same gpsd; over the same span of each run the processor time of each process (all its
 # threads, from /proc/PID/task/*/schedstat) is taken, and the ratio printed. There is no
-# osascript on the PATH the program is given, as on any machine but a Mac.
+# osascript on the PATH the program is given, as on any machine but a Mac. For scale, a third
+# client on the same stream (bench/gpsd_minimal_reader, built beside the program when present)
+# does no more than block in recv() for each of gpsd's NMEA writes.
 #
 # usage: bench/gpsd_peer_bench.sh NAVLUME_EXECUTABLE [SOURCE_DIR] [SECONDS] [RUNS]
 # Needs Xvfb, xdotool, gpsd and gpsd-clients (scripts/install-deps). Every process it starts is
@@ -18,7 +20,7 @@ source_dir="${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 span="${3:-10}" runs="${4:-3}"
 log="$source_dir/data/quectel-l76k-nmea.log"
 readonly content_height=160 start_x=120 start_y=92 cycle=0.01
-work="" xvfb_pid="" gpsfake_pid="" navlume_pid="" gegps_pid=""
+work="" xvfb_pid="" gpsfake_pid="" navlume_pid="" gegps_pid="" reader_pid=""
 
 fail() { echo "gpsd_peer_bench: $*" >&2; exit 1; }
 wait_until() {
@@ -31,7 +33,7 @@ stop_process() {
     wait "$1" 2>/dev/null
 }
 cleanup() {
-    stop_process "$gegps_pid"; stop_process "$navlume_pid"; stop_process "$gpsfake_pid"
+    stop_process "$reader_pid"; stop_process "$gegps_pid"; stop_process "$navlume_pid"; stop_process "$gpsfake_pid"
     stop_process "$xvfb_pid"; [ -z "$work" ] || rm -rf "$work"
 }
 trap cleanup EXIT
@@ -43,6 +45,8 @@ done
 bundle="$(cd "$(dirname "$program")/../.." && pwd)"
 [ -x "$program" ] && [ "${bundle##*.}" = app ] || fail "$program lies in no application bundle"
 [ -r "$log" ] || fail "no log $log"
+reader="$bundle/../bench/gpsd_minimal_reader"
+[ -x "$reader" ] || reader=""
 work="$(mktemp -d "${TMPDIR:-/tmp}/navlume-peer.XXXXXX")" || exit 1
 
 # Processor time of a process in nanoseconds: the sum over its threads.
@@ -88,30 +92,34 @@ one_run() {
 
     gegps --host 127.0.0.1 --port "$port" -d "$gegps_dir" >"$work/gegps.log" 2>&1 & gegps_pid=$!
     wait_until 15 test -e "$gegps_dir/Realtime_GPS.kml" || { echo "gegps wrote no KML file" >&2; return 1; }
+    [ -z "$reader" ] || { "$reader" "$port" >/dev/null 2>&1 & reader_pid=$!; }
     sleep 1
 
-    local navlume_before gegps_before navlume_after gegps_after started ended
+    local navlume_before gegps_before navlume_after gegps_after started ended reader_before=0 reader_after=0
     started="$(date +%s.%N)"
     navlume_before="$(cpu_ns "$navlume_pid")" gegps_before="$(cpu_ns "$gegps_pid")"
+    [ -z "$reader_pid" ] || reader_before="$(cpu_ns "$reader_pid")"
     sleep "$span"
     navlume_after="$(cpu_ns "$navlume_pid")" gegps_after="$(cpu_ns "$gegps_pid")"
+    [ -z "$reader_pid" ] || reader_after="$(cpu_ns "$reader_pid")"
     ended="$(date +%s.%N)"
     kill -0 "$gegps_pid" 2>/dev/null && kill -0 "$navlume_pid" 2>/dev/null ||
         { echo "gegps or Navlume ended during the span" >&2; return 1; }
     local navlume_age gegps_age
     navlume_age="$(file_age "$contents/Navlume-position.kml")" gegps_age="$(file_age "$gegps_dir/Realtime_GPS.kml")"
 
+    stop_process "$reader_pid"; reader_pid=""
     stop_process "$gegps_pid"; gegps_pid=""
     stop_process "$navlume_pid"; navlume_pid=""
     stop_process "$gpsfake_pid"; gpsfake_pid=""
     python3 - "$started" "$ended" "$navlume_before" "$navlume_after" "$gegps_before" "$gegps_after" \
-        "$navlume_age" "$gegps_age" <<'EOF'
+        "$navlume_age" "$gegps_age" "$reader_before" "$reader_after" <<'EOF'
 import sys
-start, end, nb, na, gb, ga, n_age, g_age = map(float, sys.argv[1:])
-navlume, gegps = (na - nb) / 1e6, (ga - gb) / 1e6
+start, end, nb, na, gb, ga, n_age, g_age, rb, ra = map(float, sys.argv[1:])
+navlume, gegps, reader = (na - nb) / 1e6, (ga - gb) / 1e6, (ra - rb) / 1e6
 print("  over %.1f s: Navlume %7.1f ms, gegps %7.1f ms, Navlume / gegps %.2f x "
-      "(KML files last changed %.2f s and %.2f s before the end)"
-      % (end - start, navlume, gegps, navlume / gegps if gegps > 0 else 0, n_age, g_age))
+      "(KML files last changed %.2f s and %.2f s before the end); minimal NMEA reader %.1f ms"
+      % (end - start, navlume, gegps, navlume / gegps if gegps > 0 else 0, n_age, g_age, reader))
 EOF
 }
 

@@ -12,16 +12,21 @@
 // program's own time is not counted, the starting and reaping is).
 // Figures are the process's processor clock and context switches less the benchmark's own
 // threads (the sender, the driver, the minimal client), which are named "bench-..." and read
-// from /proc/self/task; the program's threads are listed one by one.
+// from /proc/self/task; the program's threads are listed one by one. Beside them, the latency
+// of each stream: from the server's write of a sentence to the start of the runner's call for
+// it, in the program (through the worker, the mailbox and the viewer thread) and in the
+// minimal client.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,17 +47,69 @@ constexpr auto kFirstPositionWait = std::chrono::seconds(2);
 constexpr double kStreamRate = 10.0;  // sentences a second
 constexpr size_t kReceiveSize = 65536;
 
+constexpr int64_t kMostItems = 4096;
+
+int64_t NowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// When each item of the current stream was written, and the latencies seen so far.
+struct Latencies {
+    Latencies() : writtenAt(kMostItems) {}
+    void Reset() {
+        for (auto& at : writtenAt)
+            at.store(0);
+        std::lock_guard<std::mutex> guard(lock);
+        milliseconds.clear();
+    }
+    void RunStarts(int64_t item) {
+        if (item < 0 || item >= kMostItems) return;
+        const int64_t written = writtenAt[static_cast<size_t>(item)].load();
+        if (written == 0) return;
+        const double latency = static_cast<double>(NowNanoseconds() - written) / 1e6;
+        std::lock_guard<std::mutex> guard(lock);
+        milliseconds.push_back(latency);
+    }
+    std::vector<double> Taken() {
+        std::lock_guard<std::mutex> guard(lock);
+        std::vector<double> taken = milliseconds;
+        std::sort(taken.begin(), taken.end());
+        return taken;
+    }
+    std::vector<std::atomic<int64_t>> writtenAt;
+    std::mutex lock;
+    std::vector<double> milliseconds;
+};
+
+Latencies latencies;
+
+// The stream item of a viewer script: its latitude names the sentence; -1 for none.
+int64_t ItemOfScript(const char* source) {
+    const std::string script = source;
+    const std::string prefix = "set latitude of viewInfo To ";
+    const size_t at = script.find(prefix);
+    if (at == std::string::npos) return -1;
+    const size_t from = at + prefix.size();
+    const std::string latitude = script.substr(from, script.find("\r\n", from) - from);
+    return SentenceNumberOf(latitude, kLatitudeOrigin) - 1;
+}
+
 // The runner of both sides: returns at once, or starts a program for every position.
 std::atomic<bool> startProgram{false};
 std::atomic<int64_t> runs{0};
 
 char* MeasuredRun(const char* source, int64_t start) {
     runs.fetch_add(1);
+    if (source[0] != '\0') latencies.RunStarts(ItemOfScript(source));
     if (startProgram.load()) return RunScriptWith("/bin/true", source, start);
     return TempEmptyAt(start);
 }
 
 void FillSentence(int64_t item, std::string& out) {
+    // Filled right before the write that sends it.
+    if (item < kMostItems) latencies.writtenAt[static_cast<size_t>(item)].store(NowNanoseconds());
     AppendNumberedSentence(item + 1, out);  // sentence 0 is the one shown before the quiet span
 }
 
@@ -90,6 +147,7 @@ class MinimalClient {
             return;
         }
         std::vector<char> buffer(kReceiveSize);
+        int64_t item = 0;
         for (;;) {
             const ssize_t count = recv(Socket, buffer.data(), buffer.size(), 0);
             if (count <= 0) return;
@@ -98,6 +156,7 @@ class MinimalClient {
                  (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr;
                  ++at) {
                 TempScope scope;
+                latencies.RunStarts(item++);
                 MeasuredRun("", scope.Start());
                 Count.fetch_add(1, std::memory_order_relaxed);
             }
@@ -114,6 +173,8 @@ struct Figures {
     UseSpan tracking;
     int64_t trackingPositions = 0;
     UseSpan minimal;
+    std::vector<double> trackingLatency;
+    std::vector<double> minimalLatency;
     double minimalCpuSeconds = 0;
     int64_t minimalWakeUps = 0;
     int64_t minimalSentences = 0;
@@ -149,12 +210,14 @@ int MeasureProgram(ProgramHarness& harness, Figures* figures) {
     std::this_thread::sleep_for(kSettle);
     figures->quiet = MeasureSpan();
 
+    latencies.Reset();
     PacedSender stream(client, kStreamRate, FillSentence);
     std::this_thread::sleep_for(kSettle);
     const int64_t runsBefore = runs.load();
     figures->tracking = MeasureSpan();
     figures->trackingPositions = runs.load() - runsBefore;
     stream.Stop();
+    figures->trackingLatency = latencies.Taken();
     harness.PressStartButton();  // Stop
     if (stream.Failed() || figures->trackingPositions == 0) {
         std::fprintf(stderr, "the stream failed or no position was shown\n");
@@ -172,6 +235,7 @@ int MeasureMinimalClient(Figures* figures) {
         std::fprintf(stderr, "the minimal client did not connect\n");
         return 1;
     }
+    latencies.Reset();
     PacedSender stream(client, kStreamRate, FillSentence);
     std::this_thread::sleep_for(kSettle);
     const int64_t before = reader.Sentences();
@@ -181,6 +245,7 @@ int MeasureMinimalClient(Figures* figures) {
     figures->minimalCpuSeconds = used.cpuSeconds;
     figures->minimalWakeUps = used.wakeUps;
     stream.Stop();
+    figures->minimalLatency = latencies.Taken();
     return 0;
 }
 
@@ -227,9 +292,24 @@ void PrintFigures(const Figures& figures, const char* runner) {
         "minimal client)\n",
         figures.minimalCpuSeconds > 0 ? tracking.programCpuSeconds() / figures.minimalCpuSeconds
                                       : 0.0);
+    const auto median = [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    const auto p99 = [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : values[(values.size() * 99 + 99) / 100 - 1];
+    };
+    std::printf(
+        "  latency write -> run:  program median %.3f ms, p99 %.3f ms (%zu runs); minimal "
+        "client median %.3f ms, p99 %.3f ms (%zu); program / minimal %.2f x (medians)\n",
+        median(figures.trackingLatency), p99(figures.trackingLatency),
+        figures.trackingLatency.size(), median(figures.minimalLatency), p99(figures.minimalLatency),
+        figures.minimalLatency.size(),
+        median(figures.minimalLatency) > 0
+            ? median(figures.trackingLatency) / median(figures.minimalLatency)
+            : 0.0);
     std::printf(
         "  aim: quiet line nothing measurable and no wake-ups; tracking within 2 x of the "
-        "minimal client\n");
+        "minimal client; latency within 1.2 x of it\n");
 }
 
 }  // namespace
