@@ -371,7 +371,7 @@ TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
 }
 
 // The real runner on a viewer that never answers: Stop ends the run (the next position starts a
-// new one), and so does closing the window, promptly; no run starts after the close.
+// new one), and so do closing the window and Quit, promptly; no run starts after them.
 std::string hangingRunner;
 char* RunHangingScript(const char* source, int64_t start) {
     return RunScriptWith(hangingRunner.c_str(), source, start);
@@ -399,6 +399,22 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
     EXPECT_EQ(runs(), 2u);
+
+    // Quit while a run hangs and the next position waits for the viewer: the run is ended,
+    // and the waiting position never reaches a runner.
+    RunProgram([&] {
+        LoopbackServer server;
+        const int client = StartTracking(server);
+        ASSERT_TRUE(SendAll(client, kExampleSentence));
+        ASSERT_TRUE(WaitFor([&] { return runs() == 3; }));
+        ASSERT_TRUE(SendAll(client, kSydney));
+        ASSERT_TRUE(WaitFor([this] { return Labels() == "51.5020567 151.20200"; }));
+        pressedAt = Clock::now();
+        ChooseMenu();
+    });
+    EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
+    Settle();
+    EXPECT_EQ(runs(), 3u);
 }
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
