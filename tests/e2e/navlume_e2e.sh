@@ -67,8 +67,10 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 # Plays the log once to one client at 100 lines a second, on port $1 (0: a free one).
 start_replay() {
     "$replay" "$log" --port "$1" --rate 100 --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
-    wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
-        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
+    # The whole line, not just its start, before the port is read from it.
+    wait_until 10 grep -q '^listening on 127\.0\.0\.1:[0-9][0-9]*$' "$work/replay.out" &&
+        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")" &&
+        [ -n "$port" ]
 }
 require "nmea_replay plays $(basename "$log")" start_replay 0
 
