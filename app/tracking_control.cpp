@@ -1,5 +1,7 @@
 #include "app/tracking_control.h"
 
+#include <atomic>
+
 #include "app/program_values.h"
 #include "app/temp_text.h"
 #include "app/tracking_worker.h"
@@ -14,39 +16,79 @@
 
 namespace {
 
-// How long Stop and Start wait for a worker to end. It wakes at once and runs no script, so
-// it normally ends within a millisecond or two.
+// How long shutdown waits, at most, for the worker and then for the viewer thread. Both wake
+// at once: the worker runs no script, and the viewer's runner is killed without a grace.
 constexpr int32_t kWorkerEndWaitMs = 450;
-// How long shutdown waits for the viewer thread once its script run has been ended.
 constexpr int32_t kViewerEndWaitMs = 450;
 
-// The running (or last) worker thread. GUI thread only.
+// The running (or ending) worker thread. GUI thread only.
 ThreadNumber worker = 0;
+// True from the start of a worker until its tracking run has returned (set by the worker's
+// thread at its very end), so that a new run never overlaps the previous one.
+std::atomic<bool> workerBusy{false};
+// Start was pressed while the previous worker was still ending: the new run begins as soon as
+// that worker has ended. GUI thread only.
+bool startWaiting = false;
 
-// Stopping the worker, the one way it is done: clear the run flag, wake the worker from whatever
-// wait it is in, close the viewer mailbox and end a script run in progress, then wait for the
-// worker. True when no worker runs any more.
-bool EndWorker() {
+void StartWaitingRun();
+
+// GUI thread, posted by a worker that has ended: begins the run that waited for it.
+void WorkerEnded() {
+    if (startWaiting && !workerBusy.load()) StartWaitingRun();
+}
+
+int64_t WorkerThread(int64_t argument) {
+    TrackingWorker(argument);
+    workerBusy.store(false);
+    PostToGuiThread(WorkerEnded);
+    return 0;
+}
+
+// Stopping the worker, the one way it is done: clear the run flag, wake the worker from
+// whatever wait it is in, close the viewer mailbox and end a script run in progress. Nothing
+// here waits: the worker ends within a millisecond or two, the run on the viewer thread soon
+// after, and a Start meanwhile waits for the worker (startWaiting).
+void EndWorker() {
+    startWaiting = false;
     TrackingRunning.store(0);
     TrackingWake.Raise();
     ViewerClose();
-    if (worker != 0 && !WaitThreadEnd(worker, kWorkerEndWaitMs)) return false;
-    worker = 0;
-    return true;
-}
-
-// Stops the worker for Stop, Start and an edited field. Script runs are allowed again only once
-// the worker has ended: one that outlived the wait could still post a position.
-bool StopWorker() {
-    if (!EndWorker()) return false;
-    AllowScriptRuns();
-    return true;
 }
 
 void ShowIdle() {
     SetGadgetText(StartButton, "Start");
     DisableGadget(ServerField, 0);
     DisableGadget(PortField, 0);
+}
+
+void ShowTracking() {
+    SetGadgetText(StartButton, "Stop");
+    DisableGadget(ServerField, 1);
+    DisableGadget(PortField, 1);
+}
+
+// Starts the worker; the previous one has ended. False (the window back at idle, the title
+// saying why) when no thread can be started.
+bool LaunchWorker() {
+    TrackingWake.Clear();
+    ViewerStart();
+    ViewerOpen();
+    // Set before the thread exists, so the worker sees 1 at its first look.
+    TrackingRunning.store(1);
+    workerBusy.store(true);
+    worker = StartThread(WorkerThread, 0);
+    if (worker != 0) return true;
+    workerBusy.store(false);
+    TrackingRunning.store(0);
+    ViewerClose();
+    SetGadgetState(StartButton, 0);
+    SetWindowTitle(MainWindow, "Navlume - tracking could not be started");
+    return false;
+}
+
+void StartWaitingRun() {
+    startWaiting = false;
+    if (!LaunchWorker()) ShowIdle();
 }
 
 int64_t PortFromField() {
@@ -56,7 +98,7 @@ int64_t PortFromField() {
 // Stops tracking and resets the button text when the user edits a field.
 int64_t FieldEdited() {
     if (EventType() == TextChanged) {
-        StopWorker();
+        EndWorker();
         SetGadgetText(StartButton, "Start");
     }
     return 0;
@@ -72,7 +114,7 @@ int64_t StartButtonHandler() {
     ActivateGadget(StartButton);
     if (GetGadgetState(StartButton) == 0) {
         ShowIdle();
-        StopWorker();
+        EndWorker();
         SetWindowTitle(MainWindow, "Navlume");
         return 0;
     }
@@ -83,29 +125,14 @@ int64_t StartButtonHandler() {
         SetGadgetState(StartButton, 0);
         return 0;
     }
-    // Never two workers: the previous run must have ended. It always should have; if it cannot
-    // be stopped, the press is refused and the title says why.
-    if (worker != 0 && !StopWorker()) {
-        SetGadgetState(StartButton, 0);
-        SetWindowTitle(MainWindow, "Navlume - the previous run is still ending, press Start again");
+    // Never two workers: while the previous one is still ending, the new run waits for it
+    // (the ending worker starts it from the GUI thread), and the window shows tracking now.
+    if (workerBusy.load()) {
+        startWaiting = true;
+        ShowTracking();
         return 0;
     }
-
-    TrackingWake.Clear();
-    ViewerStart();
-    ViewerOpen();
-    // Set before the thread exists, so the worker sees 1 at its first look.
-    TrackingRunning.store(1);
-    worker = StartThread(TrackingWorker, 0);
-    if (worker == 0) {
-        TrackingRunning.store(0);
-        SetGadgetState(StartButton, 0);
-        SetWindowTitle(MainWindow, "Navlume - tracking could not be started");
-        return 0;
-    }
-    SetGadgetText(StartButton, "Stop");
-    DisableGadget(ServerField, 1);
-    DisableGadget(PortField, 1);
+    if (LaunchWorker()) ShowTracking();
     return 0;
 }
 
@@ -123,11 +150,12 @@ int64_t ZoomBarHandler() {
 }
 
 bool StopTrackingAndWait() {
-    const bool workerEnded = EndWorker();
-    // The viewer thread may still be inside a run that was ended: runs stay refused until it
-    // has ended too.
+    EndWorker();
+    // The program ends: a runner is not given its grace (it would hold the shutdown up), and
+    // script runs stay refused.
+    CancelScriptRuns(ScriptRunEnd::AtOnce);
+    const bool workerEnded = worker == 0 || WaitThreadEnd(worker, kWorkerEndWaitMs);
+    if (workerEnded) worker = 0;
     const bool viewerEnded = ViewerStop(kViewerEndWaitMs);
-    if (!workerEnded || !viewerEnded) return false;
-    AllowScriptRuns();
-    return true;
+    return workerEnded && viewerEnded;
 }

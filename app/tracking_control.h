@@ -3,8 +3,10 @@
 // their gadget's event.
 //
 // The control side owns the worker thread and the viewer thread: it starts them, never runs two
-// workers at once, and stops a worker by clearing the run flag, raising TrackingWake and waiting
-// for it, in that order, in one place. At shutdown both threads end before any layer does.
+// workers at once, and stops a worker by clearing the run flag, raising TrackingWake and
+// cancelling a script run, in that order, in one place, without waiting: a Start that comes
+// while the previous worker is still ending begins once that worker has ended. At shutdown
+// both threads end before any layer does.
 #pragma once
 
 #include <cstdint>

@@ -29,6 +29,11 @@ struct Mailbox {
     bool newTrail = false;
     Position waiting;
     std::vector<TrailPoint> joining;
+    // Counts the closes. Script runs are allowed again (after the close's cancel) only by the
+    // viewer thread, when it takes a position posted after the close, so a position of a closed
+    // run never reaches a runner.
+    uint64_t generation = 0;
+    uint64_t allowedGeneration = 0;
 };
 
 constexpr size_t kMostJoining = 2 * Trail::kMostPoints;
@@ -51,6 +56,15 @@ void ShowOnGlobe(const Position& position, const Trail& trail) {
     TempText(scriptRunner.load(), script.c_str());
 }
 
+// Viewer thread, mailbox locked, a position just taken: the first position after a close lets
+// script runs start again. (A position taken before the close was dropped by it or finds runs
+// refused.)
+void AllowRunsAfterClose() {
+    if (mailbox.allowedGeneration == mailbox.generation) return;
+    AllowScriptRuns();
+    mailbox.allowedGeneration = mailbox.generation;
+}
+
 int64_t ViewerThread(int64_t) {
     Trail trail;  // this thread's alone
     std::vector<TrailPoint> joining;
@@ -66,6 +80,7 @@ int64_t ViewerThread(int64_t) {
             mailbox.newTrail = false;
             // Both keep their capacity: after the first positions nothing is allocated here.
             joining.swap(mailbox.joining);
+            AllowRunsAfterClose();
         }
         for (const TrailPoint& point : joining)
             trail.Add(point);
@@ -114,12 +129,13 @@ void ViewerPost(std::span<const Position> positions) {
 }
 
 void ViewerClose() {
-    {
-        std::lock_guard<std::mutex> guard(mailbox.lock);
-        mailbox.open = false;
-        mailbox.hasWaiting = false;
-        mailbox.joining.clear();
-    }
+    std::lock_guard<std::mutex> guard(mailbox.lock);
+    mailbox.open = false;
+    mailbox.hasWaiting = false;
+    mailbox.joining.clear();
+    // Inside the lock: a position the viewer thread took before this line is either already
+    // in its run, which the cancel ends, or refused when it begins one.
+    ++mailbox.generation;
     CancelScriptRuns();
 }
 

@@ -28,8 +28,9 @@ void ViewerOpen();
 void ViewerPost(std::span<const Position> positions);
 
 // Refuses positions from now on, drops the waiting one and ends a script run in progress
-// (CancelScriptRuns). Returns when that run has ended; script runs stay refused until the
-// caller allows them again (AllowScriptRuns), once no worker can post any more.
+// (CancelScriptRuns). Never waits: the run ends on the viewer thread soon after. Script runs
+// stay refused until the viewer thread takes the first position posted after the next
+// ViewerOpen, so no position of a closed run reaches the viewer.
 void ViewerClose();
 
 // Ends the viewer thread (after ViewerClose) and waits at most waitMs for it. True when it has

@@ -8,20 +8,29 @@
 //   - for scale, a minimal client in this process that blocks in recv() on a loopback connection
 //     to the same kind of 10 Hz stream and calls the same runner for each sentence.
 // Both run twice: with a runner that returns at once, and with one that starts a program for
-// every position as osascript is started on macOS (/bin/true stands in for it; the started
-// program's own time is not counted, the starting and reaping is).
+// every position as osascript is started on macOS (a two-line shell script that prints the
+// clock stands in for it; the started program's own time is not counted, the starting and
+// reaping is).
 // Figures are the process's processor clock and context switches less the benchmark's own
 // threads (the sender, the driver, the minimal client), which are named "bench-..." and read
-// from /proc/self/task; the program's threads are listed one by one.
+// from /proc/self/task; the program's threads are listed one by one. Beside them, the latency
+// of each stream: from the server's write of a sentence to the start of the runner's call for
+// it, in the program (through the worker, the mailbox and the viewer thread) and in the
+// minimal client.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,17 +51,106 @@ constexpr auto kFirstPositionWait = std::chrono::seconds(2);
 constexpr double kStreamRate = 10.0;  // sentences a second
 constexpr size_t kReceiveSize = 65536;
 
+constexpr int64_t kMostItems = 4096;
+
+int64_t NowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int64_t WallNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// When each item of the current stream was written, and the latencies seen so far: to the
+// runner's call, and (when a program is started) to the started program's first step, which
+// prints the wall clock.
+struct Latencies {
+    Latencies() : writtenAt(kMostItems), writtenAtWall(kMostItems) {}
+    void Reset() {
+        for (auto& at : writtenAt)
+            at.store(0);
+        for (auto& at : writtenAtWall)
+            at.store(0);
+        std::lock_guard<std::mutex> guard(lock);
+        milliseconds.clear();
+        toProgram.clear();
+    }
+    void RunStarts(int64_t item) {
+        if (item < 0 || item >= kMostItems) return;
+        const int64_t written = writtenAt[static_cast<size_t>(item)].load();
+        if (written == 0) return;
+        const double latency = static_cast<double>(NowNanoseconds() - written) / 1e6;
+        std::lock_guard<std::mutex> guard(lock);
+        milliseconds.push_back(latency);
+    }
+    void ProgramStarted(int64_t item, int64_t wallNanoseconds) {
+        if (item < 0 || item >= kMostItems || wallNanoseconds <= 0) return;
+        const int64_t written = writtenAtWall[static_cast<size_t>(item)].load();
+        if (written == 0) return;
+        std::lock_guard<std::mutex> guard(lock);
+        toProgram.push_back(static_cast<double>(wallNanoseconds - written) / 1e6);
+    }
+    static std::vector<double> Sorted(std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values;
+    }
+    std::vector<double> Taken() {
+        std::lock_guard<std::mutex> guard(lock);
+        return Sorted(milliseconds);
+    }
+    std::vector<double> TakenToProgram() {
+        std::lock_guard<std::mutex> guard(lock);
+        return Sorted(toProgram);
+    }
+    std::vector<std::atomic<int64_t>> writtenAt;
+    std::vector<std::atomic<int64_t>> writtenAtWall;
+    std::mutex lock;
+    std::vector<double> milliseconds;
+    std::vector<double> toProgram;
+};
+
+// The program started per position: prints the wall clock in nanoseconds as it starts.
+std::string stampProgram;
+
+Latencies latencies;
+
+// The stream item of a viewer script: its latitude names the sentence; -1 for none.
+int64_t ItemOfScript(const char* source) {
+    const std::string script = source;
+    const std::string prefix = "set latitude of viewInfo To ";
+    const size_t at = script.find(prefix);
+    if (at == std::string::npos) return -1;
+    const size_t from = at + prefix.size();
+    const std::string latitude = script.substr(from, script.find("\r\n", from) - from);
+    return SentenceNumberOf(latitude, kLatitudeOrigin) - 1;
+}
+
 // The runner of both sides: returns at once, or starts a program for every position.
 std::atomic<bool> startProgram{false};
 std::atomic<int64_t> runs{0};
 
+thread_local int64_t minimalClientItem = -1;
+
 char* MeasuredRun(const char* source, int64_t start) {
     runs.fetch_add(1);
-    if (startProgram.load()) return RunScriptWith("/bin/true", source, start);
-    return TempEmptyAt(start);
+    const int64_t item = source[0] != '\0' ? ItemOfScript(source) : minimalClientItem;
+    latencies.RunStarts(item);
+    if (!startProgram.load()) return TempEmptyAt(start);
+    char* printed = RunScriptWith(stampProgram.c_str(), source, start);
+    latencies.ProgramStarted(item, std::strtoll(printed, nullptr, 10));
+    return printed;
 }
 
 void FillSentence(int64_t item, std::string& out) {
+    // Filled right before the write that sends it.
+    if (item < kMostItems) {
+        latencies.writtenAt[static_cast<size_t>(item)].store(NowNanoseconds());
+        latencies.writtenAtWall[static_cast<size_t>(item)].store(WallNanoseconds());
+    }
     AppendNumberedSentence(item + 1, out);  // sentence 0 is the one shown before the quiet span
 }
 
@@ -90,6 +188,7 @@ class MinimalClient {
             return;
         }
         std::vector<char> buffer(kReceiveSize);
+        int64_t item = 0;
         for (;;) {
             const ssize_t count = recv(Socket, buffer.data(), buffer.size(), 0);
             if (count <= 0) return;
@@ -98,6 +197,7 @@ class MinimalClient {
                  (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr;
                  ++at) {
                 TempScope scope;
+                minimalClientItem = item++;
                 MeasuredRun("", scope.Start());
                 Count.fetch_add(1, std::memory_order_relaxed);
             }
@@ -114,6 +214,10 @@ struct Figures {
     UseSpan tracking;
     int64_t trackingPositions = 0;
     UseSpan minimal;
+    std::vector<double> trackingLatency;
+    std::vector<double> minimalLatency;
+    std::vector<double> trackingToProgram;
+    std::vector<double> minimalToProgram;
     double minimalCpuSeconds = 0;
     int64_t minimalWakeUps = 0;
     int64_t minimalSentences = 0;
@@ -149,12 +253,15 @@ int MeasureProgram(ProgramHarness& harness, Figures* figures) {
     std::this_thread::sleep_for(kSettle);
     figures->quiet = MeasureSpan();
 
+    latencies.Reset();
     PacedSender stream(client, kStreamRate, FillSentence);
     std::this_thread::sleep_for(kSettle);
     const int64_t runsBefore = runs.load();
     figures->tracking = MeasureSpan();
     figures->trackingPositions = runs.load() - runsBefore;
     stream.Stop();
+    figures->trackingLatency = latencies.Taken();
+    figures->trackingToProgram = latencies.TakenToProgram();
     harness.PressStartButton();  // Stop
     if (stream.Failed() || figures->trackingPositions == 0) {
         std::fprintf(stderr, "the stream failed or no position was shown\n");
@@ -164,6 +271,9 @@ int MeasureProgram(ProgramHarness& harness, Figures* figures) {
 }
 
 int MeasureMinimalClient(Figures* figures) {
+    // The program's Stop refused script runs process-wide until its next tracking run; the
+    // minimal client runs its own.
+    AllowScriptRuns();
     LoopbackServer server;
     if (!server.Ok()) return 1;
     MinimalClient reader(server.port());
@@ -172,6 +282,7 @@ int MeasureMinimalClient(Figures* figures) {
         std::fprintf(stderr, "the minimal client did not connect\n");
         return 1;
     }
+    latencies.Reset();
     PacedSender stream(client, kStreamRate, FillSentence);
     std::this_thread::sleep_for(kSettle);
     const int64_t before = reader.Sentences();
@@ -181,6 +292,8 @@ int MeasureMinimalClient(Figures* figures) {
     figures->minimalCpuSeconds = used.cpuSeconds;
     figures->minimalWakeUps = used.wakeUps;
     stream.Stop();
+    figures->minimalLatency = latencies.Taken();
+    figures->minimalToProgram = latencies.TakenToProgram();
     return 0;
 }
 
@@ -227,16 +340,50 @@ void PrintFigures(const Figures& figures, const char* runner) {
         "minimal client)\n",
         figures.minimalCpuSeconds > 0 ? tracking.programCpuSeconds() / figures.minimalCpuSeconds
                                       : 0.0);
+    const auto median = [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    const auto p99 = [](const std::vector<double>& values) {
+        return values.empty() ? 0.0 : values[(values.size() * 99 + 99) / 100 - 1];
+    };
+    std::printf(
+        "  latency write -> run:  program median %.3f ms, p99 %.3f ms (%zu runs); minimal "
+        "client median %.3f ms, p99 %.3f ms (%zu); program / minimal %.2f x (medians)\n",
+        median(figures.trackingLatency), p99(figures.trackingLatency),
+        figures.trackingLatency.size(), median(figures.minimalLatency), p99(figures.minimalLatency),
+        figures.minimalLatency.size(),
+        median(figures.minimalLatency) > 0
+            ? median(figures.trackingLatency) / median(figures.minimalLatency)
+            : 0.0);
+    if (!figures.trackingToProgram.empty()) {
+        std::printf(
+            "  latency write -> started program: program median %.3f ms, p99 %.3f ms (%zu); "
+            "minimal client median %.3f ms, p99 %.3f ms (%zu); program / minimal %.2f x "
+            "(medians)\n",
+            median(figures.trackingToProgram), p99(figures.trackingToProgram),
+            figures.trackingToProgram.size(), median(figures.minimalToProgram),
+            p99(figures.minimalToProgram), figures.minimalToProgram.size(),
+            median(figures.minimalToProgram) > 0
+                ? median(figures.trackingToProgram) / median(figures.minimalToProgram)
+                : 0.0);
+    }
     std::printf(
         "  aim: quiet line nothing measurable and no wake-ups; tracking within 2 x of the "
-        "minimal client\n");
+        "minimal client; latency within 1.2 x of it\n");
 }
 
 }  // namespace
 
 int main() {
+    // A compiled program would start faster than a shell, but both sides start the same one.
+    const std::filesystem::path stamp =
+        std::filesystem::temp_directory_path() / "navlume-processor-bench-stamp";
+    std::ofstream(stamp) << "#!/bin/sh\nexec date +%s%N\n";
+    std::filesystem::permissions(stamp, std::filesystem::perms::owner_all);
+    stampProgram = stamp.string();
     const char* const runners[] = {"a runner that returns at once",
-                                   "a runner that starts /bin/true per position"};
+                                   "a runner that starts a program per position (a shell "
+                                   "script that prints the clock)"};
     for (const bool starts : {false, true}) {
         startProgram = starts;
         runs = 0;
@@ -251,5 +398,6 @@ int main() {
         if (status != 0) return status;
         PrintFigures(figures, runners[starts ? 1 : 0]);
     }
+    std::filesystem::remove(stamp);
     return 0;
 }

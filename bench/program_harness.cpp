@@ -134,6 +134,7 @@ int ProgramHarness::Run(const std::function<int()>& driver) {
         PressCloseButton();
     });
     NavlumeMain();
+    ProgramEndedAt = std::chrono::steady_clock::now();
     ProgramEnded = true;
     user.join();
     return status;

@@ -87,6 +87,8 @@ class ProgramHarness {
     // thread until TrackingWorkerRunning() is false there; -1 when the worker has not ended
     // within five seconds.
     double PressStopButtonTimed();
+    // When NavlumeMain returned (valid once Run has returned).
+    std::chrono::steady_clock::time_point EndedAt() const { return ProgramEndedAt; }
     // The label widgets; GUI thread only.
     static QLabel* LatitudeLabelWidget();
     static QLabel* LongitudeLabelWidget();
@@ -118,6 +120,7 @@ class ProgramHarness {
     // As RunOnQt has it: Marble is followed when one is on the session bus.
     QtMarbleLink Marble;
     std::atomic<bool> ProgramEnded{false};
+    std::chrono::steady_clock::time_point ProgramEndedAt;
 };
 
 // Resident memory of this process in KiB (VmRSS of /proc/self/status); 0 when unreadable.

@@ -312,10 +312,21 @@ void SignalGroup(pid_t pid, int signal) {
     if (kill(-pid, signal) != 0) kill(pid, signal);
 }
 
+// Takes one cancel request (a byte) off cancelFd, when there is one.
+void TakeCancelRequest(int cancelFd) {
+    if (cancelFd < 0) return;
+    pollfd watched = {cancelFd, POLLIN, 0};
+    char request;
+    if (poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0)
+        (void)read(cancelFd, &request, 1);
+}
+
 // Ends a child that has not been reaped yet (so its process id and group cannot have been
-// reused): SIGTERM to its group, SIGKILL after the grace, and reaps it.
-void EndChild(pid_t pid) {
+// reused): SIGTERM to its group, SIGKILL after the grace, or at once on a further cancel
+// request, and reaps it.
+void EndChild(pid_t pid, int cancelFd) {
     int status = 0;
+    TakeCancelRequest(cancelFd);
     SignalGroup(pid, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + kTerminateGrace;
     for (;;) {
@@ -323,7 +334,7 @@ void EndChild(pid_t pid) {
         if (reaped == pid) return;
         if (reaped < 0 && errno != EINTR) return;
         if (std::chrono::steady_clock::now() >= deadline) break;
-        poll(nullptr, 0, kGraceStepMs);
+        if (CancelledWithin(cancelFd, kGraceStepMs)) break;
     }
     SignalGroup(pid, SIGKILL);
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -364,17 +375,17 @@ ChildRunResult RunChildProcess(const char* program, const char* input, int64_t i
     CloseDescriptor(&child.inputFd);
     CloseDescriptor(&child.outputFd);
     if (end != ExchangeEnd::Finished) {
-        EndChild(child.pid);
+        EndChild(child.pid, cancelFd);
         return end == ExchangeEnd::Cancelled ? ChildRunResult::Cancelled : ChildRunResult::Failed;
     }
 
     int status = 0;
     switch (WaitForExit(child.pid, cancelFd, deadline, &status)) {
         case ExitWait::Cancelled:
-            EndChild(child.pid);
+            EndChild(child.pid, cancelFd);
             return ChildRunResult::Cancelled;
         case ExitWait::TimedOut:
-            EndChild(child.pid);
+            EndChild(child.pid, cancelFd);
             return ChildRunResult::Failed;
         case ExitWait::Lost:
             return ChildRunResult::Failed;

@@ -32,7 +32,9 @@ bool OpenPrivatePipe(int ends[2]);
 // error goes to /dev/null. Returns when the child has ended and has been reaped.
 //
 // cancelFd (or -1) is watched throughout: once it is readable the child's process group gets
-// SIGTERM, then SIGKILL after a short grace, and the call returns Cancelled. A child still
+// SIGTERM, then SIGKILL after a short grace, and the call returns Cancelled. Each byte written
+// to cancelFd is one request; the first is read when the child is ended, and a second one
+// during the grace sends SIGKILL at once. A child still
 // running timeLimitMs after its start (below 1: no limit) is ended the same way and the call
 // returns Failed. The child runs in a process group of its own, so anything it starts is ended
 // with it.

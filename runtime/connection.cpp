@@ -356,19 +356,23 @@ ConnectionNumber Open(const char* host, int32_t port, uint32_t mode, const Conne
 // The largest datagram one poll takes in; longer ones are cut.
 constexpr size_t kDatagramSize = 2048;
 
+// A readable stream socket: bytes are waiting, or the peer closed (or the socket failed) and
+// a receive would return at once with nothing.
+int64_t ReadableStreamEvent(const Connection& connection) {
+    int waiting = 0;
+    if (ioctl(connection.socket, FIONREAD, &waiting) != 0 || waiting <= 0) {
+        return NetworkEventDisconnect;
+    }
+    return NetworkEventData;
+}
+
 int64_t PollStream(const Connection& connection) {
     pollfd entry{};
     entry.fd = connection.socket;
     entry.events = POLLIN;
     if (poll(&entry, 1, 0) < 0) return NetworkEventDisconnect;
     if (entry.revents == 0) return NetworkEventNone;
-    // Readable: bytes are waiting, or the peer closed (or the socket failed) and a receive
-    // would return at once with nothing.
-    int waiting = 0;
-    if (ioctl(connection.socket, FIONREAD, &waiting) != 0 || waiting <= 0) {
-        return NetworkEventDisconnect;
-    }
-    return NetworkEventData;
+    return ReadableStreamEvent(connection);
 }
 
 // Takes in one waiting datagram; it replaces whatever the previous one left unreceived.
@@ -440,8 +444,9 @@ int64_t ConnectionWait(ConnectionNumber number, int wakeFd, int32_t timeoutMs) {
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) return NetworkEventDisconnect;
     if (count == 2 && watched[1].revents != 0) return NetworkEventWake;
-    if (ready == 0) return NetworkEventNone;
-    return PollStream(*connection);
+    if (ready == 0 || watched[0].revents == 0) return NetworkEventNone;
+    // The wait has just said the socket is readable: no second look is needed.
+    return ReadableStreamEvent(*connection);
 }
 
 int64_t ConnectionSend(ConnectionNumber number, const void* bytes, int32_t length) {

@@ -332,7 +332,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
             WaitForTitle("Navlume - connection to " + name + " lost, retrying in 0.", false));
         // Stop: the button and fields return to idle, the worker ends, the labels stay.
         Click(StartButton);
-        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
+        EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         EXPECT_EQ(Title() + " " + Labels(), "Navlume 48.117300 11.516667");
         PressClose();
     });
@@ -398,13 +398,25 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_TRUE(WaitFor([this] { return Labels() == "51.5020567 151.20200"; }));
 
         Click(StartButton);  // Stop
-        EXPECT_EQ(Controls(), "Start 0 fields 11 idle");
+        EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         Click(StartButton);  // Start again while the viewer still hangs
         const int second = server.Accept();
         ASSERT_GE(second, 0);
         char byte;
         EXPECT_EQ(recv(client, &byte, 1, 0), 0);  // the first connection was closed
-        ASSERT_TRUE(SendAll(second, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
+
+        // Stop and Start in one go: the worker cannot have ended yet, so the new run waits for
+        // it; its connection comes only once the previous one has been closed.
+        OnGui([this] {
+            platform.click(View(StartButton));
+            platform.click(View(StartButton));
+        });
+        EXPECT_EQ(Controls().substr(0, 16), "Stop 1 fields 00");
+        const int third = server.Accept();
+        ASSERT_GE(third, 0);
+        EXPECT_EQ(recv(second, &byte, 1, MSG_DONTWAIT), 0);  // closed before the third came
+        EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
+        ASSERT_TRUE(SendAll(third, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
         EXPECT_TRUE(WaitFor([this] { return Labels() == "-33.75205750 151.20200"; }));
 
         SetScriptRuns(false);
@@ -434,7 +446,7 @@ TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
 }
 
 // The real runner on a viewer that never answers: Stop ends the run (the next position starts a
-// new one), and so does closing the window, promptly; no run starts after the close.
+// new one), and so do closing the window and Quit, promptly; no run starts after them.
 std::string hangingRunner;
 char* RunHangingScript(const char* source, int64_t start) {
     return RunScriptWith(hangingRunner.c_str(), source, start);
@@ -462,6 +474,22 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
     EXPECT_EQ(runs(), 2u);
+
+    // Quit while a run hangs and the next position waits for the viewer: the run is ended,
+    // and the waiting position never reaches a runner.
+    RunProgram([&] {
+        LoopbackServer server;
+        const int client = StartTracking(server);
+        ASSERT_TRUE(SendAll(client, kExampleSentence));
+        ASSERT_TRUE(WaitFor([&] { return runs() == 3; }));
+        ASSERT_TRUE(SendAll(client, kSydney));
+        ASSERT_TRUE(WaitFor([this] { return Labels() == "51.5020567 151.20200"; }));
+        pressedAt = Clock::now();
+        ChooseMenu();
+    });
+    EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
+    Settle();
+    EXPECT_EQ(runs(), 3u);
 }
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {

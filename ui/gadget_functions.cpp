@@ -3,6 +3,8 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "ui/event_queue.h"
 #include "ui/gadget_list.h"
@@ -21,12 +23,14 @@ struct Snapshot {
     std::string text;
     int64_t state = 0;
     std::optional<std::string> pendingText;
-    bool applyTaskQueued = false;
 };
 
 struct SnapshotStore {
     std::mutex mutex;
     std::unordered_map<int64_t, Snapshot> gadgets;
+    // One apply task serves every gadget with a waiting text, in the order the texts came.
+    bool applyTaskQueued = false;
+    std::vector<int64_t> pendingOrder;
 };
 
 SnapshotStore& Store() {
@@ -270,24 +274,25 @@ bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* nee
     auto found = store.gadgets.find(gadget);
     if (found == store.gadgets.end()) return false;
     Snapshot& snapshot = found->second;
+    if (!snapshot.pendingText) store.pendingOrder.push_back(gadget);
     snapshot.pendingText = text;
     snapshot.text = text;
-    *needsApplyTask = !snapshot.applyTaskQueued;
-    snapshot.applyTaskQueued = true;
+    *needsApplyTask = !store.applyTaskQueued;
+    store.applyTaskQueued = true;
     return true;
 }
 
-bool GadgetSnapshotTakePending(int64_t gadget, std::string* text) {
+void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* texts) {
     SnapshotStore& store = Store();
     std::lock_guard<std::mutex> lock(store.mutex);
-    auto found = store.gadgets.find(gadget);
-    if (found == store.gadgets.end()) return false;
-    Snapshot& snapshot = found->second;
-    snapshot.applyTaskQueued = false;
-    if (!snapshot.pendingText) return false;
-    *text = std::move(*snapshot.pendingText);
-    snapshot.pendingText.reset();
-    return true;
+    store.applyTaskQueued = false;
+    for (const int64_t gadget : store.pendingOrder) {
+        auto found = store.gadgets.find(gadget);
+        if (found == store.gadgets.end() || !found->second.pendingText) continue;
+        texts->emplace_back(gadget, std::move(*found->second.pendingText));
+        found->second.pendingText.reset();
+    }
+    store.pendingOrder.clear();
 }
 
 void GadgetSnapshotClearPending(int64_t gadget) {

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/object_table.h"
 #include "ui/platform_interface.h"
@@ -131,11 +133,13 @@ bool GadgetSnapshotText(int64_t gadget, std::string* text);
 // The snapshot's state; 0 when the gadget has none.
 int64_t GadgetSnapshotState(int64_t gadget);
 // Stores text as the gadget's waiting text and as its snapshot text. false when the gadget has
-// no snapshot (it is not live). *needsApplyTask becomes true when no apply task is queued for
-// the gadget yet: the caller must queue one; later sets only replace the waiting text.
+// no snapshot (it is not live). *needsApplyTask becomes true when no apply task is queued yet:
+// the caller must queue one, which serves every gadget's waiting text; later sets only replace
+// waiting texts.
 bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask);
-// GUI thread, in the apply task: takes the waiting text; false when there is none (a newer
-// program set replaced it, or the gadget is gone). Either way the task counts as run.
-bool GadgetSnapshotTakePending(int64_t gadget, std::string* text);
+// GUI thread, in the apply task: takes every waiting text with its gadget, in the order in
+// which the gadgets got them (texts that a newer program set replaced, or of gadgets that are
+// gone, are left out). Either way the task counts as run.
+void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* texts);
 // GUI thread: the program set a text itself, so an older waiting text must not overwrite it.
 void GadgetSnapshotClearPending(int64_t gadget);

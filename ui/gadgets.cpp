@@ -1,6 +1,8 @@
 #include "ui/gadgets.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "runtime/object_table.h"
 #include "runtime/text_ops.h"
@@ -20,23 +22,27 @@ KyGadgetFunctions* LiveFunctions(int64_t gadget) {
     return record->functions->isReleasing() ? nullptr : record->functions;
 }
 
-// GUI thread, queued by a set from another thread: shows the text set last, if the gadget is
-// still there and the program has not set a newer text itself.
-void ApplyPendingText(int64_t gadget) {
-    std::string text;
-    if (!GadgetSnapshotTakePending(gadget, &text)) return;
-    KyGadgetFunctions* functions = LiveFunctions(gadget);
-    if (functions == nullptr) return;
-    functions->SetGadgetText(TextToPlatformString(text.c_str()));
-    functions->refreshSnapshot();
+// GUI thread, queued by a set from another thread: shows the text set last of each gadget that
+// is still there and has not had a newer text from the program itself. The snapshot holds
+// these texts already; only a kind that makes something else of a text (a slider reads it as
+// its value) is read back.
+void ApplyPendingTexts() {
+    std::vector<std::pair<int64_t, std::string>> texts;
+    GadgetSnapshotTakeAllPending(&texts);
+    for (const auto& [gadget, text] : texts) {
+        KyGadgetFunctions* functions = LiveFunctions(gadget);
+        if (functions == nullptr) continue;
+        functions->SetGadgetText(TextToPlatformString(text.c_str()));
+        if (functions->Gadget->type != kGadgetText) functions->refreshSnapshot();
+    }
 }
 
 // Another thread may not touch a widget: its text waits for the GUI thread, and only one
-// apply task is queued however many sets come before the GUI thread runs it.
+// apply task is queued however many sets (of however many gadgets) come before it runs.
 void HandTextToGuiThread(int64_t gadget, const char* text) {
     bool needsApplyTask = false;
     if (!GadgetSnapshotSetPending(gadget, text != nullptr ? text : "", &needsApplyTask)) return;
-    if (needsApplyTask) PostToGuiThread([gadget] { ApplyPendingText(gadget); });
+    if (needsApplyTask) PostToGuiThread(ApplyPendingTexts);
 }
 
 // The table's release routine: takes a gadget out of its window, which releases its record;

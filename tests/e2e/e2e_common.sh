@@ -47,8 +47,10 @@ start_xvfb() {
 replay_rate=100
 start_replay() {
     "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
-    wait_until 10 grep -q '^listening on ' "$work/replay.out" &&
-        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
+    # The whole line, not just its start, before the port is read from it.
+    wait_until 10 grep -q '^listening on 127\.0\.0\.1:[0-9][0-9]*$' "$work/replay.out" &&
+        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")" &&
+        [ -n "$port" ]
 }
 
 # A fresh copy of the bundle of program $1 in work, as on a newcomer's first start: no settings

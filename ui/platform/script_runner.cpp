@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "runtime/charset.h"
 #include "runtime/child_process.h"
@@ -19,52 +21,91 @@ namespace {
 
 constexpr const char* kAppleScriptRunner = "osascript";
 constexpr size_t kPathCapacity = 4096;
-// CancelScriptRuns waits this long at most for the runs it ended; ending one takes the
-// SIGTERM grace at worst.
-constexpr auto kCancelWait = std::chrono::seconds(2);
+// The runner found along PATH is looked up again at most this often, and whenever PATH
+// changes: a search costs a file-system look-up per PATH entry, too much for every position,
+// and a runner installed while tracking is still found within a second.
+constexpr auto kRunnerSearchInterval = std::chrono::seconds(1);
 
-// The runs in progress and the cancel request. A run watches wakeRead while its runner works;
-// cancelling writes one byte to wakeWrite, which leaves wakeRead readable for every run until
-// AllowScriptRuns drains it.
-struct RunRegistry {
-    std::mutex lock;
-    std::condition_variable allEnded;
-    bool cancelled = false;
-    bool wakeSent = false;
-    int active = 0;
-    int wakeRead = -1;
-    int wakeWrite = -1;
+// A run in progress: the write end of its own cancel pipe. The run watches the read end while
+// its runner works; cancelling writes one byte to it. Each run has its own pipe, so a cancel
+// reaches exactly the runs in progress, and letting runs start again cannot take it back from
+// a run that has not noticed it yet.
+struct ActiveRun {
+    int cancelWrite = -1;
 };
 
-RunRegistry* NewRegistry() {
-    auto* registry = new (std::nothrow) RunRegistry;
-    if (registry == nullptr) return nullptr;
-    int ends[2];
-    if (OpenPrivatePipe(ends)) {
-        for (const int end : ends)
-            fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
-        registry->wakeRead = ends[0];
-        registry->wakeWrite = ends[1];
-    }
-    return registry;
-}
+// The runs in progress and the cancel state.
+struct RunRegistry {
+    std::mutex lock;
+    bool cancelled = false;
+    std::vector<ActiveRun*> active;
+};
 
-// Never destroyed: a detached worker may still be in a run while the process exits.
+// Never destroyed: a detached thread may still be in a run while the process exits.
 RunRegistry* Registry() {
-    static RunRegistry* const registry = NewRegistry();
+    static RunRegistry* const registry = new (std::nothrow) RunRegistry;
     return registry;
 }
 
-bool BeginRun(RunRegistry* registry) {
+// Registers a run with its cancel pipe; false (nothing registered) while runs are refused.
+bool BeginRun(RunRegistry* registry, ActiveRun* run) {
     std::lock_guard<std::mutex> guard(registry->lock);
     if (registry->cancelled) return false;
-    ++registry->active;
+    try {
+        registry->active.push_back(run);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 
-void EndRun(RunRegistry* registry) {
+void EndRun(RunRegistry* registry, ActiveRun* run) {
     std::lock_guard<std::mutex> guard(registry->lock);
-    if (--registry->active == 0) registry->allEnded.notify_all();
+    std::erase(registry->active, run);
+}
+
+void SendCancel(int fd, int requests) {
+    const char wake[2] = {1, 1};
+    ssize_t sent;
+    do {
+        sent = write(fd, wake, static_cast<size_t>(requests));
+    } while (sent < 0 && errno == EINTR);
+}
+
+// The runner's path along PATH, remembered with the PATH it was found under.
+struct RunnerCache {
+    std::mutex lock;
+    std::string searchPath;
+    bool pathSet = false;
+    bool found = false;
+    char runner[kPathCapacity] = {};
+    std::chrono::steady_clock::time_point searchedAt;
+    bool searched = false;
+};
+
+RunnerCache& Runners() {
+    static RunnerCache* const cache = new RunnerCache;
+    return *cache;
+}
+
+// Copies the runner's path into runner (capacity kPathCapacity); false when there is none.
+bool FindRunner(char* runner) {
+    RunnerCache& cache = Runners();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    const char* searchPath = std::getenv("PATH");
+    const bool pathSet = searchPath != nullptr;
+    const auto now = std::chrono::steady_clock::now();
+    const bool samePath = cache.pathSet == pathSet && (!pathSet || cache.searchPath == searchPath);
+    if (!cache.searched || !samePath || now - cache.searchedAt >= kRunnerSearchInterval) {
+        cache.found = FindProgramOnPath(kAppleScriptRunner, cache.runner, sizeof cache.runner);
+        cache.pathSet = pathSet;
+        cache.searchPath = pathSet ? searchPath : "";
+        cache.searchedAt = now;
+        cache.searched = true;
+    }
+    if (!cache.found) return false;
+    std::memcpy(runner, cache.runner, sizeof cache.runner);
+    return true;
 }
 
 char* EmptyText(int64_t start) {
@@ -93,10 +134,18 @@ char* RunScriptWith(const char* program, const char* source, int64_t start, int6
     char* script = TextToUtf8Copy(source);
     ChildOutput output;
     ChildRunResult outcome = ChildRunResult::Failed;
-    if (registry != nullptr && script != nullptr && BeginRun(registry)) {
-        outcome = RunChildProcess(program, script, static_cast<int64_t>(std::strlen(script)),
-                                  registry->wakeRead, timeLimitMs, kScriptOutputLimit, &output);
-        EndRun(registry);
+    int cancel[2] = {-1, -1};
+    if (registry != nullptr && script != nullptr && OpenPrivatePipe(cancel)) {
+        for (const int end : cancel)
+            fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+        ActiveRun run{cancel[1]};
+        if (BeginRun(registry, &run)) {
+            outcome = RunChildProcess(program, script, static_cast<int64_t>(std::strlen(script)),
+                                      cancel[0], timeLimitMs, kScriptOutputLimit, &output);
+            EndRun(registry, &run);
+        }
+        close(cancel[0]);
+        close(cancel[1]);
     }
     StringFree(script);
     char* text =
@@ -107,37 +156,30 @@ char* RunScriptWith(const char* program, const char* source, int64_t start, int6
 
 char* RunAppleScript(const char* source, int64_t start) {
     char runner[kPathCapacity];
-    if (!FindProgramOnPath(kAppleScriptRunner, runner, sizeof runner)) return EmptyText(start);
+    if (!FindRunner(runner)) return EmptyText(start);
     return RunScriptWith(runner, source, start);
 }
 
-void CancelScriptRuns() {
+void CancelScriptRuns(ScriptRunEnd end) {
     RunRegistry* registry = Registry();
     if (registry == nullptr) return;
-    std::unique_lock<std::mutex> guard(registry->lock);
+    std::lock_guard<std::mutex> guard(registry->lock);
     registry->cancelled = true;
-    if (!registry->wakeSent && registry->wakeWrite >= 0) {
-        const char wake = 1;
-        ssize_t sent;
-        do {
-            sent = write(registry->wakeWrite, &wake, 1);
-        } while (sent < 0 && errno == EINTR);
-        registry->wakeSent = sent == 1;
-    }
-    registry->allEnded.wait_for(guard, kCancelWait, [registry] { return registry->active == 0; });
+    // A second request takes the runner's grace away.
+    for (const ActiveRun* run : registry->active)
+        SendCancel(run->cancelWrite, end == ScriptRunEnd::AtOnce ? 2 : 1);
 }
 
 void AllowScriptRuns() {
     RunRegistry* registry = Registry();
     if (registry == nullptr) return;
     std::lock_guard<std::mutex> guard(registry->lock);
-    if (registry->wakeRead >= 0) {
-        char drained[16];
-        ssize_t got;
-        do {
-            got = read(registry->wakeRead, drained, sizeof drained);
-        } while (got > 0 || (got < 0 && errno == EINTR));
-    }
-    registry->wakeSent = false;
     registry->cancelled = false;
+}
+
+int ScriptRunsInProgress() {
+    RunRegistry* registry = Registry();
+    if (registry == nullptr) return 0;
+    std::lock_guard<std::mutex> guard(registry->lock);
+    return static_cast<int>(registry->active.size());
 }

@@ -4,8 +4,8 @@
 // characters that Latin-1 cannot hold become "?".
 //
 // Threads: runs may happen on any thread, several at a time. CancelScriptRuns may be called
-// from any thread (the main thread calls it when the program quits) and ends every run in
-// progress, so that no runner outlives the program.
+// from any thread (the main thread calls it at Stop and when the program quits); it never
+// waits, and every run in progress ends soon after it, so that no runner outlives the program.
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,8 @@ constexpr int64_t kScriptOutputLimit = 4096;
 // must not hold up the positions behind it for ever.
 constexpr int64_t kScriptTimeLimitMs = 10000;
 
-// Runs source with the "osascript" found along PATH and waits for it to end. Returns what the
+// Runs source with the "osascript" found along PATH and waits for it to end. The runner's path
+// is searched again at most once a second and whenever PATH changes. Returns what the
 // runner printed, less one line feed at the end (the runner ends every result with one; a plain
 // value thus comes back as its bare text, and a list as the runner prints it: "a, b"). The
 // empty text when there is no runner on PATH, when it cannot be started, when it exits with a
@@ -37,12 +38,19 @@ char* RunAppleScript(const char* source, int64_t start);
 char* RunScriptWith(const char* program, const char* source, int64_t start,
                     int64_t timeLimitMs = kScriptTimeLimitMs);
 
-// Ends every run in progress: its runner gets SIGTERM, then SIGKILL after a short grace, and
-// the call running it returns the empty text. Waits (at most about two seconds) until those
-// calls have ended. From then on every run returns the empty text at once, without starting a
-// runner, until AllowScriptRuns.
-void CancelScriptRuns();
+// How a cancel ends a runner: SIGTERM and SIGKILL after a short grace, or SIGKILL at once
+// (when the program quits and must not wait for the grace). A runner already in its grace is
+// killed at once by a second cancel of either kind.
+enum class ScriptRunEnd { WithGrace, AtOnce };
 
-// Lets runs start again after CancelScriptRuns (for tests). Call it when no run is in progress:
-// a run still going at that moment is no longer cancelled.
+// Ends every run in progress as end says, and the call running it returns the empty text.
+// Returns at once, without waiting for those runs to end. From then on every run returns the
+// empty text at once, without starting a runner, until AllowScriptRuns; a run that was in
+// progress stays cancelled even then.
+void CancelScriptRuns(ScriptRunEnd end = ScriptRunEnd::WithGrace);
+
+// Lets runs start again after CancelScriptRuns.
 void AllowScriptRuns();
+
+// How many runs are in progress (cancelled ones that are still ending included).
+int ScriptRunsInProgress();

@@ -169,7 +169,16 @@ std::string QtLabelView::text() const {
 }
 
 void QtLabelView::setText(const std::string& text) {
-    QLabel::setText(ToQString(text));
+    const QString shown = ToQString(text);
+    // An unchanged text costs no repaint.
+    if (shown != QLabel::text()) QLabel::setText(shown);
+}
+
+void QtLabelView::setFrame(const QRect& frame) {
+    // A label keeps the size it is given: a new text then repaints it alone, without asking
+    // its window to lay out again.
+    setFixedSize(frame.size());
+    setGeometry(frame);
 }
 
 void QtLabelView::setAlignment(PlatformTextAlignment alignment) {

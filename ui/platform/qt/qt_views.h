@@ -105,6 +105,7 @@ class QtLabelView final : public QLabel, public QtView {
 
     std::string text() const override;
     void setText(const std::string& text) override;
+    void setFrame(const QRect& frame) override;
     void setAlignment(PlatformTextAlignment alignment) override;
     void setBordered(bool bordered) override;
 };
