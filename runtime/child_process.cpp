@@ -317,8 +317,11 @@ void TakeCancelRequest(int cancelFd) {
     if (cancelFd < 0) return;
     pollfd watched = {cancelFd, POLLIN, 0};
     char request;
-    if (poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0)
-        (void)read(cancelFd, &request, 1);
+    // The byte is only taken away; a failed read leaves it for the next look.
+    if (poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0 &&
+        read(cancelFd, &request, 1) < 0) {
+        return;
+    }
 }
 
 // Ends a child that has not been reaped yet (so its process id and group cannot have been

@@ -6,12 +6,12 @@
 
 # The window's content area, and the centres of the port field and the Start button in it.
 readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
-passed=0 failed=0 work="" logs=()
+passed=0 failed=0 work="" logs=() summary=e2e
 python=/usr/bin/python3
 
-# check DESCRIPTION COMMAND...: one line, ok or FAIL, as the command succeeds or not.
+# check DESCRIPTION COMMAND...: one line, ok or FAIL, and the command's success.
 check() {
-    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1"; fi
+    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1" && return 1; fi
 }
 
 # The logs when something failed, the summary, and the exit status.
@@ -19,7 +19,7 @@ finish() {
     for file in "${logs[@]}"; do
         [ "$failed" -gt 0 ] && [ -s "$work/$file" ] && echo "---- $file" && tail -n 20 "$work/$file"
     done
-    echo "e2e: $passed passed, $failed failed" && exit $((failed > 0))
+    echo "$summary: $passed passed, $failed failed" && exit $((failed > 0))
 }
 require() { check "$@" || finish; } # a check that the rest depends on
 

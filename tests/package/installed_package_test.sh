@@ -12,30 +12,11 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 golden="$root/tests/data" log="$root/data/sirfstarv-nmea.log"
 replay="$root/build-package/tools/nmea_replay"
 bundle=/usr/lib/navlume/Navlume.app
-# The centres of the port field and the Start button in the window's content area.
-readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
-passed=0 failed=0 work="" home="" xvfb_pid="" replay_pid="" navlume_pid="" installed=""
+source "$root/tests/e2e/e2e_common.sh"
+summary=package logs=(package.log install.log lintian.log navlume.log replay.err xvfb.log)
+home="" xvfb_pid="" replay_pid="" navlume_pid="" installed=""
 as_root=() && [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
-# check DESCRIPTION COMMAND...: one line, ok or FAIL, and the command's success.
-check() {
-    if "${@:2}"; then passed=$((passed + 1)) && echo "ok:   $1"; else failed=$((failed + 1)) && echo "FAIL: $1" && return 1; fi
-}
-finish() {
-    for file in package.log install.log lintian.log navlume.log replay.err xvfb.log; do
-        [ "$failed" -gt 0 ] && [ -s "$work/$file" ] && echo "---- $file" && tail -n 20 "$work/$file"
-    done
-    echo "package: $passed passed, $failed failed" && exit $((failed > 0))
-}
-require() { check "$@" || finish; } # a check that the rest depends on
-wait_until() {
-    local end=$((SECONDS + $1))
-    until "${@:2}"; do [ "$SECONDS" -lt "$end" ] && sleep 0.1 || return 1; done
-}
-settled() { local before && before="$("${@:2}")" && sleep "$1" && [ -n "$before" ] && [ "$("${@:2}")" = "$before" ]; }
-stop_process() {
-    [ -z "$1" ] || { kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }; wait "$1" 2>/dev/null; }
-}
 apt() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
 remove_package() { apt remove navlume >>"$work/install.log" 2>&1 && installed=""; }
 
@@ -72,13 +53,8 @@ grep '^[EW]:' "$work/lintian.log"
 home="$(mktemp -d /tmp/navlume-package-home.XXXXXX)" && "${as_root[@]}" chown nobody:nogroup "$home"
 folder="$home/.config/navlume"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 & xvfb_pid=$!
-require "a private X server is up" wait_until 10 grep -q '^[0-9]' "$work/display"
-export DISPLAY=":$(head -n 1 "$work/display")"
-
-"$replay" "$log" --port 0 --rate 100 --once >"$work/replay.out" 2>"$work/replay.err" & replay_pid=$!
-require "nmea_replay plays $(basename "$log")" eval 'wait_until 10 grep -q "^listening on " "$work/replay.out" &&
-    port="$(sed -n "s/^listening on 127\.0\.0\.1:\([0-9]*\)\$/\1/p" "$work/replay.out")" && [ -n "$port" ]'
+require "a private X server is up" start_xvfb
+require "nmea_replay plays $(basename "$log")" start_replay "$log" 0
 
 # Started as a desktop starts it: nothing but HOME, the display and a plain PATH.
 "${as_root[@]}" setpriv --reuid=nobody --regid=nogroup --clear-groups \
@@ -88,34 +64,16 @@ check "the first start makes ~/.config/navlume (mode 700, nobody's) with the gol
     'wait_until 15 cmp -s "$folder/settings.cfg" "$golden/first-run-settings.cfg.chk" &&
      [ "$(stat -c %a:%U "$folder")" = 700:nobody ]'
 
-X=0 Y=0 WIDTH=0 HEIGHT=0
-for window in $(timeout 15 xdotool search --sync --onlyvisible --name '^Navlume$'); do
-    eval "$(xdotool getwindowgeometry --shell "$window")"
-    [ "$WIDTH" -eq "$content_width" ] && break
-done
-wait_until 10 settled 0.2 xdotool getwindowgeometry --shell "$window"
-eval "$(xdotool getwindowgeometry --shell "$window")"
-require "window \"Navlume\" is on screen" eval '[ "$WIDTH" -eq "$content_width" ] && [ "$HEIGHT" -ge "$content_height" ]'
-click_at() { xdotool mousemove --sync $((X + $1)) $((Y + HEIGHT - content_height + $2)) click 1; }
-
+require "window \"Navlume\" is on screen" find_window
 positions() { [ -f "$folder/Navlume-position.kml" ]; }
-for attempt in 1 2 3; do
-    click_at "$port_x" "$port_y" && sleep 0.2 && xdotool key --clearmodifiers ctrl+a
-    xdotool type --delay 60 "$port" && sleep 0.2 && click_at "$start_x" "$start_y"
-    wait_until 10 positions && break
-    click_at "$start_x" "$start_y" # Stop: the typing went astray
-done
+replay_log="$log"
 require "after typing port $port and pressing Start, positions reach ~/.config/navlume" \
-    wait_until 20 positions
+    eval 'press_start "$port" positions && wait_until 20 positions'
 check "Navlume.kml links to the position file in ~/.config/navlume" eval \
     'wait_until 10 eval "sed \"s|@HREF@|file://$folder/Navlume-position.kml|\" \"$golden/navlume.kml.chk\" |
         cmp -s - \"$folder/Navlume.kml\""'
 
-# The close button: a WM_DELETE_WINDOW client message, as a window manager sends it.
-/usr/bin/python3 -c 'import sys; from Xlib import X, display, protocol
-c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
-w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"),
-             data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
+press_close
 status="still running"
 wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 check "the program ends with status 0 after the close button" [ "$status" = 0 ]
