@@ -34,13 +34,15 @@ constexpr int32_t kLongestPauseMs = 8000;
 constexpr int32_t kAttemptOfLongestPause = 4;
 constexpr double kPauseSpread = 0.1;
 // A chatty source (gpsd writes every sentence of a receiver's burst on its own, a hundred a
-// second and more) would cost a wake-up a sentence. So when data comes within kChattyWithinMs
-// of the worker's starting to wait, the socket is left alone for a gap after the receive, and
-// what is written meanwhile comes in one receive. A stream that is quiet between its writes,
-// such as one position every 100 ms, never waits a gap, which would only add a wake-up. After
-// a position the gap is longer: the next fix of a 1-10 Hz receiver is at least 100 ms away, so
-// waiting costs it nothing. After other data it is short, as a position may follow at once: a
-// position that comes within the gap waits at most that long. Gaps count from the wake-up.
+// second and more) would cost a wake-up a sentence the worker mostly throws away. So when data
+// comes within kChattyWithinMs of the worker's starting to wait, and this receive or the one
+// before carried more than positions, the socket is left alone for a gap after the receive,
+// and what is written meanwhile comes in one receive. A stream quiet between its writes (one
+// position every 100 ms), or one of positions only, never waits a gap: there a gap would only
+// add a wake-up or hold a position back. After a position the gap is longer: the next fix of a
+// 1-10 Hz receiver is at least 100 ms away, so waiting costs it nothing. After other data it is
+// short, as a position may follow at once: one that comes within the gap waits at most that
+// long. Gaps count from the wake-up.
 constexpr int32_t kChattyWithinMs = 20;
 constexpr int32_t kGapAfterPositionMs = 80;
 constexpr int32_t kGapAfterOtherDataMs = 20;
@@ -52,6 +54,7 @@ struct Reading {
     ConnectionNumber connection = 0;
     bool firstLine = true;
     std::vector<Position> accepted;  // in the current receive, oldest first
+    size_t lines = 0;                // complete lines in the current receive
 };
 
 bool Running() {
@@ -71,6 +74,7 @@ bool PauseUnlessStopped(int32_t milliseconds) {
 
 void TakeLine(const char* line, size_t length, void* context) {
     auto* reading = static_cast<Reading*>(context);
+    ++reading->lines;
     if (reading->firstLine) {
         reading->firstLine = false;
         // gpsd greets and then waits to be told what to send: its receiver's NMEA, please.
@@ -101,6 +105,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
     };
     // Silence counts from the last data, gaps and all.
     Clock::time_point lastData = Clock::now();
+    bool chatterBefore = false;  // the previous receive carried more than positions
     StreamEnd end = StreamEnd::Stopped;
     while (Running()) {
         const Clock::time_point waitFrom = Clock::now();
@@ -123,6 +128,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
         lastData = Clock::now();
         *delivered = true;
         reading.accepted.clear();
+        reading.lines = 0;
         lines.Feed(buffer, static_cast<size_t>(count), TakeLine, &reading);
         const bool gotPosition = !reading.accepted.empty();
         if (gotPosition) {
@@ -134,7 +140,11 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
             if (!shownAny) ShowTitle("Navlume");
             shownAny = true;
         }
-        if (lastData - waitFrom >= std::chrono::milliseconds(kChattyWithinMs)) continue;
+        const bool chatter = !gotPosition || reading.lines > reading.accepted.size();
+        const bool soon = lastData - waitFrom < std::chrono::milliseconds(kChattyWithinMs);
+        const bool holdGap = soon && (chatter || chatterBefore);
+        chatterBefore = chatter;
+        if (!holdGap) continue;
         // Only a stop ends the gap early.
         const int64_t gap =
             (gotPosition ? kGapAfterPositionMs : kGapAfterOtherDataMs) - MsSince(lastData);
