@@ -2,6 +2,8 @@
 
 #include <poll.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
@@ -31,6 +33,19 @@ constexpr int32_t kLongestPauseMs = 8000;
 // From this attempt on the pause is the longest (500 ms doubled four times).
 constexpr int32_t kAttemptOfLongestPause = 4;
 constexpr double kPauseSpread = 0.1;
+// A chatty source (gpsd writes every sentence of a receiver's burst on its own, a hundred a
+// second and more) would cost a wake-up a sentence the worker mostly throws away. So when data
+// comes within kChattyWithinMs of the worker's starting to wait, and this receive or the one
+// before carried more than positions, the socket is left alone for a gap after the receive,
+// and what is written meanwhile comes in one receive. A stream quiet between its writes (one
+// position every 100 ms), or one of positions only, never waits a gap: there a gap would only
+// add a wake-up or hold a position back. After a position the gap is longer: the next fix of a
+// 1-10 Hz receiver is at least 100 ms away, so waiting costs it nothing. After other data it is
+// short, as a position may follow at once: one that comes within the gap waits at most that
+// long. Gaps count from the wake-up.
+constexpr int32_t kChattyWithinMs = 20;
+constexpr int32_t kGapAfterPositionMs = 80;
+constexpr int32_t kGapAfterOtherDataMs = 20;
 
 enum class StreamEnd { Stopped, Lost, Silent };
 
@@ -39,6 +54,7 @@ struct Reading {
     ConnectionNumber connection = 0;
     bool firstLine = true;
     std::vector<Position> accepted;  // in the current receive, oldest first
+    size_t lines = 0;                // complete lines in the current receive
 };
 
 bool Running() {
@@ -58,6 +74,7 @@ bool PauseUnlessStopped(int32_t milliseconds) {
 
 void TakeLine(const char* line, size_t length, void* context) {
     auto* reading = static_cast<Reading*>(context);
+    ++reading->lines;
     if (reading->firstLine) {
         reading->firstLine = false;
         // gpsd greets and then waits to be told what to send: its receiver's NMEA, please.
@@ -82,9 +99,19 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
     bool shownAny = false;
     ShowTitle("Navlume - connected to " + server + ", waiting for a position");
 
+    using Clock = std::chrono::steady_clock;
+    const auto MsSince = [](Clock::time_point then) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - then).count();
+    };
+    // Silence counts from the last data, gaps and all.
+    Clock::time_point lastData = Clock::now();
+    bool chatterBefore = false;  // the previous receive carried more than positions
     StreamEnd end = StreamEnd::Stopped;
     while (Running()) {
-        const int64_t event = ConnectionWait(connection, TrackingWake.Fd(), kSilenceLimitMs);
+        const Clock::time_point waitFrom = Clock::now();
+        const auto silenceLeft =
+            static_cast<int32_t>(std::max<int64_t>(0, kSilenceLimitMs - MsSince(lastData)));
+        const int64_t event = ConnectionWait(connection, TrackingWake.Fd(), silenceLeft);
         // A stop ends the run at once: nothing that arrived with it is shown any more.
         if (!Running()) break;
         if (event == NetworkEventWake) continue;
@@ -98,17 +125,30 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
             end = StreamEnd::Lost;
             break;
         }
+        lastData = Clock::now();
         *delivered = true;
         reading.accepted.clear();
+        reading.lines = 0;
         lines.Feed(buffer, static_cast<size_t>(count), TakeLine, &reading);
-        if (reading.accepted.empty()) continue;
-        const Position& latest = reading.accepted.back();
-        SetGadgetText(LatitudeLabel, latest.latitude.c_str());
-        SetGadgetText(LongitudeLabel, latest.longitude.c_str());
-        // All of them join the trail; the viewer shows the newest.
-        ViewerPost(reading.accepted);
-        if (!shownAny) ShowTitle("Navlume");
-        shownAny = true;
+        const bool gotPosition = !reading.accepted.empty();
+        if (gotPosition) {
+            const Position& latest = reading.accepted.back();
+            SetGadgetText(LatitudeLabel, latest.latitude.c_str());
+            SetGadgetText(LongitudeLabel, latest.longitude.c_str());
+            // All of them join the trail; the viewer shows the newest.
+            ViewerPost(reading.accepted);
+            if (!shownAny) ShowTitle("Navlume");
+            shownAny = true;
+        }
+        const bool chatter = !gotPosition || reading.lines > reading.accepted.size();
+        const bool soon = lastData - waitFrom < std::chrono::milliseconds(kChattyWithinMs);
+        const bool holdGap = soon && (chatter || chatterBefore);
+        chatterBefore = chatter;
+        if (!holdGap) continue;
+        // Only a stop ends the gap early.
+        const int64_t gap =
+            (gotPosition ? kGapAfterPositionMs : kGapAfterOtherDataMs) - MsSince(lastData);
+        if (gap > 0 && PauseUnlessStopped(static_cast<int32_t>(gap))) break;
     }
     MemoryFree(buffer);
     return end;

@@ -627,6 +627,10 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
         std::this_thread::sleep_for(milliseconds(100));  // inside the pause, Stop
         Click(StartButton);
+        // The worker ends on its own thread, so it is given a moment, but far less than the
+        // 400 ms and more the pause has left: a pause that Stop does not cut short fails.
+        EXPECT_TRUE(WaitFor(
+            [&] { return Controls() + " " + Title() == "Start 0 fields 11 idle Navlume"; }, 250));
         EXPECT_EQ(Controls() + " " + Title(), "Start 0 fields 11 idle Navlume");
         ChooseMenu();
     });
