@@ -2,7 +2,6 @@
 
 #include "app/program_values.h"
 #include "app/temp_text.h"
-#include "app/tracking_worker.h"
 #include "app/viewer_feed.h"
 #include "runtime/number_text.h"
 #include "runtime/threads.h"
@@ -22,6 +21,10 @@ constexpr int32_t kViewerEndWaitMs = 450;
 
 // The running (or last) worker thread. GUI thread only.
 ThreadNumber worker = 0;
+// The limits for the next runs, and those of the running one: copied only while no worker
+// runs, so a worker's limits never change under it.
+TrackingLimits nextLimits;
+TrackingLimits runLimits;
 
 // Stopping the worker, the one way it is done: clear the run flag, wake the worker from whatever
 // wait it is in, close the viewer mailbox and end a script run in progress, then wait for the
@@ -53,7 +56,9 @@ int64_t PortFromField() {
     return TextToInteger(TempText(GetGadgetText, PortField).c_str());
 }
 
-// Stops tracking and resets the button text when the user edits a field.
+// An edited server or port field means idle: no worker and the button text "Start". The fields
+// are locked while tracking, so an edit normally finds nothing running; the stop stays so that a
+// worker can never go on with texts other than the fields now show, whatever delivers an edit.
 int64_t FieldEdited() {
     if (EventType() == TextChanged) {
         StopWorker();
@@ -63,6 +68,10 @@ int64_t FieldEdited() {
 }
 
 }  // namespace
+
+void SetTrackingLimits(const TrackingLimits& limits) {
+    nextLimits = limits;
+}
 
 bool TrackingWorkerRunning() {
     return worker != 0 && ThreadIsRunning(worker);
@@ -96,7 +105,8 @@ int64_t StartButtonHandler() {
     ViewerOpen();
     // Set before the thread exists, so the worker sees 1 at its first look.
     TrackingRunning.store(1);
-    worker = StartThread(TrackingWorker, 0);
+    runLimits = nextLimits;
+    worker = StartThread(TrackingWorker, reinterpret_cast<int64_t>(&runLimits));
     if (worker == 0) {
         TrackingRunning.store(0);
         SetGadgetState(StartButton, 0);
