@@ -14,9 +14,17 @@
 
 namespace {
 
-TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothing) {
+TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothingAndFailuresCanBeInjected) {
     for (int64_t size : {int64_t{0}, int64_t{-1}, INT64_MIN, INT64_MAX})
         EXPECT_EQ(MemoryAllocate(size), nullptr) << size;
+    MemoryInjectFailures(1, 1);  // one success, one failure, then normal again
+    void* blocks[3];
+    for (void*& block : blocks)
+        block = MemoryAllocate(24);
+    EXPECT_TRUE(blocks[0] != nullptr && blocks[1] == nullptr && blocks[2] != nullptr);
+    EXPECT_EQ(MemorySize(blocks[2]), 24);
+    for (void* block : blocks)
+        MemoryFree(block);
 }
 
 // Blocks never overlap, come back zeroed and are reused before a new chunk is made, and a chunk
@@ -64,6 +72,13 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
         EXPECT_EQ(element ? *element : 0, i == 199 || i == 100 || i == 0 ? 0 : i + 1) << i;
     }
     EXPECT_EQ(MapCount(map), 198);
+    MapDestroy(map);
+    // Ignoring case, in one bucket: only the same letters in any case are the same key.
+    ASSERT_NE(MapCreate(sizeof(int64_t), nullptr, &map, 1, kMapIgnoreCase), nullptr);
+    start = MapFindOrAdd(map, "Start");
+    EXPECT_EQ(MapFind(map, "sTART"), start);
+    for (const char* other : {"Stop", "Star", "Starts", "St@rt"})
+        EXPECT_EQ(MapFind(map, other), nullptr) << other;
     MapDestroy(map);
 }
 

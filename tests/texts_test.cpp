@@ -25,6 +25,13 @@ TEST(TempBufferTest, TextsFromInsideTheBufferSurviveItsGrowth) {
         EXPECT_EQ(TempOffsetOf(wrong), 0);
     ASSERT_NE(TempReserve(100000, TempPosition()), nullptr);  // certainly moves
     EXPECT_STREQ(TempPointer(handle), "defghijabcdefghij");
+    // A null text appends nothing but its zero; positions 0 to the capacity lie in the block.
+    TempSetPosition(scope.Start() + 3);
+    TempAppend(nullptr);
+    EXPECT_STREQ(scope.Text(), "abc");
+    EXPECT_EQ(TempAt(0), TempPointer(1));
+    EXPECT_EQ(TempAt(TempCapacity()), TempPointer(1) + TempCapacity());
+    EXPECT_STREQ(TempAt(TempCapacity() + 1), "");
 }
 
 // Concurrent builders never see each other's bytes, and a new thread starts with an empty buffer.
