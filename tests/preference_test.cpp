@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/atomic_file.h"
 #include "runtime/preference_file.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/scratch_directory.h"
@@ -200,6 +201,27 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     struct stat status {};
     EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode));
     EXPECT_EQ(ReadBytes(settings_), "k = 7\n");
+}
+
+// A replaced file keeps its permission bits, also those the umask would take from a new file;
+// a new file gets 0666 narrowed by the umask.
+TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
+    const mode_t previousMask = umask(022);
+    for (const mode_t mode : {mode_t{0640}, mode_t{0666}}) {
+        WriteBytes(settings_, "old");
+        ASSERT_EQ(chmod(settings_.c_str(), mode), 0);
+        EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "new", 3)) << std::oct << mode;
+        struct stat status {};
+        ASSERT_EQ(stat(settings_.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, mode);
+    }
+    const std::string fresh = scratch_.File("fresh.cfg");
+    EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "new", 3, FileFlush::NotFlushed));
+    struct stat status {};
+    EXPECT_TRUE(stat(fresh.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644);
+    EXPECT_EQ(ReadBytes(fresh), "new");
+    EXPECT_EQ(ReadBytes(settings_), "new");
+    umask(previousMask);
 }
 
 // Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails

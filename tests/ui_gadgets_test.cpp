@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/ui_fixture.h"
+#include "ui/gadget_kinds.h"
 
 namespace {
 
@@ -43,6 +44,37 @@ TEST_F(GadgetsTest, NumbersRecordsAndReleases) {
         EXPECT_EQ(Text(gadget), "");
         EXPECT_EQ(BindGadgetCallback(gadget, RecordEvent), 0);
     }
+}
+
+// A view reports to its functions object from birth, before the object has its gadget: every
+// kind then answers with nothing and posts nothing.
+TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
+    KyGadgetFunctions plain;
+    KyTextGadgetFunctions text;
+    KyButtonGadgetFunctions button;
+    KyStringGadgetFunctions string(kStringNumeric);
+    KyTrackBarGadgetFunctions trackBar;
+    KyIPAddressGadgetFunctions address;
+    KyGadgetFunctions* const kinds[] = {&plain, &text, &button, &string, &trackBar, &address};
+    for (KyGadgetFunctions* kind : kinds) {
+        kind->EventHandler(nullptr);
+        kind->controlTextDidChange();
+        kind->becomeFirstResponder();
+        kind->textDidEndEditing(true);
+        kind->ActivateGadget();
+        kind->HideGadget(1);
+        kind->DisableGadget(1);
+        kind->ResizeGadget(1, 2, 3, 4);
+        kind->SetGadgetState(5);
+        kind->SetGadgetText("6");
+        kind->SetGadgetAttribute(2, 7);
+        const std::vector<int64_t> answers = {kind->GadgetX(0),       kind->GadgetY(0),
+                                              kind->GadgetWidth(),    kind->GadgetHeight(),
+                                              kind->GetGadgetState(), kind->GetGadgetAttribute(2)};
+        EXPECT_EQ(answers, std::vector<int64_t>(6, 0));
+        EXPECT_EQ(kind->GetGadgetText(), "");
+    }
+    EXPECT_EQ(QueuedEventCount(), 0);
 }
 
 TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
