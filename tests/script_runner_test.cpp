@@ -133,11 +133,15 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     }
 }
 
-// A cancel ends the runner, even one that ignores SIGTERM, and what it started; no runner starts
-// until runs are allowed again.
+// A cancel ends the runner, even one that ignores SIGTERM, and what it started, also when the
+// system reaps our children itself (SIGCHLD ignored); no runner starts until runs are allowed
+// again.
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
-    for (const char* prelude : {"", "trap '' TERM\n"}) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", false}, {"trap '' TERM\n", false}, {"trap '' TERM\n", true}};
+    for (const auto& [prelude, reapedBySystem] : cases) {
         fs::remove(In("sleeper.pid"));
+        if (reapedBySystem) signal(SIGCHLD, SIG_IGN);
         const std::string runner =
             Fake("hang", std::string(prelude) +
                              "sleep 30 &\necho $! > pid.tmp\nmv pid.tmp sleeper.pid\nwait");
@@ -147,6 +151,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         const Clock::time_point before = Clock::now();
         CancelScriptRuns();
         worker.join();
+        signal(SIGCHLD, SIG_DFL);
         ASSERT_TRUE(started) << prelude;
         EXPECT_EQ(result, "") << prelude;
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << prelude;

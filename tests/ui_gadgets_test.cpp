@@ -122,6 +122,19 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     EXPECT_TRUE(View(1)->greyed && View(1)->enabled);
     ResizeGadget(3, 5, -65535, 90, -65535);  // still 25 high: still rounded
     EXPECT_TRUE(View(3)->rounded && View(3)->frame.width == 90);
+    // Place in the content area (modes 0, 2) and on the screen (mode 1; the window's frame is
+    // at 830, 446, its title bar 28 high).
+    KyGadgetFunctions* functions = GadgetRecord(3)->functions;
+    const std::vector<int64_t> geometry = {functions->GadgetX(0),    functions->GadgetX(1),
+                                           functions->GadgetY(2),    functions->GadgetY(1),
+                                           functions->GadgetWidth(), functions->GadgetHeight()};
+    EXPECT_EQ(geometry, (std::vector<int64_t>{5, 835, 0, 474, 90, 25}));
+    HideGadget(3, 1);
+    EXPECT_TRUE(View(3)->hidden);
+    HideGadget(3, 0);
+    EXPECT_FALSE(View(3)->hidden);
+    ActivateGadget(3);
+    EXPECT_EQ(platform.focusedView, View(3));
     ResizeGadget(3, -65535, -65535, -65535, 30);
     ResizeGadget(3, -65535, -65535, -65535, 25);
     EXPECT_FALSE(View(3)->rounded);  // square for good
