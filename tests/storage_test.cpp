@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/block_pool.h"
+#include "runtime/list.h"
 #include "runtime/memory_block.h"
 #include "runtime/object_table.h"
 #include "runtime/text_map.h"
@@ -49,6 +50,39 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolFree(pool, blocks[8]);
     EXPECT_EQ(PoolTotalBlocks(pool), 0);
     PoolDestroy(pool);
+}
+
+// The payloads of a list from head to tail, and the same walked back from the tail.
+std::string Walked(ListNode* head) {
+    std::string forward, backward;
+    for (void* at = ListFirst(head); at != nullptr; at = ListNext(at))
+        forward += *static_cast<char*>(at);
+    for (void* at = ListLast(head); at != nullptr; at = ListPrevious(at))
+        backward.insert(backward.begin(), *static_cast<char*>(at));
+    return forward == backward ? forward : forward + " but back " + backward;
+}
+
+// Nodes go in at the head or after a node, and come out of the head, the middle and the tail.
+TEST(ListTest, InsertionsAndRemovalsKeepBothDirections) {
+    ListNode* head = nullptr;
+    const auto add = [&head](void* after, char payload) {
+        void* node = ListInsertAfter(&head, after, 1);
+        *static_cast<char*>(node) = payload;
+        return node;
+    };
+    void* b = add(nullptr, 'b');
+    void* a = add(nullptr, 'a');
+    void* d = add(b, 'd');
+    add(b, 'c');
+    void* e = add(d, 'e');
+    EXPECT_EQ(Walked(head), "abcde");
+    EXPECT_TRUE(ListContains(head, d) && !ListContains(head, &head));
+    for (void* gone : {a, d, e})
+        ListRemove(&head, gone);
+    EXPECT_EQ(Walked(head), "bc");
+    ListFreeAll(&head);
+    EXPECT_EQ(head, nullptr);
+    EXPECT_EQ(ListLast(head), nullptr);
 }
 
 // One bucket (a count below 1 is taken as 1): every key collides, and removals from the chain's
