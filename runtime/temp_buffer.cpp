@@ -30,7 +30,7 @@ struct TempBuffer {
 
     void Allocate() {
         Release();
-        base = static_cast<char*>(std::malloc(kInitialCapacity));
+        base = static_cast<char*>(std::malloc(kInitialCapacity + kSpareBytes));
         if (base != nullptr) {
             base[0] = '\0';
             capacity = kInitialCapacity;

@@ -32,6 +32,12 @@ TEST(TempBufferTest, TextsFromInsideTheBufferSurviveItsGrowth) {
     EXPECT_EQ(TempAt(0), TempPointer(1));
     EXPECT_EQ(TempAt(TempCapacity()), TempPointer(1) + TempCapacity());
     EXPECT_STREQ(TempAt(TempCapacity() + 1), "");
+    StringSystemEnd();
+    StringSystemInit();  // the first block, too, holds a zero at its capacity (ASan)
+    TempSetPosition(TempCapacity());
+    TempAppend(nullptr);
+    EXPECT_STREQ(TempAt(TempCapacity()), "");
+    TempSetPosition(0);
 }
 
 // Concurrent builders never see each other's bytes, and a new thread starts with an empty buffer.
