@@ -179,6 +179,12 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     PlatformMenuBar* before = platform.installedMenuBar();
     CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
     EXPECT_EQ(platform.installedMenuBar(), before);
+    platform.makeKeyWindow(WindowHandle(1));
+    PlatformMenuBar* own = platform.installedMenuBar();
+    EXPECT_NE(own, before);
+    CloseWindowByNumber(1);  // frees its own bar only; window 0 is key again, with its bar
+    EXPECT_EQ(platform.menuBarCount(), 2u);
+    EXPECT_EQ(platform.installedMenuBar(), before);
     CloseWindowByNumber(-1);
     EXPECT_EQ(platform.installedMenuBar(), defaultBar);
     EXPECT_EQ(platform.menuBarCount(), 1u);
