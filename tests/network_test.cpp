@@ -73,8 +73,10 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_EQ(ConnectionPoll(udp), NetworkEventNone);
     ConnectionClose(udp);
     EXPECT_EQ(ConnectionOpen("255.255.255.255", 9, NetworkModeUdp), 0);
-    SocketAddress address;  // only the two internet families resolve
+    SocketAddress address;  // only the two internet families resolve, and only into a place
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_UNIX, open, &address));
+    EXPECT_FALSE(ResolveHostAddress(nullptr, AF_INET, open, &address));
+    EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_INET, open, nullptr));
 }
 
 // Bytes sent before the peer closes come first, in receives of at most the buffer's size; then
