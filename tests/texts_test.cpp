@@ -115,6 +115,43 @@ TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
     }
 }
 
+TEST(TextOpsTest, SearchFromAStartWithOrWithoutCaseAndCompare) {
+    constexpr int32_t kCase = 0, kNoCase = kTextIgnoreCase;
+    const struct {
+        const char *text, *needle;
+        int32_t start, mode, expected;
+    } cases[] = {{"4916.45", ".", 1, kCase, 5},
+                 {"4916.45", "", 1, kCase, 0},
+                 {"", ".", 1, kCase, 0},
+                 {nullptr, ".", 1, kCase, 0},
+                 {"4916.45", nullptr, 1, kCase, 0},
+                 {"abcabc", "bc", 3, kCase, 5},
+                 {"abcabc", "bc", 2, kCase, 2},
+                 {"abcabc", "bc", -5, kCase, 2},
+                 {"abcabc", "c", 6, kCase, 6},
+                 {"abcabc", "c", 7, kCase, 0},
+                 {"$GPRMC", "rmc", 1, kCase, 0},
+                 {"$GPRMC", "rmc", 1, kNoCase, 4},
+                 {"xAZ", "az", 0, kNoCase, 2},
+                 {"@[`{", "`{", 1, kNoCase, 3},
+                 {"aBc", "BCD", 1, kNoCase, 0},
+                 {"xAbAB", "ab", 3, kNoCase, 4},
+                 {"xAbAB", "ab", 6, kNoCase, 0},
+                 {"Abx", "aby", 1, kNoCase, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TextSearch(c.text, c.needle, c.start, c.mode), c.expected)
+            << (c.text ? c.text : "null") << " " << (c.needle ? c.needle : "null") << " "
+            << c.start;
+    }
+    EXPECT_EQ(TextFindFrom("abcabc", "bc", 3), 5);
+    EXPECT_EQ(TextFind("abcabc", "ca"), 3);
+    EXPECT_EQ(TextLength(nullptr), 0);
+    EXPECT_EQ(TextLength("4916.45"), 7);
+    EXPECT_EQ(TextCompare(nullptr, ""), 1);
+    EXPECT_EQ(TextCompare("$GPRMC", "$gprmc"), 0);
+    EXPECT_EQ(TextCompare("$GPRMC", "$GPRMC"), 1);
+}
+
 TEST(TextOpsTest, FieldSplitsAtEverySeparator) {
     const char* rmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
     const struct {
