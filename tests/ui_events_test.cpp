@@ -188,6 +188,11 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     CloseWindowByNumber(-1);
     EXPECT_EQ(platform.installedMenuBar(), defaultBar);
     EXPECT_EQ(platform.menuBarCount(), 1u);
+    ASSERT_NE(CreateMenuBar(5, nullptr), 0);  // a bar of no window ...
+    FreeWindowMenu(nullptr);                  // ... is no window's bar
+    EXPECT_EQ(platform.menuBarCount(), 2u);
+    FreeMenu(5);
+    EXPECT_EQ(platform.menuBarCount(), 1u);
 
     // Flags, answer, buttons, result.
     const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {
