@@ -9,6 +9,7 @@
 
 #include "tests/support/ui_fixture.h"
 #include "ui/gadget_kinds.h"
+#include "ui/gadget_list.h"
 
 namespace {
 
@@ -75,6 +76,26 @@ TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
         EXPECT_EQ(kind->GetGadgetText(), "");
     }
     EXPECT_EQ(QueuedEventCount(), 0);
+}
+
+// Containers that receive gadgets nest: each push saves the one before, beyond the stack's
+// first size too, and pops give them back in reverse, then the content area.
+TEST(GadgetListTest, PushedContainersComeBackInReverse) {
+    KyGadgetList list(nullptr);
+    PlatformView views[12];
+    for (PlatformView& view : views)
+        list.push(&view);
+    EXPECT_EQ(list.stackIndex(), 12);
+    EXPECT_EQ(list.stackSize(), 20);
+    for (int i = 11; i >= 0; --i) {
+        EXPECT_EQ(list.top(), &views[i]) << i;
+        list.pop();
+    }
+    EXPECT_EQ(list.top(), nullptr);
+    list.set(&views[3]);
+    list.pop();  // nothing saved: back to the content area
+    EXPECT_EQ(list.top(), nullptr);
+    EXPECT_EQ(list.stackIndex(), 0);
 }
 
 TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
