@@ -320,8 +320,7 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
             if (std::string(port) != "00080") Click(StartButton);  // Stop
         }
         ChooseMenu(PlatformAppMenuItem::About);
-        EXPECT_EQ(lastAlert(),
-                  std::to_string(++alerts) + " About Navlume: https://navlume.example.org");
+        EXPECT_EQ(lastAlert(), std::to_string(++alerts) + " About Navlume: " + kAboutText);
         ChooseMenu();
     });
 }
