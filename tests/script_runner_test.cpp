@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/scratch_directory.h"
 
@@ -80,6 +81,18 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
             << printed;
 }
 
+// The runner is looked up on PATH, by a plain name only; no room for the path finds nothing.
+TEST_F(ScriptRunnerTest, RunnersAreFoundOnThePath) {
+    char path[4096];
+    ASSERT_TRUE(FindProgramOnPath("sh", path, sizeof path));
+    EXPECT_TRUE(std::string(path).ends_with("/sh") && access(path, X_OK) == 0) << path;
+    EXPECT_FALSE(FindProgramOnPath("navlume-no-such-runner", path, sizeof path));
+    EXPECT_STREQ(path, "");
+    for (const char* name : {"bin/sh", "", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(FindProgramOnPath(name, path, sizeof path)) << (name ? name : "null");
+    EXPECT_FALSE(FindProgramOnPath("sh", path, 4));
+}
+
 TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     fs::create_directory(In("directory"));
     const std::string exits = Fake("exits-1", "cat > /dev/null\necho partial\nexit 1");
@@ -101,6 +114,10 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     EXPECT_TRUE(echoed.size() > kScriptOutputLimit * 9 / 10 && echoed.size() <= kScriptOutputLimit)
         << echoed.size();
     EXPECT_EQ(source.compare(0, echoed.size(), echoed), 0);
+    // Every byte goes in (each é as two), also while output waits to be read: nothing of the
+    // input is given up early.
+    RunWith(Fake("tee", "exec tee received"), source);
+    EXPECT_EQ(fs::file_size(In("received")), source.size() / 17 * 18);
     const std::string impatient = "head -c 1 > /dev/null\nexec 0<&-\nprintf ok";
     EXPECT_EQ(RunWith(Fake("impatient", impatient), std::string(8u << 20, 's')), "ok");
 }

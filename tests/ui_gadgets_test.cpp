@@ -39,6 +39,11 @@ TEST_F(GadgetsTest, NumbersRecordsAndReleases) {
     RemoveGadget(3);
     RemoveGadget(3);  // a second release would free twice (ASan)
     CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
+    CreateTextGadget(6, 0, 30, 80, 20, "Lat", 0);
+    GadgetLibraryEnd();  // every gadget goes with the library, views included
+    EXPECT_TRUE(GadgetRecord(6) == nullptr && window->views.empty());
+    GadgetSystemInit();
+    CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
     CloseWindowByNumber(0);
     for (int64_t gadget : {int64_t{3}, int64_t{5}, any}) {
         EXPECT_EQ(GadgetRecord(gadget), nullptr);
