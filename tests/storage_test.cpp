@@ -107,6 +107,11 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
     }
     EXPECT_EQ(MapCount(map), 198);
     MapDestroy(map);
+    // The sdbm hash, each byte taken as signed; ignoring case hashes the lower-case form.
+    EXPECT_EQ(MapHashKey("ab", false), 6363201u);
+    EXPECT_EQ(MapHashKey("Start\xE9", false), 3509235751u);
+    EXPECT_EQ(MapHashKey("AB", true), 6363201u);
+    EXPECT_EQ(MapHashKey(nullptr, false), 0u);
     // Ignoring case, in one bucket: only the same letters in any case are the same key.
     ASSERT_NE(MapCreate(sizeof(int64_t), nullptr, &map, 1, kMapIgnoreCase), nullptr);
     start = MapFindOrAdd(map, "Start");
