@@ -107,6 +107,11 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
     }
     EXPECT_EQ(MapCount(map), 198);
     MapDestroy(map);
+    // Elements of no size are elements; a negative size is refused.
+    TextMap* empty = MapCreate(0, nullptr, nullptr, 4);
+    EXPECT_NE(empty, nullptr);
+    MapDestroy(empty);
+    EXPECT_EQ(MapCreate(-1, nullptr, nullptr, 4), nullptr);
     // The sdbm hash, each byte taken as signed; ignoring case hashes the lower-case form.
     EXPECT_EQ(MapHashKey("ab", false), 6363201u);
     EXPECT_EQ(MapHashKey("Start\xE9", false), 3509235751u);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <stdexcept>
 
@@ -44,6 +47,19 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     EXPECT_TRUE(WaitThreadEnd(first, -1));
     EXPECT_FALSE(ThreadIsRunning(first));
     EXPECT_TRUE(WaitThreadEnd(StartThread(Throw, 0), 5000));
+}
+
+// Once a thread has started, SIGUSR1 pauses only a thread whose pause count is above 0: a thread
+// of ours with none and a thread of no count at all go on.
+TEST(ThreadsTest, ThePauseSignalLeavesUnpausedThreadsRunning) {
+    ThreadLibraryInit();
+    release = false;
+    const ThreadNumber waiting = StartThread(WaitForRelease, 0);
+    ASSERT_NE(waiting, 0);
+    pthread_kill(static_cast<pthread_t>(waiting), SIGUSR1);
+    pthread_kill(pthread_self(), SIGUSR1);
+    release = true;
+    EXPECT_TRUE(WaitThreadEnd(waiting, 5000));
 }
 
 }  // namespace

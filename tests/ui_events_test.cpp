@@ -92,6 +92,10 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     EXPECT_EQ(WindowHandle(OpenMainWindow(-1, 0, 0, 100, 100, "Caf\xE9", 0x4))->title,
               "Caf\xC3\xA9");
     EXPECT_EQ(OpenMainWindow(-2, 0, 0, 10, 10, "x", 0x4), 0);
+    SetWindowTitle(99, "no such window");  // nothing to show it in
+    std::thread([] { SetWindowTitle(98, "nor here"); }).join();
+    Drain();
+    EXPECT_EQ(WindowHandle(1)->title, "Navlume");
     // 0x100: centred over the key window, or over the parent when there is one.
     platform.makeKeyWindow(WindowHandle(1));  // frame 830, 446, 260 x 188
     OpenMainWindow(6, 0, 0, 100, 60, "over the key window", 0x100 | 0x4);
