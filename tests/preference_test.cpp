@@ -225,6 +225,20 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
     umask(previousMask);
 }
 
+// A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
+TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
+    WriteBytes(settings_, "old");
+    std::string previous = settings_;
+    for (int link = 1; link <= 41; ++link) {
+        const std::string name = scratch_.File("link" + std::to_string(link));
+        ASSERT_EQ(symlink(previous.c_str(), name.c_str()), 0);
+        previous = name;
+    }
+    EXPECT_TRUE(ReplaceFileContents(scratch_.File("link40").c_str(), "new", 3));
+    EXPECT_FALSE(ReplaceFileContents(scratch_.File("link41").c_str(), "newer", 5));
+    EXPECT_EQ(ReadBytes(settings_), "new");
+}
+
 // Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails
 // with EFBIG as on a full disk.
 TEST_F(PreferenceTest, FullDiskKeepsTheOldFile) {

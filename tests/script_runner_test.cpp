@@ -101,6 +101,8 @@ TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     const std::string programs[] = {exits, killed, locked, In("missing"), In("directory"), ""};
     for (const auto& program : programs)
         EXPECT_EQ(RunWith(program, "script"), "") << program;
+    TempScope scope;
+    EXPECT_STREQ(RunScriptWith(nullptr, "script", scope.Start()), "");
 }
 
 // The echoing runner writes back while it is still being fed: unless the two directions run
