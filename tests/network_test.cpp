@@ -114,6 +114,7 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
+    EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);  // 1 ms is a limit
 }
 
 // The worker's one wait: the peer's end, a wake-up or the time, whichever comes first; sends

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "app/coordinate.h"
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
 #include "app/temp_text.h"
@@ -62,6 +64,21 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"", ""}};
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(Judged(line), expected) << line;
+}
+
+// The number formatting under the coordinates: half up, padded, and saturating integer parts.
+TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
+    const std::tuple<double, int64_t, const char*> fixed[] = {
+        {48.1173, 6, "48.117300"}, {0.125, 2, "0.13"}, {2.5, 0, "3"}, {2.0, -3, "2"}};
+    for (const auto& [number, decimals, text] : fixed)
+        EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
+    const std::pair<double, int64_t> parts[] = {{7.25, 7},
+                                                {-12.5, -12},
+                                                {11.99999999999999, 12},
+                                                {9223372036854775808.0, INT64_MAX},
+                                                {-1e300, INT64_MIN}};
+    for (const auto& [number, part] : parts)
+        EXPECT_EQ(ScaledIntegerPart(number), part) << number;
 }
 
 // The lines (or, with judge, the accepted positions, one per line) of stream delivered in the

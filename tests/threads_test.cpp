@@ -28,6 +28,12 @@ int64_t WaitForRelease(int64_t) {
     return 0;
 }
 
+std::atomic<int> selfWait{-1};
+int64_t WaitForItself(int64_t) {
+    selfWait = WaitThreadEnd(static_cast<ThreadNumber>(pthread_self()), 5000) ? 1 : 0;
+    return 0;
+}
+
 int64_t Throw(int64_t) {
     throw std::runtime_error("procedure failed");
 }
@@ -47,6 +53,8 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     EXPECT_TRUE(WaitThreadEnd(first, -1));
     EXPECT_FALSE(ThreadIsRunning(first));
     EXPECT_TRUE(WaitThreadEnd(StartThread(Throw, 0), 5000));
+    EXPECT_TRUE(WaitThreadEnd(StartThread(WaitForItself, 0), 2000));
+    EXPECT_EQ(selfWait, 0) << "a thread waiting for itself is told no at once";
 }
 
 // Once a thread has started, SIGUSR1 pauses only a thread whose pause count is above 0: a thread

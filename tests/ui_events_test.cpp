@@ -104,6 +104,8 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
         EXPECT_EQ(WindowHandle(number)->content.x, x) << number;
         EXPECT_EQ(WindowHandle(number)->content.y, y) << number;
     }
+    EXPECT_EQ(WindowHandle(7)->parent, hidden);
+    EXPECT_EQ(WindowHandle(6)->parent, nullptr);
 }
 
 TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
