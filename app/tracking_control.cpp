@@ -4,7 +4,6 @@
 
 #include "app/program_values.h"
 #include "app/temp_text.h"
-#include "app/tracking_worker.h"
 #include "app/viewer_feed.h"
 #include "runtime/number_text.h"
 #include "runtime/threads.h"
@@ -29,6 +28,10 @@ std::atomic<bool> workerBusy{false};
 // Start was pressed while the previous worker was still ending: the new run begins as soon as
 // that worker has ended. GUI thread only.
 bool startWaiting = false;
+// The limits for the next runs, and those of the running one: copied only while no worker
+// runs, so a worker's limits never change under it. GUI thread only.
+TrackingLimits nextLimits;
+TrackingLimits runLimits;
 
 void StartWaitingRun();
 
@@ -76,7 +79,8 @@ bool LaunchWorker() {
     // Set before the thread exists, so the worker sees 1 at its first look.
     TrackingRunning.store(1);
     workerBusy.store(true);
-    worker = StartThread(WorkerThread, 0);
+    runLimits = nextLimits;
+    worker = StartThread(WorkerThread, reinterpret_cast<int64_t>(&runLimits));
     if (worker != 0) return true;
     workerBusy.store(false);
     TrackingRunning.store(0);
@@ -95,7 +99,9 @@ int64_t PortFromField() {
     return TextToInteger(TempText(GetGadgetText, PortField).c_str());
 }
 
-// Stops tracking and resets the button text when the user edits a field.
+// An edited server or port field means idle: no worker and the button text "Start". The fields
+// are locked while tracking, so an edit normally finds nothing running; the stop stays so that a
+// worker can never go on with texts other than the fields now show, whatever delivers an edit.
 int64_t FieldEdited() {
     if (EventType() == TextChanged) {
         EndWorker();
@@ -105,6 +111,10 @@ int64_t FieldEdited() {
 }
 
 }  // namespace
+
+void SetTrackingLimits(const TrackingLimits& limits) {
+    nextLimits = limits;
+}
 
 bool TrackingWorkerRunning() {
     return worker != 0 && ThreadIsRunning(worker);

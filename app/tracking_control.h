@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "app/tracking_worker.h"
+
 // The port range that Start accepts.
 constexpr int64_t kLowestPort = 1;
 constexpr int64_t kHighestPort = 65535;
@@ -25,3 +27,6 @@ int64_t ZoomBarHandler();
 bool StopTrackingAndWait();
 // True while a worker thread runs.
 bool TrackingWorkerRunning();
+// The time limits that the next runs get (GUI thread). The program keeps the defaults; tests
+// shorten them so that silence and reconnection take milliseconds.
+void SetTrackingLimits(const TrackingLimits& limits);

@@ -26,11 +26,7 @@ namespace {
 // One receive takes in everything a fast source has queued meanwhile (the socket's buffer is
 // of this order), so the display never falls behind the stream.
 constexpr int32_t kReceiveSize = 65536;
-// A host that never answers a connect is given up after this long.
-constexpr int32_t kConnectLimitMs = 10000;
-constexpr int32_t kFirstPauseMs = 500;
-constexpr int32_t kLongestPauseMs = 8000;
-// From this attempt on the pause is the longest (500 ms doubled four times).
+// From this attempt on the pause is the longest (the first doubled four times).
 constexpr int32_t kAttemptOfLongestPause = 4;
 constexpr double kPauseSpread = 0.1;
 // A chatty source (gpsd writes every sentence of a receiver's burst on its own, a hundred a
@@ -90,7 +86,8 @@ void TakeLine(const char* line, size_t length, void* context) {
 
 // Reads the connection until it ends, falls silent or tracking stops. Of the positions that
 // one receive brings, only the newest is shown: the labels cannot show the others anyway.
-StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, bool* delivered) {
+StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int32_t silenceMs,
+                     bool* delivered) {
     auto* buffer = static_cast<char*>(MemoryAllocate(kReceiveSize));
     if (buffer == nullptr) return StreamEnd::Lost;
     SentenceLines lines;
@@ -110,7 +107,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, boo
     while (Running()) {
         const Clock::time_point waitFrom = Clock::now();
         const auto silenceLeft =
-            static_cast<int32_t>(std::max<int64_t>(0, kSilenceLimitMs - MsSince(lastData)));
+            static_cast<int32_t>(std::max<int64_t>(0, silenceMs - MsSince(lastData)));
         const int64_t event = ConnectionWait(connection, TrackingWake.Fd(), silenceLeft);
         // A stop ends the run at once: nothing that arrived with it is shown any more.
         if (!Running()) break;
@@ -162,17 +159,20 @@ std::string Seconds(int32_t milliseconds) {
 
 }  // namespace
 
-int32_t ReconnectPauseMs(int32_t attempt, double spread) {
-    int32_t pause = kFirstPauseMs;
-    for (int32_t i = 0; i < attempt && pause < kLongestPauseMs; ++i)
+int32_t ReconnectPauseMs(int32_t attempt, double spread, const TrackingLimits& limits) {
+    int32_t pause = limits.firstPauseMs;
+    for (int32_t i = 0; i < attempt && pause < limits.longestPauseMs; ++i)
         pause *= 2;
-    if (pause > kLongestPauseMs) pause = kLongestPauseMs;
+    if (pause > limits.longestPauseMs) pause = limits.longestPauseMs;
     if (spread < 0) spread = 0;
     if (spread > kPauseSpread) spread = kPauseSpread;
     return pause + static_cast<int32_t>(pause * spread);
 }
 
-int64_t TrackingWorker(int64_t) {
+int64_t TrackingWorker(int64_t limitsAddress) {
+    const TrackingLimits limits = limitsAddress != 0
+                                      ? *reinterpret_cast<const TrackingLimits*>(limitsAddress)
+                                      : TrackingLimits{};
     NetworkInit();
     // KML viewers follow through this link file; it is written once and then left to the user.
     EnsureNetworkLinkKml();
@@ -189,21 +189,21 @@ int64_t TrackingWorker(int64_t) {
     while (Running()) {
         ShowTitle("Navlume - connecting to " + server);
         const ConnectionNumber connection =
-            ConnectionOpenWatched(address.c_str(), port, TrackingWake.Fd(), kConnectLimitMs);
+            ConnectionOpenWatched(address.c_str(), port, TrackingWake.Fd(), limits.connectMs);
         std::string trouble = "cannot connect to " + server;
         if (connection != 0) {
             bool delivered = false;
-            const StreamEnd end = ReadStream(connection, server, &delivered);
+            const StreamEnd end = ReadStream(connection, server, limits.silenceMs, &delivered);
             ConnectionClose(connection);
             if (end == StreamEnd::Stopped) break;
             // A connection that worked starts the pauses afresh.
             if (delivered) attempt = 0;
             trouble = end == StreamEnd::Silent
-                          ? "no data from " + server + " for " + Seconds(kSilenceLimitMs) + " s"
+                          ? "no data from " + server + " for " + Seconds(limits.silenceMs) + " s"
                           : "connection to " + server + " lost";
         }
         if (!Running()) break;
-        const int32_t pause = ReconnectPauseMs(attempt, spread(random));
+        const int32_t pause = ReconnectPauseMs(attempt, spread(random), limits);
         if (attempt < kAttemptOfLongestPause) ++attempt;
         ShowTitle("Navlume - " + trouble + ", retrying in " + Seconds(pause) + " s");
         if (PauseUnlessStopped(pause)) break;

@@ -13,13 +13,21 @@
 
 #include <cstdint>
 
-// How long a connection may stay silent before it is given up and made anew.
-constexpr int32_t kSilenceLimitMs = 15000;
+// The worker's time limits. The control side hands each run its limits; the program always
+// uses these defaults, and only tests choose shorter ones.
+struct TrackingLimits {
+    int32_t silenceMs = 15000;      // a connection silent this long is given up and made anew
+    int32_t connectMs = 10000;      // a host that never answers a connect is given up after this
+    int32_t firstPauseMs = 500;     // the pause before the first reconnection; it doubles ...
+    int32_t longestPauseMs = 8000;  // ... up to this one
+};
 
-// One tracking run; the argument is unused. Ends soon after TrackingRunning drops to 0 and
+// One tracking run with the limits at the address in the argument (0: the defaults), which
+// must stay unchanged until the run has ended. Ends soon after TrackingRunning drops to 0 and
 // TrackingWake is raised.
-int64_t TrackingWorker(int64_t unused);
+int64_t TrackingWorker(int64_t limits);
 
-// The pause before the attempt-th reconnection (0 the first): 0.5 s, then 1, 2, 4 and at most
-// 8 s, each lengthened by up to a tenth at random so that many clients of one server spread.
-int32_t ReconnectPauseMs(int32_t attempt, double spread);
+// The pause before the attempt-th reconnection (0 the first): the first pause, doubled up to
+// the longest (0.5 s, then 1, 2, 4 and at most 8 s), each lengthened by up to a tenth at random
+// so that many clients of one server spread.
+int32_t ReconnectPauseMs(int32_t attempt, double spread, const TrackingLimits& limits = {});

@@ -11,7 +11,8 @@ constexpr int64_t kInitialCapacity = 16;
 // Growth overshoots the immediate need by this much so that repeated concatenation (the viewer
 // script, every received chunk) rarely reallocates.
 constexpr int64_t kGrowthStep = 16384;
-// Blocks carry spare bytes beyond their capacity so that copies may move a few bytes at once.
+// Blocks carry spare bytes beyond their capacity, so that the zero written at a position equal
+// to the capacity (the highest TempSetPosition and TempAt allow) still lies inside the block.
 constexpr int64_t kSpareBytes = 5;
 // Sizes are computed as 32-bit values; a need beyond that range means the buffer cannot grow.
 constexpr int64_t kLargestNeed = std::numeric_limits<int32_t>::max() - kGrowthStep - kSpareBytes;
@@ -29,7 +30,7 @@ struct TempBuffer {
 
     void Allocate() {
         Release();
-        base = static_cast<char*>(std::malloc(kInitialCapacity));
+        base = static_cast<char*>(std::malloc(kInitialCapacity + kSpareBytes));
         if (base != nullptr) {
             base[0] = '\0';
             capacity = kInitialCapacity;

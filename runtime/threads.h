@@ -43,9 +43,9 @@ bool WaitThreadEnd(ThreadNumber number, int32_t timeoutMs);
 // The release scope around a thread procedure: what the procedure leaves behind on its thread
 // is released when it returns, before the thread reports its end.
 //
-// The runtime's own part is the thread's temporary string buffer. The platform layer may add its
-// own per-thread scope (on macOS an autorelease pool, so that the objects the script runner
-// autoreleases on the worker are freed) by installing a pair of hooks once at start-up.
+// The runtime's own part is the thread's temporary string buffer. A platform binding whose calls
+// leave objects to a per-thread scope (an autorelease pool on macOS) may add that scope by
+// installing a pair of hooks once at start-up; the Qt binding leaves nothing and installs none.
 
 // Opens the platform's scope on the calling thread; what it returns is handed to the end hook.
 using ThreadScopeBegin = void* (*)();

@@ -52,6 +52,11 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     Latin1ToUtf8(out, &capacity, "a\xE9z", &length);
     EXPECT_EQ(capacity, 1);
     EXPECT_EQ(length, 1);
+    capacity = 1;  // room for "a" only
+    length = 2;
+    Latin1ToUtf8(out, &capacity, "ab", &length);
+    EXPECT_EQ(capacity, 1);
+    EXPECT_EQ(length, 1);
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 
+#include "runtime/host_address.h"
 #include "runtime/wake_signal.h"
 #include "tests/support/loopback_server.h"
 
@@ -37,23 +38,45 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     }
     ASSERT_TRUE(server.Ok() && closed != 0);
     const int32_t open = server.port();
+    enum Connect { kPlain, kWatched, kTimed };  // blocking, watching a wake-up, with a time-out
     const struct {
         const char* host;
         int32_t port;
-        bool watched, connects;
-    } cases[] = {{"127.0.0.1", open, false, true},  {"127.1", open, true, true},
-                 {"localhost", open, true, true},   {"255.255.255.255", open, true, false},
-                 {"x.invalid", open, false, false}, {"", open, false, false},
-                 {nullptr, open, true, false},      {"127.0.0.1", closed, false, false},
-                 {"127.0.0.1", closed, true, false}};
+        Connect how;
+        const char* local;  // the local address to bind to first
+        bool connects;
+    } cases[] = {{"127.0.0.1", open, kPlain, nullptr, true},
+                 {"127.1", open, kWatched, nullptr, true},
+                 {"localhost", open, kTimed, nullptr, true},
+                 {"255.255.255.255", open, kWatched, nullptr, false},
+                 {"x.invalid", open, kPlain, nullptr, false},
+                 {"", open, kPlain, nullptr, false},
+                 {nullptr, open, kWatched, nullptr, false},
+                 {"127.0.0.1", closed, kPlain, nullptr, false},
+                 {"127.0.0.1", closed, kWatched, nullptr, false},
+                 {"127.0.0.1", closed, kTimed, nullptr, false},
+                 {"127.0.0.1", open, kPlain, "127.0.0.1", true},
+                 {"127.0.0.1", open, kPlain, "127.0.0.x", false},
+                 {"127.0.0.1", open, kPlain, "255.255.255.255", false}};
     for (const auto& c : cases) {
-        const ConnectionNumber connection = c.watched ? ConnectionOpenWatched(c.host, c.port, -1, 0)
-                                                      : ConnectionOpen(c.host, c.port);
+        const ConnectionNumber connection =
+            c.how == kWatched ? ConnectionOpenWatched(c.host, c.port, -1, 0)
+                              : ConnectionOpen(c.host, c.port, NetworkModeTcp,
+                                               c.how == kTimed ? 1000 : 0, c.local);
         EXPECT_EQ(connection != 0, c.connects) << (c.host ? c.host : "null") << " " << c.port;
         EXPECT_TRUE(connection == 0 || server.Accept() >= 0);
         ConnectionClose(connection);
     }
+    // A UDP connection only records its peer; it has nothing to read yet.
+    const ConnectionNumber udp = ConnectionOpen("127.0.0.1", 9, NetworkModeUdp);
+    EXPECT_NE(udp, 0);
+    EXPECT_EQ(ConnectionPoll(udp), NetworkEventNone);
+    ConnectionClose(udp);
     EXPECT_EQ(ConnectionOpen("255.255.255.255", 9, NetworkModeUdp), 0);
+    SocketAddress address;  // only the two internet families resolve, and only into a place
+    EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_UNIX, open, &address));
+    EXPECT_FALSE(ResolveHostAddress(nullptr, AF_INET, open, &address));
+    EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_INET, open, nullptr));
 }
 
 // Bytes sent before the peer closes come first, in receives of at most the buffer's size; then
@@ -91,6 +114,7 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
+    EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);  // 1 ms is a limit
 }
 
 // The worker's one wait: the peer's end, a wake-up or the time, whichever comes first; sends

@@ -44,6 +44,37 @@ TEST(TextToIntegerTest, ReadsEveryFormAndWrapsModulo2To64) {
     EXPECT_EQ(TextToInteger("$FFFFFFFFFFFFFFFF"), -1);
 }
 
+// The one leading-integer reader: its blank and sign rules, where it stops, and saturation.
+TEST(LeadingIntegerTest, BlanksSignsDigitsAndWhereReadingStopped) {
+    using B = LeadingBlanks;
+    using S = LeadingSign;
+    const struct {
+        const char* text;
+        LeadingBlanks blanks;
+        LeadingSign sign;
+        bool negative;
+        uint64_t magnitude;
+        size_t digits, end;
+    } cases[] = {{" \t-12x", B::SpaceAndTab, S::Allowed, true, 12, 2, 5},
+                 {"\n7", B::SpaceAndTab, S::Allowed, false, 0, 0, 0},
+                 {"\x0B\x0C\r7", B::AnyWhitespace, S::Allowed, false, 7, 1, 4},
+                 {"\x0E"
+                  "7",
+                  B::AnyWhitespace, S::Allowed, false, 0, 0, 0},
+                 {" 7", B::None, S::Allowed, false, 0, 0, 0},
+                 {"+5", B::None, S::Refused, false, 0, 0, 0},
+                 {"+5", B::None, S::Allowed, false, 5, 1, 2},
+                 {"-", B::None, S::Allowed, true, 0, 0, 0},
+                 {"99999999999999999999", B::None, S::Refused, false, uint64_t{1} << 63, 20, 20}};
+    for (const auto& c : cases) {
+        const LeadingInteger read = ReadLeadingInteger(c.text, c.blanks, c.sign);
+        EXPECT_EQ(read.negative, c.negative) << c.text;
+        EXPECT_EQ(read.magnitude, c.magnitude) << c.text;
+        EXPECT_EQ(read.digits, c.digits) << c.text;
+        EXPECT_EQ(read.end, c.end) << c.text;
+    }
+}
+
 TEST(NumberTextTest, ReadsFloatsWordsFirst) {
     const std::pair<const char*, double> floats[] = {
         {"48.117", 48.117}, {"  -3.5e2x", -350.0}, {"12,5", 12.0},      {"", 0.0},

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/atomic_file.h"
 #include "runtime/preference_file.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/scratch_directory.h"
@@ -80,6 +81,7 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"[G]\nk = a\0b\nm = c\n"s, "G", "m", "c", 0},
         {"\xEF\xBB\xBF[G]\nk = Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\n", "G", "k", "Gr\xFC\xDF ?", 0},
         {"\xEF\xBB\xBF[Stra\xC3\x9F\x65]\nk = v\n", "Stra\xDF\x65", "k", "v", 0},
+        {"\xEF\xBB\xBFk = \x80 \t\n", "", "k", "", 0},  // blanks behind a dropped byte
         // Integers as the C library's atoi: a long (saturating), then its low 32 bits.
         {"k = \v-42x", "", "k", "\v-42x", -42},
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
@@ -116,7 +118,7 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     EXPECT_TRUE(S_ISFIFO(status.st_mode));
     ASSERT_EQ(stat(large.c_str(), &status), 0);
     EXPECT_EQ(status.st_size, off_t{1} << 31);
-    EXPECT_EQ(ReadBytes(missing), test_data::Golden("first-run-settings.cfg"));
+    EXPECT_TRUE(test_data::MatchesGolden("first-run-settings.cfg", ReadBytes(missing)));
 }
 
 // One write of value to key in group (no group call for nullptr), then `writes` when it is set.
@@ -200,6 +202,41 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     struct stat status {};
     EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode));
     EXPECT_EQ(ReadBytes(settings_), "k = 7\n");
+}
+
+// A replaced file keeps its permission bits, also those the umask would take from a new file;
+// a new file gets 0666 narrowed by the umask.
+TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
+    const mode_t previousMask = umask(022);
+    for (const mode_t mode : {mode_t{0640}, mode_t{0666}}) {
+        WriteBytes(settings_, "old");
+        ASSERT_EQ(chmod(settings_.c_str(), mode), 0);
+        EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "new", 3)) << std::oct << mode;
+        struct stat status {};
+        ASSERT_EQ(stat(settings_.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, mode);
+    }
+    const std::string fresh = scratch_.File("fresh.cfg");
+    EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "new", 3, FileFlush::NotFlushed));
+    struct stat status {};
+    EXPECT_TRUE(stat(fresh.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644);
+    EXPECT_EQ(ReadBytes(fresh), "new");
+    EXPECT_EQ(ReadBytes(settings_), "new");
+    umask(previousMask);
+}
+
+// A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
+TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
+    WriteBytes(settings_, "old");
+    std::string previous = settings_;
+    for (int link = 1; link <= 41; ++link) {
+        const std::string name = scratch_.File("link" + std::to_string(link));
+        ASSERT_EQ(symlink(previous.c_str(), name.c_str()), 0);
+        previous = name;
+    }
+    EXPECT_TRUE(ReplaceFileContents(scratch_.File("link40").c_str(), "new", 3));
+    EXPECT_FALSE(ReplaceFileContents(scratch_.File("link41").c_str(), "newer", 5));
+    EXPECT_EQ(ReadBytes(settings_), "new");
 }
 
 // Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails

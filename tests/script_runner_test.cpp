@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
 #include "tests/support/scratch_directory.h"
 
@@ -80,6 +81,18 @@ TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
             << printed;
 }
 
+// The runner is looked up on PATH, by a plain name only; no room for the path finds nothing.
+TEST_F(ScriptRunnerTest, RunnersAreFoundOnThePath) {
+    char path[4096];
+    ASSERT_TRUE(FindProgramOnPath("sh", path, sizeof path));
+    EXPECT_TRUE(std::string(path).ends_with("/sh") && access(path, X_OK) == 0) << path;
+    EXPECT_FALSE(FindProgramOnPath("navlume-no-such-runner", path, sizeof path));
+    EXPECT_STREQ(path, "");
+    for (const char* name : {"bin/sh", "", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(FindProgramOnPath(name, path, sizeof path)) << (name ? name : "null");
+    EXPECT_FALSE(FindProgramOnPath("sh", path, 4));
+}
+
 TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     fs::create_directory(In("directory"));
     const std::string exits = Fake("exits-1", "cat > /dev/null\necho partial\nexit 1");
@@ -88,6 +101,8 @@ TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     const std::string programs[] = {exits, killed, locked, In("missing"), In("directory"), ""};
     for (const auto& program : programs)
         EXPECT_EQ(RunWith(program, "script"), "") << program;
+    TempScope scope;
+    EXPECT_STREQ(RunScriptWith(nullptr, "script", scope.Start()), "");
 }
 
 // The echoing runner writes back while it is still being fed: unless the two directions run
@@ -101,6 +116,10 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     EXPECT_TRUE(echoed.size() > kScriptOutputLimit * 9 / 10 && echoed.size() <= kScriptOutputLimit)
         << echoed.size();
     EXPECT_EQ(source.compare(0, echoed.size(), echoed), 0);
+    // Every byte goes in (each é as two), also while output waits to be read: nothing of the
+    // input is given up early.
+    RunWith(Fake("tee", "exec tee received"), source);
+    EXPECT_EQ(fs::file_size(In("received")), source.size() / 17 * 18);
     const std::string impatient = "head -c 1 > /dev/null\nexec 0<&-\nprintf ok";
     EXPECT_EQ(RunWith(Fake("impatient", impatient), std::string(8u << 20, 's')), "ok");
 }
@@ -133,11 +152,15 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     }
 }
 
-// A cancel ends the runner, even one that ignores SIGTERM, and what it started; no runner starts
-// until runs are allowed again.
+// A cancel ends the runner, even one that ignores SIGTERM, and what it started, also when the
+// system reaps our children itself (SIGCHLD ignored); no runner starts until runs are allowed
+// again.
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
-    for (const char* prelude : {"", "trap '' TERM\n"}) {
+    const std::pair<const char*, bool> cases[] = {
+        {"", false}, {"trap '' TERM\n", false}, {"trap '' TERM\n", true}};
+    for (const auto& [prelude, reapedBySystem] : cases) {
         fs::remove(In("sleeper.pid"));
+        if (reapedBySystem) signal(SIGCHLD, SIG_IGN);
         const std::string runner =
             Fake("hang", std::string(prelude) +
                              "sleep 30 &\necho $! > pid.tmp\nmv pid.tmp sleeper.pid\nwait");
@@ -147,6 +170,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         const Clock::time_point before = Clock::now();
         CancelScriptRuns();
         worker.join();
+        signal(SIGCHLD, SIG_DFL);
         ASSERT_TRUE(started) << prelude;
         EXPECT_EQ(result, "") << prelude;
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << prelude;

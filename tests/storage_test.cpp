@@ -8,15 +8,24 @@
 #include <vector>
 
 #include "runtime/block_pool.h"
+#include "runtime/list.h"
 #include "runtime/memory_block.h"
 #include "runtime/object_table.h"
 #include "runtime/text_map.h"
 
 namespace {
 
-TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothing) {
+TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothingAndFailuresCanBeInjected) {
     for (int64_t size : {int64_t{0}, int64_t{-1}, INT64_MIN, INT64_MAX})
         EXPECT_EQ(MemoryAllocate(size), nullptr) << size;
+    MemoryInjectFailures(1, 1);  // one success, one failure, then normal again
+    void* blocks[3];
+    for (void*& block : blocks)
+        block = MemoryAllocate(24);
+    EXPECT_TRUE(blocks[0] != nullptr && blocks[1] == nullptr && blocks[2] != nullptr);
+    EXPECT_EQ(MemorySize(blocks[2]), 24);
+    for (void* block : blocks)
+        MemoryFree(block);
 }
 
 // Blocks never overlap, come back zeroed and are reused before a new chunk is made, and a chunk
@@ -43,6 +52,39 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
+// The payloads of a list from head to tail, and the same walked back from the tail.
+std::string Walked(ListNode* head) {
+    std::string forward, backward;
+    for (void* at = ListFirst(head); at != nullptr; at = ListNext(at))
+        forward += *static_cast<char*>(at);
+    for (void* at = ListLast(head); at != nullptr; at = ListPrevious(at))
+        backward.insert(backward.begin(), *static_cast<char*>(at));
+    return forward == backward ? forward : forward + " but back " + backward;
+}
+
+// Nodes go in at the head or after a node, and come out of the head, the middle and the tail.
+TEST(ListTest, InsertionsAndRemovalsKeepBothDirections) {
+    ListNode* head = nullptr;
+    const auto add = [&head](void* after, char payload) {
+        void* node = ListInsertAfter(&head, after, 1);
+        *static_cast<char*>(node) = payload;
+        return node;
+    };
+    void* b = add(nullptr, 'b');
+    void* a = add(nullptr, 'a');
+    void* d = add(b, 'd');
+    add(b, 'c');
+    void* e = add(d, 'e');
+    EXPECT_EQ(Walked(head), "abcde");
+    EXPECT_TRUE(ListContains(head, d) && !ListContains(head, &head));
+    for (void* gone : {a, d, e})
+        ListRemove(&head, gone);
+    EXPECT_EQ(Walked(head), "bc");
+    ListFreeAll(&head);
+    EXPECT_EQ(head, nullptr);
+    EXPECT_EQ(ListLast(head), nullptr);
+}
+
 // One bucket (a count below 1 is taken as 1): every key collides, and removals from the chain's
 // head, middle and tail keep the rest.
 TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
@@ -64,6 +106,23 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
         EXPECT_EQ(element ? *element : 0, i == 199 || i == 100 || i == 0 ? 0 : i + 1) << i;
     }
     EXPECT_EQ(MapCount(map), 198);
+    MapDestroy(map);
+    // Elements of no size are elements; a negative size is refused.
+    TextMap* empty = MapCreate(0, nullptr, nullptr, 4);
+    EXPECT_NE(empty, nullptr);
+    MapDestroy(empty);
+    EXPECT_EQ(MapCreate(-1, nullptr, nullptr, 4), nullptr);
+    // The sdbm hash, each byte taken as signed; ignoring case hashes the lower-case form.
+    EXPECT_EQ(MapHashKey("ab", false), 6363201u);
+    EXPECT_EQ(MapHashKey("Start\xE9", false), 3509235751u);
+    EXPECT_EQ(MapHashKey("AB", true), 6363201u);
+    EXPECT_EQ(MapHashKey(nullptr, false), 0u);
+    // Ignoring case, in one bucket: only the same letters in any case are the same key.
+    ASSERT_NE(MapCreate(sizeof(int64_t), nullptr, &map, 1, kMapIgnoreCase), nullptr);
+    start = MapFindOrAdd(map, "Start");
+    EXPECT_EQ(MapFind(map, "sTART"), start);
+    for (const char* other : {"Stop", "Star", "Starts", "St@rt"})
+        EXPECT_EQ(MapFind(map, other), nullptr) << other;
     MapDestroy(map);
 }
 

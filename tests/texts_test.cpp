@@ -25,6 +25,19 @@ TEST(TempBufferTest, TextsFromInsideTheBufferSurviveItsGrowth) {
         EXPECT_EQ(TempOffsetOf(wrong), 0);
     ASSERT_NE(TempReserve(100000, TempPosition()), nullptr);  // certainly moves
     EXPECT_STREQ(TempPointer(handle), "defghijabcdefghij");
+    // A null text appends nothing but its zero; positions 0 to the capacity lie in the block.
+    TempSetPosition(scope.Start() + 3);
+    TempAppend(nullptr);
+    EXPECT_STREQ(scope.Text(), "abc");
+    EXPECT_EQ(TempAt(0), TempPointer(1));
+    EXPECT_EQ(TempAt(TempCapacity()), TempPointer(1) + TempCapacity());
+    EXPECT_STREQ(TempAt(TempCapacity() + 1), "");
+    StringSystemEnd();
+    StringSystemInit();  // the first block, too, holds a zero at its capacity (ASan)
+    TempSetPosition(TempCapacity());
+    TempAppend(nullptr);
+    EXPECT_STREQ(TempAt(TempCapacity()), "");
+    TempSetPosition(0);
 }
 
 // Concurrent builders never see each other's bytes, and a new thread starts with an empty buffer.
@@ -100,6 +113,43 @@ TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
                   c.expected)
             << (c.text ? c.text : "null") << " " << c.first << " " << c.count;
     }
+}
+
+TEST(TextOpsTest, SearchFromAStartWithOrWithoutCaseAndCompare) {
+    constexpr int32_t kCase = 0, kNoCase = kTextIgnoreCase;
+    const struct {
+        const char *text, *needle;
+        int32_t start, mode, expected;
+    } cases[] = {{"4916.45", ".", 1, kCase, 5},
+                 {"4916.45", "", 1, kCase, 0},
+                 {"", ".", 1, kCase, 0},
+                 {nullptr, ".", 1, kCase, 0},
+                 {"4916.45", nullptr, 1, kCase, 0},
+                 {"abcabc", "bc", 3, kCase, 5},
+                 {"abcabc", "bc", 2, kCase, 2},
+                 {"abcabc", "bc", -5, kCase, 2},
+                 {"abcabc", "c", 6, kCase, 6},
+                 {"abcabc", "c", 7, kCase, 0},
+                 {"$GPRMC", "rmc", 1, kCase, 0},
+                 {"$GPRMC", "rmc", 1, kNoCase, 4},
+                 {"xAZ", "az", 0, kNoCase, 2},
+                 {"@[`{", "`{", 1, kNoCase, 3},
+                 {"aBc", "BCD", 1, kNoCase, 0},
+                 {"xAbAB", "ab", 3, kNoCase, 4},
+                 {"xAbAB", "ab", 6, kNoCase, 0},
+                 {"Abx", "aby", 1, kNoCase, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TextSearch(c.text, c.needle, c.start, c.mode), c.expected)
+            << (c.text ? c.text : "null") << " " << (c.needle ? c.needle : "null") << " "
+            << c.start;
+    }
+    EXPECT_EQ(TextFindFrom("abcabc", "bc", 3), 5);
+    EXPECT_EQ(TextFind("abcabc", "ca"), 3);
+    EXPECT_EQ(TextLength(nullptr), 0);
+    EXPECT_EQ(TextLength("4916.45"), 7);
+    EXPECT_EQ(TextCompare(nullptr, ""), 1);
+    EXPECT_EQ(TextCompare("$GPRMC", "$gprmc"), 0);
+    EXPECT_EQ(TextCompare("$GPRMC", "$GPRMC"), 1);
 }
 
 TEST(TextOpsTest, FieldSplitsAtEverySeparator) {

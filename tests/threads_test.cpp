@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <atomic>
 #include <stdexcept>
 
@@ -25,6 +28,12 @@ int64_t WaitForRelease(int64_t) {
     return 0;
 }
 
+std::atomic<int> selfWait{-1};
+int64_t WaitForItself(int64_t) {
+    selfWait = WaitThreadEnd(static_cast<ThreadNumber>(pthread_self()), 5000) ? 1 : 0;
+    return 0;
+}
+
 int64_t Throw(int64_t) {
     throw std::runtime_error("procedure failed");
 }
@@ -44,6 +53,21 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     EXPECT_TRUE(WaitThreadEnd(first, -1));
     EXPECT_FALSE(ThreadIsRunning(first));
     EXPECT_TRUE(WaitThreadEnd(StartThread(Throw, 0), 5000));
+    EXPECT_TRUE(WaitThreadEnd(StartThread(WaitForItself, 0), 2000));
+    EXPECT_EQ(selfWait, 0) << "a thread waiting for itself is told no at once";
+}
+
+// Once a thread has started, SIGUSR1 pauses only a thread whose pause count is above 0: a thread
+// of ours with none and a thread of no count at all go on.
+TEST(ThreadsTest, ThePauseSignalLeavesUnpausedThreadsRunning) {
+    ThreadLibraryInit();
+    release = false;
+    const ThreadNumber waiting = StartThread(WaitForRelease, 0);
+    ASSERT_NE(waiting, 0);
+    pthread_kill(static_cast<pthread_t>(waiting), SIGUSR1);
+    pthread_kill(pthread_self(), SIGUSR1);
+    release = true;
+    EXPECT_TRUE(WaitThreadEnd(waiting, 5000));
 }
 
 }  // namespace

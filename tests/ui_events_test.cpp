@@ -92,6 +92,20 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     EXPECT_EQ(WindowHandle(OpenMainWindow(-1, 0, 0, 100, 100, "Caf\xE9", 0x4))->title,
               "Caf\xC3\xA9");
     EXPECT_EQ(OpenMainWindow(-2, 0, 0, 10, 10, "x", 0x4), 0);
+    SetWindowTitle(99, "no such window");  // nothing to show it in
+    std::thread([] { SetWindowTitle(98, "nor here"); }).join();
+    Drain();
+    EXPECT_EQ(WindowHandle(1)->title, "Navlume");
+    // 0x100: centred over the key window, or over the parent when there is one.
+    platform.makeKeyWindow(WindowHandle(1));  // frame 830, 446, 260 x 188
+    OpenMainWindow(6, 0, 0, 100, 60, "over the key window", 0x100 | 0x4);
+    OpenMainWindow(7, 0, 0, 100, 60, "over its parent", 0x100 | 0x4, hidden);  // 100, 50
+    for (const auto& [number, x, y] : {std::tuple{6, 910.0, 524.0}, std::tuple{7, 180.0, 128.0}}) {
+        EXPECT_EQ(WindowHandle(number)->content.x, x) << number;
+        EXPECT_EQ(WindowHandle(number)->content.y, y) << number;
+    }
+    EXPECT_EQ(WindowHandle(7)->parent, hidden);
+    EXPECT_EQ(WindowHandle(6)->parent, nullptr);
 }
 
 TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
@@ -163,8 +177,9 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     ASSERT_NE(CreateMenuBar(0, window), 0);  // replaces the first bar
     EXPECT_EQ(platform.menuBarCount(), 2u);
     EXPECT_NE(platform.installedMenuBar(), defaultBar);
-    AddMenuItem(-3, "About App");
     AddMenuItem(-1, "Quit\tCmd+Q");
+    EXPECT_FALSE(platform.appMenuEnabled[0]);  // About waits for its own id
+    AddMenuItem(-3, "About App");
     platform.chooseAppMenuItem(PlatformAppMenuItem::Preferences);  // still disabled
     platform.chooseAppMenuItem(PlatformAppMenuItem::About);
     platform.chooseAppMenuItem(PlatformAppMenuItem::Quit);
@@ -173,8 +188,19 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     PlatformMenuBar* before = platform.installedMenuBar();
     CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
     EXPECT_EQ(platform.installedMenuBar(), before);
+    platform.makeKeyWindow(WindowHandle(1));
+    PlatformMenuBar* own = platform.installedMenuBar();
+    EXPECT_NE(own, before);
+    CloseWindowByNumber(1);  // frees its own bar only; window 0 is key again, with its bar
+    EXPECT_EQ(platform.menuBarCount(), 2u);
+    EXPECT_EQ(platform.installedMenuBar(), before);
     CloseWindowByNumber(-1);
     EXPECT_EQ(platform.installedMenuBar(), defaultBar);
+    EXPECT_EQ(platform.menuBarCount(), 1u);
+    ASSERT_NE(CreateMenuBar(5, nullptr), 0);  // a bar of no window ...
+    FreeWindowMenu(nullptr);                  // ... is no window's bar
+    EXPECT_EQ(platform.menuBarCount(), 2u);
+    FreeMenu(5);
     EXPECT_EQ(platform.menuBarCount(), 1u);
 
     // Flags, answer, buttons, result.

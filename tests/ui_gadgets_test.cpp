@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "tests/support/ui_fixture.h"
+#include "ui/gadget_kinds.h"
+#include "ui/gadget_list.h"
 
 namespace {
 
@@ -37,12 +39,68 @@ TEST_F(GadgetsTest, NumbersRecordsAndReleases) {
     RemoveGadget(3);
     RemoveGadget(3);  // a second release would free twice (ASan)
     CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
+    CreateTextGadget(6, 0, 30, 80, 20, "Lat", 0);
+    GadgetLibraryEnd();  // every gadget goes with the library, views included
+    EXPECT_TRUE(GadgetRecord(6) == nullptr && window->views.empty());
+    GadgetSystemInit();
+    CreateStringGadget(5, 0, 0, 80, 20, "10000", kStringNumeric);
     CloseWindowByNumber(0);
     for (int64_t gadget : {int64_t{3}, int64_t{5}, any}) {
         EXPECT_EQ(GadgetRecord(gadget), nullptr);
         EXPECT_EQ(Text(gadget), "");
         EXPECT_EQ(BindGadgetCallback(gadget, RecordEvent), 0);
     }
+}
+
+// A view reports to its functions object from birth, before the object has its gadget: every
+// kind then answers with nothing and posts nothing.
+TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
+    KyGadgetFunctions plain;
+    KyTextGadgetFunctions text;
+    KyButtonGadgetFunctions button;
+    KyStringGadgetFunctions string(kStringNumeric);
+    KyTrackBarGadgetFunctions trackBar;
+    KyIPAddressGadgetFunctions address;
+    KyGadgetFunctions* const kinds[] = {&plain, &text, &button, &string, &trackBar, &address};
+    for (KyGadgetFunctions* kind : kinds) {
+        kind->EventHandler(nullptr);
+        kind->controlTextDidChange();
+        kind->becomeFirstResponder();
+        kind->textDidEndEditing(true);
+        kind->ActivateGadget();
+        kind->HideGadget(1);
+        kind->DisableGadget(1);
+        kind->ResizeGadget(1, 2, 3, 4);
+        kind->SetGadgetState(5);
+        kind->SetGadgetText("6");
+        kind->SetGadgetAttribute(2, 7);
+        const std::vector<int64_t> answers = {kind->GadgetX(0),       kind->GadgetY(0),
+                                              kind->GadgetWidth(),    kind->GadgetHeight(),
+                                              kind->GetGadgetState(), kind->GetGadgetAttribute(2)};
+        EXPECT_EQ(answers, std::vector<int64_t>(6, 0));
+        EXPECT_EQ(kind->GetGadgetText(), "");
+    }
+    EXPECT_EQ(QueuedEventCount(), 0);
+}
+
+// Containers that receive gadgets nest: each push saves the one before, beyond the stack's
+// first size too, and pops give them back in reverse, then the content area.
+TEST(GadgetListTest, PushedContainersComeBackInReverse) {
+    KyGadgetList list(nullptr);
+    PlatformView views[12];
+    for (PlatformView& view : views)
+        list.push(&view);
+    EXPECT_EQ(list.stackIndex(), 12);
+    EXPECT_EQ(list.stackSize(), 20);
+    for (int i = 11; i >= 0; --i) {
+        EXPECT_EQ(list.top(), &views[i]) << i;
+        list.pop();
+    }
+    EXPECT_EQ(list.top(), nullptr);
+    list.set(&views[3]);
+    list.pop();  // nothing saved: back to the content area
+    EXPECT_EQ(list.top(), nullptr);
+    EXPECT_EQ(list.stackIndex(), 0);
 }
 
 TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
@@ -85,10 +143,24 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     platform.click(View(3));  // disabled: no press
     DisableGadget(1, 1);      // a label greys instead
     EXPECT_EQ(QueuedEventCount(), 0);
-    EXPECT_EQ(GetGadgetState(1) + GetGadgetState(3), 0);
+    EXPECT_EQ(GetGadgetState(1), 0);
+    EXPECT_EQ(GetGadgetState(3), 0);
     EXPECT_TRUE(View(1)->greyed && View(1)->enabled);
     ResizeGadget(3, 5, -65535, 90, -65535);  // still 25 high: still rounded
     EXPECT_TRUE(View(3)->rounded && View(3)->frame.width == 90);
+    // Place in the content area (modes 0, 2) and on the screen (mode 1; the window's frame is
+    // at 830, 446, its title bar 28 high).
+    KyGadgetFunctions* functions = GadgetRecord(3)->functions;
+    const std::vector<int64_t> geometry = {functions->GadgetX(0),    functions->GadgetX(1),
+                                           functions->GadgetY(2),    functions->GadgetY(1),
+                                           functions->GadgetWidth(), functions->GadgetHeight()};
+    EXPECT_EQ(geometry, (std::vector<int64_t>{5, 835, 0, 474, 90, 25}));
+    HideGadget(3, 1);
+    EXPECT_TRUE(View(3)->hidden);
+    HideGadget(3, 0);
+    EXPECT_FALSE(View(3)->hidden);
+    ActivateGadget(3);
+    EXPECT_EQ(platform.focusedView, View(3));
     ResizeGadget(3, -65535, -65535, -65535, 30);
     ResizeGadget(3, -65535, -65535, -65535, 25);
     EXPECT_FALSE(View(3)->rounded);  // square for good
@@ -129,7 +201,8 @@ TEST_F(GadgetsTest, TrackBarAndIPAddress) {
     EXPECT_EQ(seen, (std::vector<Taken>{{0, Action, 12000}}));
     SetGadgetAttribute(0, 2, 10000);  // a lower maximum moves the state
     SetGadgetAttribute(0, 1, 1000);
-    EXPECT_EQ(GetGadgetState(0) + GetGadgetAttribute(0, 1), 10000 + 1000);
+    EXPECT_EQ(GetGadgetState(0), 10000);
+    EXPECT_EQ(GetGadgetAttribute(0, 1), 1000);
     EXPECT_EQ(View(0)->tickMarks, 9001);  // one per value
 
     CreateIPAddressGadget(4, 0, 0, 120, 20);
@@ -187,21 +260,24 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
         text = Text(1);        // its own text at once
         state = GetGadgetState(0);
     }).join();
-    EXPECT_EQ(text + View(1)->text, "48.1173");
+    EXPECT_EQ(text, "48.1173");
+    EXPECT_EQ(View(1)->text, "");  // the widget waits for the GUI thread
     EXPECT_EQ(state, 12000);
     // A mutation on the GUI thread refreshes the snapshot; the waiting text must survive it.
     SetGadgetState(1, 0);
     std::thread([&] { text = Text(1); }).join();
     EXPECT_EQ(text, "48.1173");
     EXPECT_EQ(Drain(), 1);  // one apply task for both labels
-    EXPECT_EQ(View(1)->text + View(2)->text, "48.1173-11.5");
+    EXPECT_EQ(View(1)->text, "48.1173");
+    EXPECT_EQ(View(2)->text, "-11.5");
     // The program's own later text wins; a gadget that went takes no text.
     std::thread([] { SetGadgetText(1, "from the worker"), SetGadgetText(2, "late"); }).join();
     SetGadgetText(1, "from the program");
     RemoveGadget(2);
     CreateTextGadget(2, 0, 20, 100, 20, "fresh", 0);
     Drain();
-    EXPECT_EQ(View(1)->text + View(2)->text, "from the programfresh");
+    EXPECT_EQ(View(1)->text, "from the program");
+    EXPECT_EQ(View(2)->text, "fresh");
 }
 
 }  // namespace

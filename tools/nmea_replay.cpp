@@ -43,13 +43,13 @@ int main(int argc, char** argv) {
     ReplayOptions options;
     std::string error;
     switch (ParseReplayOptions(argc, argv, &options, &error)) {
-        case ReplayCommand::kShowHelp:
+        case ReplayCommand::ShowHelp:
             std::fputs(ReplayHelp(), stdout);
             return 0;
-        case ReplayCommand::kBadArguments:
+        case ReplayCommand::BadArguments:
             std::fprintf(stderr, "nmea_replay: %s\n%s\n", error.c_str(), ReplayUsage());
             return kExitUsage;
-        case ReplayCommand::kServe:
+        case ReplayCommand::Serve:
             break;
     }
 

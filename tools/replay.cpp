@@ -163,7 +163,7 @@ ReplayCommand ParseReplayOptions(int argc, const char* const* argv, ReplayOption
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
-        if (argument == "--help" || argument == "-h") return ReplayCommand::kShowHelp;
+        if (argument == "--help" || argument == "-h") return ReplayCommand::ShowHelp;
         if (argument == "--once") {
             options->once = true;
             continue;
@@ -173,23 +173,23 @@ ReplayCommand ParseReplayOptions(int argc, const char* const* argv, ReplayOption
         if (takesValue) {
             if (i + 1 >= argc) {
                 *error = std::string(argument) + " needs a value";
-                return ReplayCommand::kBadArguments;
+                return ReplayCommand::BadArguments;
             }
             const char* value = argv[++i];
             if (argument == "--port" && !ParsePort(value, &options->port)) {
                 *error =
                     "--port needs a number from 0 to 65535, not \"" + std::string(value) + "\"";
-                return ReplayCommand::kBadArguments;
+                return ReplayCommand::BadArguments;
             }
             if (argument == "--rate" && !ParseRate(value, &options->rateHz)) {
                 *error = "--rate needs a number above 0 and at most 1000, not \"" +
                          std::string(value) + "\"";
-                return ReplayCommand::kBadArguments;
+                return ReplayCommand::BadArguments;
             }
             if (argument == "--bind") {
                 if (*value == '\0') {
                     *error = "--bind needs an address";
-                    return ReplayCommand::kBadArguments;
+                    return ReplayCommand::BadArguments;
                 }
                 options->bindAddress = value;
             }
@@ -197,21 +197,21 @@ ReplayCommand ParseReplayOptions(int argc, const char* const* argv, ReplayOption
         }
         if (argument.starts_with("-")) {
             *error = "unknown option " + std::string(argument);
-            return ReplayCommand::kBadArguments;
+            return ReplayCommand::BadArguments;
         }
         if (haveFile) {
             *error = "only one FILE, got \"" + options->file + "\" and \"" + std::string(argument) +
                      "\"";
-            return ReplayCommand::kBadArguments;
+            return ReplayCommand::BadArguments;
         }
         options->file = argument;
         haveFile = true;
     }
     if (!haveFile) {
         *error = "no FILE given";
-        return ReplayCommand::kBadArguments;
+        return ReplayCommand::BadArguments;
     }
-    return ReplayCommand::kServe;
+    return ReplayCommand::Serve;
 }
 
 const char* ReplayUsage() {
@@ -339,11 +339,11 @@ void ReplayServer::Stop() {
 ReplayServer::WaitResult ReplayServer::WaitFor(int socket, short events, int timeoutMs) const {
     pollfd watched[2] = {{wakeReadEnd_, POLLIN, 0}, {socket, events, 0}};
     for (;;) {
-        if (stopRequested_.load()) return WaitResult::kStop;
+        if (stopRequested_.load()) return WaitResult::Stop;
         const int ready = poll(watched, 2, timeoutMs);
         if (ready < 0 && errno == EINTR) continue;  // a signal; its handler may have called Stop
-        if (ready < 0 || watched[0].revents != 0) return WaitResult::kStop;
-        return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
+        if (ready < 0 || watched[0].revents != 0) return WaitResult::Stop;
+        return ready == 0 ? WaitResult::TimedOut : WaitResult::Ready;
     }
 }
 
@@ -354,12 +354,12 @@ bool ReplayServer::WaitUntilDue(int client, Clock::time_point due, SessionEnd* e
         // Round up, so the wait never ends a little early and then spins.
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
         const WaitResult result = WaitFor(client, POLLIN, static_cast<int>(left.count()));
-        if (result == WaitResult::kStop) {
-            *end = SessionEnd::kStopped;
+        if (result == WaitResult::Stop) {
+            *end = SessionEnd::Stopped;
             return false;
         }
-        if (result == WaitResult::kReady && ClientHasLeft(client)) {
-            *end = SessionEnd::kClientLeft;
+        if (result == WaitResult::Ready && ClientHasLeft(client)) {
+            *end = SessionEnd::ClientLeft;
             return false;
         }
     }
@@ -377,13 +377,13 @@ bool ReplayServer::SendSentence(int client, const std::string& sentence, Session
         if (count < 0 && errno == EINTR) continue;
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             // The client is not reading; wait for room rather than drop half a sentence.
-            if (WaitFor(client, POLLOUT, -1) == WaitResult::kStop) {
-                *end = SessionEnd::kStopped;
+            if (WaitFor(client, POLLOUT, -1) == WaitResult::Stop) {
+                *end = SessionEnd::Stopped;
                 return false;
             }
             continue;
         }
-        *end = SessionEnd::kClientLeft;  // EPIPE, ECONNRESET and the like
+        *end = SessionEnd::ClientLeft;  // EPIPE, ECONNRESET and the like
         return false;
     }
     return true;
@@ -395,13 +395,13 @@ ReplayServer::SessionEnd ReplayServer::PlayTo(int client, const std::vector<std:
         std::chrono::duration<double>(1.0 / pace.rateHz));
     Clock::time_point due = Clock::now();  // the first sentence goes out at once
     size_t index = 0;
-    SessionEnd end = SessionEnd::kStopped;
+    SessionEnd end = SessionEnd::Stopped;
     for (;;) {
         if (!WaitUntilDue(client, due, &end) || !SendSentence(client, sentences[index], &end))
             return end;
         ++*sent;
         if (++index == sentences.size()) {
-            if (pace.once) return SessionEnd::kPlayedOnce;
+            if (pace.once) return SessionEnd::PlayedOnce;
             index = 0;
         }
         // Keep to the schedule, but after falling behind (a client that stopped reading) start
@@ -416,7 +416,7 @@ void ReplayServer::Serve(const std::vector<std::string>& sentences, const Replay
                          const ClientReport& report) {
     if (listenSocket_ < 0 || sentences.empty() || !(pace.rateHz > 0.0)) return;
     for (;;) {
-        if (WaitFor(listenSocket_, POLLIN, -1) == WaitResult::kStop) return;
+        if (WaitFor(listenSocket_, POLLIN, -1) == WaitResult::Stop) return;
         sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
         const int client = accept(listenSocket_, reinterpret_cast<sockaddr*>(&peer), &peerLength);
@@ -424,7 +424,7 @@ void ReplayServer::Serve(const std::vector<std::string>& sentences, const Replay
             // EAGAIN: the connection went away between poll and accept.
             const bool transient =
                 errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED;
-            if (!transient && WaitFor(-1, 0, kAcceptRetryMs) == WaitResult::kStop) return;
+            if (!transient && WaitFor(-1, 0, kAcceptRetryMs) == WaitResult::Stop) return;
             continue;
         }
         PrepareClient(client);
@@ -432,14 +432,14 @@ void ReplayServer::Serve(const std::vector<std::string>& sentences, const Replay
         const SessionEnd end = PlayTo(client, sentences, pace, &sent);
         close(client);
         if (report) {
-            const char* reason = end == SessionEnd::kPlayedOnce   ? "file played once"
-                                 : end == SessionEnd::kClientLeft ? "client disconnected"
-                                                                  : "server stopping";
+            const char* reason = end == SessionEnd::PlayedOnce   ? "file played once"
+                                 : end == SessionEnd::ClientLeft ? "client disconnected"
+                                                                 : "server stopping";
             report("client " +
                    DescribeAddress(reinterpret_cast<const sockaddr*>(&peer), peerLength) + ": " +
                    std::to_string(sent) + (sent == 1 ? " sentence" : " sentences") + " sent, " +
                    reason);
         }
-        if (pace.once || end == SessionEnd::kStopped) return;
+        if (pace.once || end == SessionEnd::Stopped) return;
     }
 }

@@ -33,10 +33,10 @@ struct ReplayOptions {
 // Rates above this are refused: the waits are whole milliseconds.
 constexpr double kMaxReplayRateHz = 1000.0;
 
-enum class ReplayCommand { kServe, kShowHelp, kBadArguments };
+enum class ReplayCommand { Serve, ShowHelp, BadArguments };
 
 // Reads `FILE [--port N] [--rate HZ] [--once] [--bind ADDR]` (options in any order, before or
-// after FILE) or `--help`. On kBadArguments *error says what is wrong; *options then holds
+// after FILE) or `--help`. On BadArguments *error says what is wrong; *options then holds
 // whatever was read so far and should not be used.
 ReplayCommand ParseReplayOptions(int argc, const char* const* argv, ReplayOptions* options,
                                  std::string* error);
@@ -97,8 +97,8 @@ class ReplayServer {
     void Stop();
 
   private:
-    enum class SessionEnd { kPlayedOnce, kClientLeft, kStopped };
-    enum class WaitResult { kStop, kReady, kTimedOut };
+    enum class SessionEnd { PlayedOnce, ClientLeft, Stopped };
+    enum class WaitResult { Stop, Ready, TimedOut };
 
     WaitResult WaitFor(int socket, short events, int timeoutMs) const;
     SessionEnd PlayTo(int client, const std::vector<std::string>& sentences, const ReplayPace& pace,

@@ -14,25 +14,25 @@ KyGadgetList* current = nullptr;
 }  // namespace
 
 KyGadgetList::KyGadgetList(PlatformWindow* window)
-    : TopWindow(window), Views(kStackStep, nullptr) {}
+    : topWindow_(window), views_(kStackStep, nullptr) {}
 
 void KyGadgetList::push(PlatformView* view) {
-    if (StackIndex >= StackSize) {
-        StackSize += kStackStep;
-        Views.resize(static_cast<size_t>(StackSize), nullptr);
+    if (stackIndex_ >= stackSize_) {
+        stackSize_ += kStackStep;
+        views_.resize(static_cast<size_t>(stackSize_), nullptr);
     }
-    Views[static_cast<size_t>(StackIndex++)] = TopView;
-    TopView = view;
+    views_[static_cast<size_t>(stackIndex_++)] = topView_;
+    topView_ = view;
 }
 
 void KyGadgetList::pop() {
-    if (StackIndex > 0) {
-        --StackIndex;
-        TopView = Views[static_cast<size_t>(StackIndex)];
-        Views[static_cast<size_t>(StackIndex)] = nullptr;
+    if (stackIndex_ > 0) {
+        --stackIndex_;
+        topView_ = views_[static_cast<size_t>(stackIndex_)];
+        views_[static_cast<size_t>(stackIndex_)] = nullptr;
     } else {
-        StackIndex = 0;
-        TopView = nullptr;
+        stackIndex_ = 0;
+        topView_ = nullptr;
     }
 }
 

@@ -11,16 +11,16 @@ class KyGadgetList {
   public:
     explicit KyGadgetList(PlatformWindow* window);
 
-    PlatformWindow* window() const { return TopWindow; }
+    PlatformWindow* window() const { return topWindow_; }
     // The container that receives new gadgets; null stands for the window's content area.
-    PlatformView* top() const { return TopView; }
-    int32_t stackIndex() const { return StackIndex; }
-    int32_t stackSize() const { return StackSize; }
+    PlatformView* top() const { return topView_; }
+    int32_t stackIndex() const { return stackIndex_; }
+    int32_t stackSize() const { return stackSize_; }
     // Saves the current container and makes view the one that receives gadgets.
     void push(PlatformView* view);
     void pushNoView() { push(nullptr); }
     // Replaces the current container without saving it.
-    void set(PlatformView* view) { TopView = view; }
+    void set(PlatformView* view) { topView_ = view; }
     // Returns to the saved container, or to the content area when none is saved.
     void pop();
 
@@ -36,9 +36,9 @@ class KyGadgetList {
     static void removeAll();
 
   private:
-    PlatformWindow* TopWindow;
-    PlatformView* TopView = nullptr;
-    std::vector<PlatformView*> Views;
-    int32_t StackSize = 10;
-    int32_t StackIndex = 0;
+    PlatformWindow* topWindow_;
+    PlatformView* topView_ = nullptr;
+    std::vector<PlatformView*> views_;
+    int32_t stackSize_ = 10;
+    int32_t stackIndex_ = 0;
 };

@@ -234,15 +234,15 @@ MenuItemText ParseMenuItemText(const char* text) {
 // --- the delegate ---------------------------------------------------------------------
 
 void KyMenuDelegate::preferences() {
-    PostEvent(MenuItemChosen, kMenuPreferences, WindowID, 0);
+    PostEvent(MenuItemChosen, kMenuPreferences, windowID_, 0);
 }
 
 void KyMenuDelegate::about() {
-    PostEvent(MenuItemChosen, kMenuAbout, WindowID, 0);
+    PostEvent(MenuItemChosen, kMenuAbout, windowID_, 0);
 }
 
 void KyMenuDelegate::terminate() {
-    PostEvent(MenuItemChosen, kMenuQuit, WindowID, 0);
+    PostEvent(MenuItemChosen, kMenuQuit, windowID_, 0);
 }
 
 void KyMenuDelegate::eventHandler(int64_t itemID, int64_t windowID) {

@@ -50,8 +50,8 @@ void InstallWindowMenu(PlatformWindow* window, int64_t windowNumber);
 // KyMenuDelegate: receives the application menu's commands and posts them as layer events.
 class KyMenuDelegate {
   public:
-    void setWindowID(int64_t windowID) { WindowID = windowID; }
-    int64_t windowID() const { return WindowID; }
+    void setWindowID(int64_t windowID) { windowID_ = windowID; }
+    int64_t windowID() const { return windowID_; }
 
     void preferences();  // posts (MenuItemChosen, -2)
     void about();        // posts (MenuItemChosen, -3)
@@ -60,7 +60,7 @@ class KyMenuDelegate {
     void eventHandler(int64_t itemID, int64_t windowID);
 
   private:
-    int64_t WindowID = -1;
+    int64_t windowID_ = -1;
 };
 
 // The application menu's delegate (for the platform binding and tests).

@@ -222,75 +222,75 @@ void CloseWindowByNumber(int64_t number) {
 // --- the delegate ---------------------------------------------------------------------
 
 void KyWindowEvents::connect(PlatformWindow* window, int64_t windowID) {
-    WindowInstance = window;
-    WindowID = windowID;
-    ZoomEvent = 0;
+    windowInstance_ = window;
+    windowID_ = windowID;
+    zoomEvent_ = 0;
     if (UiPlatform* platform = CurrentUiPlatform()) platform->setWindowDelegate(window, this);
     NameWindow(window, windowID);
 }
 
 bool KyWindowEvents::windowShouldClose() {
-    Post(CloseRequested, WindowID);
+    Post(CloseRequested, windowID_);
     return false;
 }
 
 void KyWindowEvents::windowWillClose() {
-    KyGadgetList::removeWindow(WindowInstance);
+    KyGadgetList::removeWindow(windowInstance_);
     if (UiPlatform* platform = CurrentUiPlatform()) {
-        platform->setWindowDelegate(WindowInstance, nullptr);
+        platform->setWindowDelegate(windowInstance_, nullptr);
     }
-    ForgetWindowName(WindowInstance);
-    PurgeWindowEvents(WindowID);
-    if (ObjectTable* table = WindowTable()) ObjectRelease(table, WindowID);
+    ForgetWindowName(windowInstance_);
+    PurgeWindowEvents(windowID_);
+    if (ObjectTable* table = WindowTable()) ObjectRelease(table, windowID_);
     delete this;
 }
 
 void KyWindowEvents::windowDidResize() {
     // A zoom announced by windowShouldZoom is reported before the resize it causes.
-    if (ZoomEvent != 0) Post(ZoomEvent, WindowID);
-    Post(WindowResized, WindowID);
-    ZoomEvent = 0;
+    if (zoomEvent_ != 0) Post(zoomEvent_, windowID_);
+    Post(WindowResized, windowID_);
+    zoomEvent_ = 0;
 }
 
 void KyWindowEvents::windowDidMove() {
-    Post(WindowMoved, WindowID);
+    Post(WindowMoved, windowID_);
 }
 
 void KyWindowEvents::windowDidBecomeKey() {
-    InstallWindowMenu(WindowInstance, WindowID);
-    Post(WindowBecameKey, WindowID);
+    InstallWindowMenu(windowInstance_, windowID_);
+    Post(WindowBecameKey, windowID_);
 }
 
 void KyWindowEvents::windowDidResignKey() {
-    Post(WindowResignedKey, WindowID);
+    Post(WindowResignedKey, windowID_);
 }
 
 void KyWindowEvents::windowDidMiniaturize() {
-    Post(WindowMinimized, WindowID);
+    Post(WindowMinimized, windowID_);
 }
 
 void KyWindowEvents::windowDidDeminiaturize() {
     UiPlatform* platform = CurrentUiPlatform();
     const bool zoomedResizable = platform != nullptr &&
-                                 platform->isWindowResizable(WindowInstance) &&
-                                 platform->isWindowZoomed(WindowInstance);
-    Post(zoomedResizable ? WindowZoomedLarger : WindowRestored, WindowID);
+                                 platform->isWindowResizable(windowInstance_) &&
+                                 platform->isWindowZoomed(windowInstance_);
+    Post(zoomedResizable ? WindowZoomedLarger : WindowRestored, windowID_);
 }
 
 bool KyWindowEvents::windowShouldZoom(PlatformRect proposed) {
     UiPlatform* platform = CurrentUiPlatform();
     if (platform == nullptr) return true;
-    const PlatformRect frame = platform->windowFrame(WindowInstance);
+    const PlatformRect frame = platform->windowFrame(windowInstance_);
     const bool larger = proposed.width > frame.width || proposed.height > frame.height;
-    ZoomEvent = larger ? WindowZoomedLarger : WindowRestored;
+    zoomEvent_ = larger ? WindowZoomedLarger : WindowRestored;
     return true;
 }
 
 void KyWindowEvents::contentMouseUp(int32_t clickCount) {
-    if (clickCount == 1) Post(MouseUp, WindowID);
-    if (clickCount == 2) Post(DoubleMouseUp, WindowID);
+    if (clickCount == 1) Post(MouseUp, windowID_);
+    if (clickCount == 2) Post(DoubleMouseUp, windowID_);
 }
 
 void KyWindowEvents::contentRightMouseUp(int32_t clickCount) {
-    if (clickCount == 1) Post(RightMouseUp, WindowID);
+    if (clickCount == 1) Post(RightMouseUp, windowID_);
 }

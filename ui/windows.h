@@ -50,8 +50,8 @@ class KyWindowEvents {
   public:
     // Connects the delegate to its window and number and installs it as the window's delegate.
     void connect(PlatformWindow* window, int64_t windowID);
-    int64_t windowID() const { return WindowID; }
-    PlatformWindow* window() const { return WindowInstance; }
+    int64_t windowID() const { return windowID_; }
+    PlatformWindow* window() const { return windowInstance_; }
 
     // The close button: posts CloseRequested and answers false, so the window stays open.
     bool windowShouldClose();
@@ -72,7 +72,7 @@ class KyWindowEvents {
     void contentRightMouseUp(int32_t clickCount);
 
   private:
-    PlatformWindow* WindowInstance = nullptr;
-    int64_t WindowID = -1;
-    int32_t ZoomEvent = 0;
+    PlatformWindow* windowInstance_ = nullptr;
+    int64_t windowID_ = -1;
+    int32_t zoomEvent_ = 0;
 };

@@ -102,6 +102,17 @@ check "Navlume.kml is the golden one, linking to the position file" eval \
     'sed "s|@HREF@|file://$contents/Navlume-position.kml|" "$golden/navlume.kml.chk" |
         cmp -s - "$contents/Navlume.kml"'
 
+# A server that sends one sentence and then nothing for 100 s: after the real silence limit the
+# program gives it up and says so (for the half second of its first pause; the server takes the
+# next connection too, so the title comes again). No connection starts before the server does.
+stop_process "$replay_pid"
+silent_since=$SECONDS
+"$replay" "$log" --port "$port" --rate 0.01 >/dev/null 2>>"$work/replay.err" & replay_pid=$!
+check "a server silent for 15 s is left, and the title says so" wait_until 45 eval \
+    '[[ "$(xdotool getwindowname "$window")" =~ ^"Navlume - no data from 127.0.0.1:$port for 15 s, retrying in "[0-9.]+" s"$ ]]'
+check "... not before 15 s have passed" [ $((SECONDS - silent_since)) -ge 15 ]
+stop_process "$replay_pid" && replay_pid=""
+
 press_close
 status="still running"
 wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }

@@ -1,10 +1,19 @@
 // The recorded receiver logs (in data/) and the golden files (tests/data/<name>.chk: the expected
 // output; a log's .chk has one "latitude longitude" line per position the reader accepts).
+//
+// A missing golden file fails the test that reads it. To rebuild goldens on purpose, run the
+// tests with NAVLUME_REBUILD_GOLDENS=1 in the environment: MatchesGolden then writes what the
+// code gives into the .chk file (once per name and run; later calls compare with it). Read the
+// changed files before committing them.
 #pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -19,9 +28,30 @@ inline std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-// The golden file of name ("viewer-script", "sirfstarv-nmea.log", ...).
+inline std::filesystem::path GoldenPath(const std::string& name) {
+    return std::filesystem::path(NAVLUME_TEST_DATA) / (name + ".chk");
+}
+
+// The golden file of name ("viewer-script", "sirfstarv-nmea.log", ...); a missing one fails.
 inline std::string Golden(const std::string& name) {
-    return ReadFile(std::filesystem::path(NAVLUME_TEST_DATA) / (name + ".chk"));
+    if (!std::filesystem::is_regular_file(GoldenPath(name)))
+        ADD_FAILURE() << "golden file " << GoldenPath(name) << " is missing";
+    return ReadFile(GoldenPath(name));
+}
+
+// EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text, or, when the
+// goldens are being rebuilt, becomes it.
+inline ::testing::AssertionResult MatchesGolden(const std::string& name,
+                                                const std::string& actual) {
+    static std::set<std::string> rebuilt;
+    const char* rebuild = getenv("NAVLUME_REBUILD_GOLDENS");
+    if (rebuild != nullptr && std::string(rebuild) == "1" && rebuilt.insert(name).second) {
+        std::ofstream(GoldenPath(name), std::ios::binary) << actual;
+        return ::testing::AssertionSuccess() << "rebuilt " << GoldenPath(name);
+    }
+    const std::string golden = Golden(name);
+    if (actual == golden) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "differs from " << GoldenPath(name) << ":\n" << actual;
 }
 
 // text with every occurrence of each first text replaced by its second, in order.
