@@ -391,8 +391,10 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
         }
         ChooseMenu(PlatformAppMenuItem::About);
         // It names the folder that holds the settings and the KML files.
-        EXPECT_EQ(lastAlert(), std::to_string(++alerts) + " About Navlume: " + kAboutText +
-                                   kAboutFolderText + fs::canonical(BundleContents()).string());
+        EXPECT_EQ(lastAlert(), std::to_string(++alerts) +
+                                   " About Navlume: https://navlume.example.org\n\n"
+                                   "Settings and KML files are in:\n" +
+                                   fs::canonical(BundleContents()).string());
         ChooseMenu();
     });
 }
