@@ -43,14 +43,22 @@ start_xvfb() {
 }
 
 # Plays log $1 once to one client at $replay_rate lines a second (100 unless the test sets it),
-# on port $2 (0: a free one); sets port.
+# on port $2 (0: a free one); sets port. A port just given up may still be held a moment (a
+# client's connect to it can take it for its own end), so a server that could not listen is
+# started again, three times at most.
 replay_rate=100
 start_replay() {
-    "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
-    # The whole line, not just its start, before the port is read from it.
-    wait_until 10 grep -q '^listening on 127\.0\.0\.1:[0-9][0-9]*$' "$work/replay.out" &&
-        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")" &&
-        [ -n "$port" ]
+    local attempt
+    for attempt in 1 2 3; do
+        "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
+        # The whole line, not just its start, before the port is read from it.
+        wait_until 10 eval 'grep -q "^listening on 127\.0\.0\.1:[0-9][0-9]*\$" "$work/replay.out" ||
+            ! kill -0 "$replay_pid" 2>/dev/null'
+        port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
+        [ -n "$port" ] && return 0
+        stop_process "$replay_pid"; replay_pid="" && sleep 0.5
+    done
+    return 1
 }
 
 # A fresh copy of the bundle of program $1 in work, as on a newcomer's first start: no settings

@@ -17,7 +17,7 @@ replay_log="$first_log"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/e2e_common.sh"
 replay_rate=1000 # the longer log in about 2 s
-logs=(navlume.log marble.log replay.err bus.log xvfb.log)
+logs=(navlume.log marble.log replay.out replay.err bus.log xvfb.log)
 xvfb_pid="" replay_pid="" navlume_pid="" marble_pid="" bus_pid=""
 readonly theme=earth/openstreetmap/openstreetmap.dgml
 # Marble's zoom for the track bar's first distance, 500 m.

@@ -12,7 +12,7 @@ program="$1" replay="$2" golden="$3/tests/data" log="$3/data/sirfstarv-nmea.log"
 replay_log="$log"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/e2e_common.sh"
-logs=(navlume.log replay.err xvfb.log)
+logs=(navlume.log replay.out replay.err xvfb.log)
 xvfb_pid="" replay_pid="" navlume_pid=""
 
 # The program before the servers it uses.
