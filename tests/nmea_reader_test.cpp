@@ -37,6 +37,7 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"$GLRMC,123519,A,4807.038,N,01131.000,W*30", "48.117300 -11.516667"},  // field 7 last
         {"$GARMC,1,A,3345.12345,S,15112.12,E*39", "-33.75205750 151.20200"},
         {"$BDRMC,1,A,5130.1234,N,00007.5000,W*02", "51.5020567 -0.1250000"},
+        {"$QZRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},     // QZSS, a Z in the talker
         {"$GNRMC,1,A,4807.038,N,01131.000,E*1c", "48.117300 11.516667"},  // lower-case hex
         {"$GPRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},     // no checksum
         {"$GPRMC,1,A,4807.038,N,01131.000,E*03", ""},                     // checksum off by one

@@ -222,6 +222,8 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
     EXPECT_TRUE(stat(fresh.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644);
     EXPECT_EQ(ReadBytes(fresh), "new");
     EXPECT_EQ(ReadBytes(settings_), "new");
+    // No folder to put the temporary file in: nothing is written, and the call says so.
+    EXPECT_FALSE(ReplaceFileContents(scratch_.File("gone/fresh.cfg").c_str(), "new", 3));
     umask(previousMask);
 }
 
