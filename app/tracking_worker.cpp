@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/globe_kml.h"
+#include "app/position_pace.h"
 #include "app/program_values.h"
 #include "app/rmc_sentence.h"
 #include "app/sentence_lines.h"
@@ -36,12 +37,14 @@ constexpr double kPauseSpread = 0.1;
 // and what is written meanwhile comes in one receive. A stream quiet between its writes (one
 // position every 100 ms), or one of positions only, never waits a gap: there a gap would only
 // add a wake-up or hold a position back. After a position the gap is longer: the next fix of a
-// 1-10 Hz receiver is at least 100 ms away, so waiting costs it nothing. After other data it is
+// 1-10 Hz receiver is at least 100 ms away, so waiting costs it nothing; once the positions'
+// pace is known, it lasts until shortly before the next one is due. After other data it is
 // short, as a position may follow at once: one that comes within the gap waits at most that
-// long. Gaps count from the wake-up.
+// long, 40 ms, which no one watching the labels or a globe can tell. Gaps count from the
+// wake-up.
 constexpr int32_t kChattyWithinMs = 20;
 constexpr int32_t kGapAfterPositionMs = 80;
-constexpr int32_t kGapAfterOtherDataMs = 20;
+constexpr int32_t kGapAfterOtherDataMs = 40;
 
 enum class StreamEnd { Stopped, Lost, Silent };
 
@@ -94,6 +97,10 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int
     Reading reading;
     reading.connection = connection;
     bool shownAny = false;
+    // What the labels show; a position they already show costs the GUI thread nothing.
+    std::string shownLatitude;
+    std::string shownLongitude;
+    PositionPace pace(kGapAfterPositionMs);
     ShowTitle("Navlume - connected to " + server + ", waiting for a position");
 
     using Clock = std::chrono::steady_clock;
@@ -130,8 +137,15 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int
         const bool gotPosition = !reading.accepted.empty();
         if (gotPosition) {
             const Position& latest = reading.accepted.back();
-            SetGadgetText(LatitudeLabel, latest.latitude.c_str());
-            SetGadgetText(LongitudeLabel, latest.longitude.c_str());
+            if (latest.latitude != shownLatitude) {
+                SetGadgetText(LatitudeLabel, latest.latitude.c_str());
+                shownLatitude = latest.latitude;
+            }
+            if (latest.longitude != shownLongitude) {
+                SetGadgetText(LongitudeLabel, latest.longitude.c_str());
+                shownLongitude = latest.longitude;
+            }
+            pace.PositionAt(lastData);
             // All of them join the trail; the viewer shows the newest.
             ViewerPost(reading.accepted);
             if (!shownAny) ShowTitle("Navlume");
@@ -144,7 +158,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int
         if (!holdGap) continue;
         // Only a stop ends the gap early.
         const int64_t gap =
-            (gotPosition ? kGapAfterPositionMs : kGapAfterOtherDataMs) - MsSince(lastData);
+            (gotPosition ? pace.GapAfterPosition() : kGapAfterOtherDataMs) - MsSince(lastData);
         if (gap > 0 && PauseUnlessStopped(static_cast<int32_t>(gap))) break;
     }
     MemoryFree(buffer);

@@ -1,6 +1,7 @@
 #include "app/viewer_feed.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -42,12 +43,41 @@ Mailbox mailbox;
 ThreadNumber viewerThread = 0;  // GUI thread only
 std::atomic<ScriptRunner> scriptRunner{RunAppleScript};
 
-void ShowOnGlobe(const Position& position, const Trail& trail) {
+std::atomic<int32_t> positionFileEveryMs{kPositionFileEveryMs};
+
+// The position file as the viewer thread keeps it: a globe that follows it looks again once a
+// second, so a fast stream would cost a file creation per position for nothing. It is written
+// at most every positionFileEveryMs; a newer position waits until that time is up (or the
+// viewer thread ends) and is then written, unless a newer one still has replaced it.
+struct PositionFile {
+    using Clock = std::chrono::steady_clock;
+
+    Clock::time_point nextWrite{};  // no write before this
+    bool behind = false;            // the newest position is not in the file yet
+    Position position;
+    int64_t distance = 0;
+
+    void Take(const Position& newest, int64_t newestDistance, const Trail& trail) {
+        position = newest;
+        distance = newestDistance;
+        behind = true;
+        if (Clock::now() >= nextWrite) Write(trail);
+    }
+
+    // A failed write changes nothing for the other viewers; the next position tries again.
+    void Write(const Trail& trail) {
+        WritePositionKml(position, trail, distance);
+        behind = false;
+        nextWrite = Clock::now() + std::chrono::milliseconds(positionFileEveryMs.load());
+    }
+};
+
+void ShowOnGlobe(const Position& position, const Trail& trail, PositionFile& file) {
     // The distance as the track bar shows it now, not when the position arrived.
     const int64_t distance = GetGadgetState(ZoomBar);
     // The file and Marble first: they cost microseconds, the script run up to hundreds of
-    // milliseconds. A failed write changes nothing for the others.
-    WritePositionKml(position, trail, distance);
+    // milliseconds.
+    file.Take(position, distance, trail);
     MoveMarble(position.longitudeDegrees, position.latitudeDegrees,
                MarbleZoomForDistance(distance));
     const std::string script = TempText(ComposeViewerScript, position.latitude.c_str(),
@@ -68,12 +98,26 @@ void AllowRunsAfterClose() {
 int64_t ViewerThread(int64_t) {
     Trail trail;  // this thread's alone
     std::vector<TrailPoint> joining;
+    PositionFile file;
     for (;;) {
         Position next;
         {
             std::unique_lock<std::mutex> guard(mailbox.lock);
-            mailbox.changed.wait(guard, [] { return mailbox.quit || mailbox.hasWaiting; });
-            if (mailbox.quit) return 0;
+            const auto ready = [] { return mailbox.quit || mailbox.hasWaiting; };
+            if (!file.behind) {
+                mailbox.changed.wait(guard, ready);
+            } else if (!mailbox.changed.wait_until(guard, file.nextWrite, ready)) {
+                // Its time has come, and no newer position is there to take its place.
+                guard.unlock();
+                file.Write(trail);
+                continue;
+            }
+            if (mailbox.quit) {
+                guard.unlock();
+                // The file ends at the newest position the viewer has taken.
+                if (file.behind) file.Write(trail);
+                return 0;
+            }
             next = std::move(mailbox.waiting);
             mailbox.hasWaiting = false;
             if (mailbox.newTrail) trail.Clear();
@@ -85,7 +129,7 @@ int64_t ViewerThread(int64_t) {
         for (const TrailPoint& point : joining)
             trail.Add(point);
         joining.clear();
-        ShowOnGlobe(next, trail);
+        ShowOnGlobe(next, trail, file);
     }
 }
 
@@ -149,6 +193,10 @@ bool ViewerStop(int32_t waitMs) {
     if (!WaitThreadEnd(viewerThread, waitMs)) return false;
     viewerThread = 0;
     return true;
+}
+
+void SetPositionFileEvery(int32_t milliseconds) {
+    positionFileEveryMs.store(milliseconds > 0 ? milliseconds : 0);
 }
 
 void SetScriptRunner(ScriptRunner runner) {

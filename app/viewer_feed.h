@@ -1,8 +1,8 @@
 // The globe viewer's side of tracking: one thread that hands the newest position to the viewers
-// (the live KML file with the run's trail, a Marble on the session bus, then the viewer script),
-// so that a slow viewer never builds a backlog and never holds up the reader. When positions
-// come faster than the viewer takes them, those in between are skipped; the last one always
-// reaches it. The trail still gets every position, in order.
+// (the live KML file with the run's trail, at most twice a second; a Marble on the session bus;
+// then the viewer script), so that a slow viewer never builds a backlog and never holds up the
+// reader. When positions come faster than the viewer takes them, those in between are skipped;
+// the last one always reaches it. The trail still gets every position, in order.
 //
 // Threads: the viewer thread lives from ViewerStart to ViewerStop and owns everything it builds.
 // ViewerPost may be called from any thread (the worker). ViewerStart, ViewerOpen, ViewerClose and
@@ -36,6 +36,12 @@ void ViewerClose();
 // Ends the viewer thread (after ViewerClose) and waits at most waitMs for it. True when it has
 // ended (or never ran).
 bool ViewerStop(int32_t waitMs);
+
+// How often the viewer rewrites the live position file at most; a position that comes sooner
+// is written when the time is up, or when the viewer thread ends. The program keeps the
+// default; tests that read the file after each position set 0.
+constexpr int32_t kPositionFileEveryMs = 500;
+void SetPositionFileEvery(int32_t milliseconds);
 
 // The runner of the viewer scripts (RunAppleScript unless a test puts its own in place). Set it
 // while no position waits.

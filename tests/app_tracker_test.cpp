@@ -166,6 +166,8 @@ class TrackerTest : public ::testing::Test {
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
+        // Each position is read back from the file at once.
+        SetPositionFileEvery(0);
         SetMarbleMover(RecordMarbleMove);
         SetScriptRuns(false);
         SetTrackingLimits({});
@@ -178,6 +180,7 @@ class TrackerTest : public ::testing::Test {
         fs::current_path(previousDirectory_);
         SetTrackingLimits({});
         SetScriptRunner(nullptr);
+        SetPositionFileEvery(kPositionFileEveryMs);
         SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
         std::error_code ignored;

@@ -1,0 +1,159 @@
+// How often the program acts on a stream: how long the worker leaves a chatty connection alone
+// after a position, and how often the viewer rewrites the live position file.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <span>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/globe_kml.h"
+#include "app/position_pace.h"
+#include "app/viewer_feed.h"
+#include "runtime/temp_buffer.h"
+#include "runtime/threads.h"
+#include "tests/support/scratch_directory.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) {
+    struct Case {
+        std::vector<int> spansMs;  // between the receives that brought positions
+        int32_t gapMs;
+        const char* why;
+    };
+    const Case cases[] = {
+        {{}, 80, "no pace before two spans"},
+        {{150}, 80, "one span may be a position that came late"},
+        {{150, 150}, 120, "150 ms pace, woken 30 ms before"},
+        {{150, 300}, 120, "a missed fix does not double the gap"},
+        {{300, 150}, 120, "the shorter of the last two spans"},
+        {{100, 100}, 80, "never shorter than the shortest gap"},
+        {{1000, 1000}, 970, "1 Hz"},
+        {{1030, 1030}, 1000, "the longest gap"},
+        {{1031, 1031}, 80, "a slower pace is not waited out"},
+        {{1000, 1000, 2000}, 970, "one long span after a steady pace"},
+        {{1000, 2000, 2000}, 80, "the pace slowed down for good"},
+    };
+    for (const Case& c : cases) {
+        PositionPace pace(80);
+        PositionPace::Clock::time_point at{};
+        pace.PositionAt(at);
+        for (const int span : c.spansMs)
+            pace.PositionAt(at += milliseconds(span));
+        EXPECT_EQ(pace.GapAfterPosition(), c.gapMs) << c.why;
+    }
+}
+
+constexpr const char* kFirst = "$GPRMC,1,A,4807.038,N,01131.000,E";
+constexpr const char* kSecond = "$GPRMC,1,A,4807.038,S,01131.000,W";
+constexpr const char* kFirstPoint = "11.516667,48.117300,0";
+constexpr const char* kSecondPoint = "-11.516667,-48.117300,0";
+
+struct ScriptCount {
+    std::mutex lock;
+    std::condition_variable changed;
+    size_t count = 0;
+} scripts;
+
+char* CountScript(const char*, int64_t start) {
+    {
+        std::lock_guard<std::mutex> guard(scripts.lock);
+        ++scripts.count;
+    }
+    scripts.changed.notify_all();
+    return TempEmptyAt(start);
+}
+
+bool WaitForScripts(size_t count) {
+    std::unique_lock<std::mutex> guard(scripts.lock);
+    return scripts.changed.wait_for(guard, std::chrono::seconds(5),
+                                    [count] { return scripts.count >= count; });
+}
+
+// The viewer thread on its own, its scripts counted, in a scratch folder of its own.
+class ViewerFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.Valid());
+        std::filesystem::current_path(folder_.Path());
+        scripts.count = 0;
+        ThreadLibraryInit();
+        SetScriptRunner(CountScript);
+    }
+    void TearDown() override {
+        ViewerClose();
+        EXPECT_TRUE(ViewerStop(5000));
+        SetScriptRunner(nullptr);
+        SetPositionFileEvery(kPositionFileEveryMs);
+        std::filesystem::current_path(previous_);
+    }
+
+    static void Post(const char* sentence) {
+        Position position;
+        ASSERT_TRUE(JudgeRmcLine(sentence, std::strlen(sentence), &position));
+        ViewerPost(std::span<const Position>(&position, 1));
+    }
+    // The placemark's point in the position file, then the trail's points after a bar.
+    static std::string Points() {
+        const std::string kml = ReadBytes(kPositionKmlFile);
+        std::string points;
+        for (size_t at = kml.find("<coordinates>"); at != std::string::npos;
+             at = kml.find("<coordinates>", at + 1)) {
+            const size_t from = at + std::strlen("<coordinates>");
+            std::istringstream tuples(kml.substr(from, kml.find("</coordinates>", from) - from));
+            points += points.empty() ? "" : " |";
+            for (std::string tuple; tuples >> tuple;)
+                points += (points.empty() ? "" : " ") + tuple;
+        }
+        return points;
+    }
+
+  private:
+    ScratchDirectory folder_;
+    std::filesystem::path previous_ = std::filesystem::current_path();
+};
+
+// A position that comes before the file's time is up waits for it; when the viewer thread
+// ends first, its end writes the file.
+TEST_F(ViewerFileTest, ASoonerPositionWaitsAndTheViewerEndWritesIt) {
+    SetPositionFileEvery(60000);
+    ASSERT_TRUE(ViewerStart());
+    ViewerOpen();
+    Post(kFirst);
+    ASSERT_TRUE(WaitForScripts(1));
+    const std::string first = std::string(kFirstPoint) + " | " + kFirstPoint;
+    EXPECT_EQ(Points(), first);
+    Post(kSecond);
+    ASSERT_TRUE(WaitForScripts(2));
+    EXPECT_EQ(Points(), first) << "written too soon";
+    ViewerClose();
+    ASSERT_TRUE(ViewerStop(5000));
+    EXPECT_EQ(Points(), std::string(kSecondPoint) + " | " + kFirstPoint + " " + kSecondPoint);
+}
+
+// Without another position, the waiting one is written once its time is up.
+TEST_F(ViewerFileTest, AWaitingPositionIsWrittenWhenItsTimeIsUp) {
+    SetPositionFileEvery(30);
+    ASSERT_TRUE(ViewerStart());
+    ViewerOpen();
+    Post(kFirst);
+    ASSERT_TRUE(WaitForScripts(1));
+    Post(kSecond);
+    ASSERT_TRUE(WaitForScripts(2));
+    const std::string both = std::string(kSecondPoint) + " | " + kFirstPoint + " " + kSecondPoint;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (Points() != both && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_EQ(Points(), both);
+}
+
+}  // namespace
