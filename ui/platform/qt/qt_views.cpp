@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPalette>
 #include <QWidget>
 #include <algorithm>
@@ -172,6 +173,19 @@ void QtLabelView::setText(const std::string& text) {
     const QString shown = ToQString(text);
     // An unchanged text costs no repaint.
     if (shown != QLabel::text()) QLabel::setText(shown);
+}
+
+void QtLabelView::paintEvent(QPaintEvent* event) {
+    // The cached glyphs cover a plain label: no frame, margin or indent, left to right, enabled.
+    if (frameWidth() == 0 && margin() == 0 && indent() <= 0 && isEnabled() &&
+        layoutDirection() == Qt::LeftToRight) {
+        QPainter painter(this);
+        const QColor colour = palette().color(QPalette::Active, foregroundRole());
+        if (glyphs_.Draw(painter, font(), colour, contentsRect(), alignment(), QLabel::text()))
+            return;
+        painter.end();  // nothing drawn: QLabel paints with a painter of its own
+    }
+    QLabel::paintEvent(event);
 }
 
 void QtLabelView::setFrame(const QRect& frame) {

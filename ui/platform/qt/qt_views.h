@@ -16,6 +16,7 @@
 
 #include "ui/gadget_functions.h"
 #include "ui/platform/qt/qt_layer_call.h"
+#include "ui/platform/qt/qt_number_glyphs.h"
 #include "ui/platform_interface.h"
 
 // A QValidator that asks the gadget's PlatformTextValidator about every edit of a text field.
@@ -108,6 +109,13 @@ class QtLabelView final : public QLabel, public QtView {
     void setFrame(const QRect& frame) override;
     void setAlignment(PlatformTextAlignment alignment) override;
     void setBordered(bool bordered) override;
+
+  protected:
+    // A number (the position labels) is drawn from cached glyphs; anything else by QLabel.
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    NumberGlyphs glyphs_;
 };
 
 // A push button with an on/off state that every click flips before the gadget hears of it.
