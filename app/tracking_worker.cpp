@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -137,14 +138,17 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int
         const bool gotPosition = !reading.accepted.empty();
         if (gotPosition) {
             const Position& latest = reading.accepted.back();
+            GadgetText changed[2];
+            size_t changes = 0;
             if (latest.latitude != shownLatitude) {
-                SetGadgetText(LatitudeLabel, latest.latitude.c_str());
+                changed[changes++] = {LatitudeLabel, latest.latitude.c_str()};
                 shownLatitude = latest.latitude;
             }
             if (latest.longitude != shownLongitude) {
-                SetGadgetText(LongitudeLabel, latest.longitude.c_str());
+                changed[changes++] = {LongitudeLabel, latest.longitude.c_str()};
                 shownLongitude = latest.longitude;
             }
+            SetGadgetTexts(std::span<const GadgetText>(changed, changes));
             pace.PositionAt(lastData);
             // All of them join the trail; the viewer shows the newest.
             ViewerPost(reading.accepted);

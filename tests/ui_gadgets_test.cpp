@@ -278,6 +278,16 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
     Drain();
     EXPECT_EQ(View(1)->text, "from the program");
     EXPECT_EQ(View(2)->text, "fresh");
+    // Texts set together reach the GUI thread in one task; there they are set at once.
+    const GadgetText together[] = {{1, "47.6"}, {2, "-122.3"}};
+    std::thread([&] { SetGadgetTexts(together); }).join();
+    EXPECT_EQ(Drain(), 1);
+    EXPECT_EQ(View(1)->text, "47.6");
+    EXPECT_EQ(View(2)->text, "-122.3");
+    const GadgetText here[] = {{1, "1"}, {2, "2"}};
+    SetGadgetTexts(here);
+    EXPECT_EQ(View(1)->text, "1");
+    EXPECT_EQ(View(2)->text, "2");
 }
 
 }  // namespace

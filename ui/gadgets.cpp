@@ -1,5 +1,6 @@
 #include "ui/gadgets.h"
 
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,6 +92,22 @@ void GadgetLibraryEnd() {
 Ky_GadgetStructure* GadgetRecord(int64_t gadget) {
     if (!IsGuiThread()) return nullptr;
     return static_cast<Ky_GadgetStructure*>(ObjectFromNumber(gadgetTable, gadget));
+}
+
+void SetGadgetTexts(std::span<const GadgetText> texts) {
+    if (IsGuiThread()) {
+        for (const GadgetText& one : texts)
+            SetGadgetText(one.gadget, one.text);
+        return;
+    }
+    // All texts wait before the task is queued, so that one task shows them all.
+    bool needsApplyTask = false;
+    for (const GadgetText& one : texts) {
+        bool needed = false;
+        GadgetSnapshotSetPending(one.gadget, one.text != nullptr ? one.text : "", &needed);
+        needsApplyTask = needsApplyTask || needed;
+    }
+    if (needsApplyTask) PostToGuiThread(ApplyPendingTexts);
 }
 
 void SetGadgetText(int64_t gadget, const char* text) {

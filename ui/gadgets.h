@@ -1,6 +1,6 @@
 // Numbered gadgets: the operations every kind shares.
 //
-// SetGadgetText, GetGadgetText and GetGadgetState may also be called from a thread other than
+// SetGadgetText(s), GetGadgetText and GetGadgetState may also be called from a thread other than
 // the GUI thread (the tracker's worker does): a text set there is handed to the GUI thread,
 // which shows the text set last; the getters answer from a snapshot that the GUI thread keeps
 // current. Every other operation is GUI thread only; called from another thread it does nothing
@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "ui/event_queue.h"
 #include "ui/gadget_functions.h"
@@ -21,6 +22,15 @@ void GadgetLibraryEnd();
 Ky_GadgetStructure* GadgetRecord(int64_t gadget);
 
 void SetGadgetText(int64_t gadget, const char* text);
+
+// Several gadgets' texts at once. From another thread they reach the GUI thread together, in
+// one task, so the window repaints once; set one by one, the GUI thread may take the first
+// before the second is set, and repaint twice.
+struct GadgetText {
+    int64_t gadget;
+    const char* text;
+};
+void SetGadgetTexts(std::span<const GadgetText> texts);
 // The gadget's text at start in the temporary buffer; empty for no live gadget.
 char* GetGadgetText(int64_t gadget, int64_t start);
 void SetGadgetState(int64_t gadget, int64_t state);
