@@ -2,8 +2,9 @@
 
 #include <algorithm>
 
-void PositionPace::PositionAt(Clock::time_point when) {
-    if (seenAny_) {
+void PositionPace::PositionsAt(Clock::time_point when, size_t positions) {
+    if (positions > 1) spans_ = 0;
+    if (seenAny_ && positions == 1) {
         const int64_t spanMs =
             std::chrono::duration_cast<std::chrono::milliseconds>(when - last_).count();
         // The shorter of the last two spans: a fix the receiver missed doubles one span and must

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 class PositionPace {
@@ -20,8 +21,9 @@ class PositionPace {
     // shortestGapMs: the gap while the pace is unknown, and the least one ever.
     explicit PositionPace(int32_t shortestGapMs) : shortestGapMs_(shortestGapMs) {}
 
-    // A receive that brought a position came in at when.
-    void PositionAt(Clock::time_point when);
+    // A receive that brought positions (one, or more that had waited) came in at when. More
+    // than one means they now come faster than the gap assumed: the pace is learnt anew.
+    void PositionsAt(Clock::time_point when, size_t positions);
 
     // The gap, in milliseconds, after the receive of the latest position.
     int32_t GapAfterPosition() const;

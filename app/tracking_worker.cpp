@@ -149,7 +149,7 @@ StreamEnd ReadStream(ConnectionNumber connection, const std::string& server, int
                 shownLongitude = latest.longitude;
             }
             SetGadgetTexts(std::span<const GadgetText>(changed, changes));
-            pace.PositionAt(lastData);
+            pace.PositionsAt(lastData, reading.accepted.size());
             // All of them join the trail; the viewer shows the newest.
             ViewerPost(reading.accepted);
             if (!shownAny) ShowTitle("Navlume");

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -26,7 +27,8 @@ using std::chrono::milliseconds;
 
 TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) {
     struct Case {
-        std::vector<int> spansMs;  // between the receives that brought positions
+        std::vector<int> spansMs;  // between the receives that brought positions; a negative
+                                   // span: that receive brought two
         int32_t gapMs;
         const char* why;
     };
@@ -42,13 +44,16 @@ TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) 
         {{1031, 1031}, 80, "a slower pace is not waited out"},
         {{1000, 1000, 2000}, 970, "one long span after a steady pace"},
         {{1000, 2000, 2000}, 80, "the pace slowed down for good"},
+        {{1000, 1000, -970}, 80, "two at once: the pace quickened, and is learnt anew"},
+        {{1000, 1000, -970, 200}, 80, "one span of the new pace is not enough"},
+        {{1000, 1000, -970, 200, 200}, 170, "two are"},
     };
     for (const Case& c : cases) {
         PositionPace pace(80);
         PositionPace::Clock::time_point at{};
-        pace.PositionAt(at);
+        pace.PositionsAt(at, 1);
         for (const int span : c.spansMs)
-            pace.PositionAt(at += milliseconds(span));
+            pace.PositionsAt(at += milliseconds(std::abs(span)), span < 0 ? 2 : 1);
         EXPECT_EQ(pace.GapAfterPosition(), c.gapMs) << c.why;
     }
 }
