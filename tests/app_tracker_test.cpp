@@ -636,8 +636,11 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
         ChooseMenu();
     });
-    // A pause far longer than Stop waits for the worker: only the wake-up can end it in time.
+    // A pause far longer than Stop waits for the worker: only the wake-up can end it in time,
+    // also when it is descriptor 0 (the program was started without standard input).
     SetTrackingLimits({.firstPauseMs = 5000, .longestPauseMs = 5000});
+    const int input = dup(0);
+    close(0);
     RunProgram([&] {
         StartTracking(port);
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
@@ -650,6 +653,8 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_EQ(Controls() + " " + Title(), "Start 0 fields 11 idle Navlume");
         ChooseMenu();
     });
+    dup2(input, 0);
+    close(input);
 }
 
 // A server that takes each connection and closes it at once: every attempt shows, and they

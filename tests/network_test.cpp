@@ -73,6 +73,14 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_EQ(ConnectionPoll(udp), NetworkEventNone);
     ConnectionClose(udp);
     EXPECT_EQ(ConnectionOpen("255.255.255.255", 9, NetworkModeUdp), 0);
+    // Started without standard input, a program's first socket is descriptor 0, a socket too.
+    const int input = dup(0);
+    close(0);
+    const ConnectionNumber first = ConnectionOpen("127.0.0.1", open, NetworkModeTcp);
+    EXPECT_NE(first, 0);
+    ConnectionClose(first);
+    dup2(input, 0);
+    close(input);
     SocketAddress address;  // only the two internet families resolve, and only into a place
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_UNIX, open, &address));
     EXPECT_FALSE(ResolveHostAddress(nullptr, AF_INET, open, &address));

@@ -70,7 +70,11 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
 // The number formatting under the coordinates: half up, padded, and saturating integer parts.
 TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
     const std::tuple<double, int64_t, const char*> fixed[] = {
-        {48.1173, 6, "48.117300"}, {0.125, 2, "0.13"}, {2.5, 0, "3"}, {2.0, -3, "2"}};
+        {48.1173, 6, "48.117300"},
+        {0.125, 2, "0.13"},
+        {2.5, 0, "3"},
+        {2.0, -3, "2"},
+        {922337203685477632.0, 1, "922337203685477632"}};  // times 10 would reach 2^63
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
     const std::pair<double, int64_t> parts[] = {{7.25, 7},

@@ -52,6 +52,23 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
+// Shared pools are one per block stride; the last user's destroy ends one, and a pool made
+// after it (of another stride, then of the same) starts empty.
+TEST(BlockPoolTest, SharedPoolsLastUntilTheirLastUser) {
+    BlockPool* pool = PoolCreate(13, 4, 4, kPoolShared);
+    EXPECT_EQ(PoolCreate(16, 4, 4, kPoolShared), pool);  // the same stride
+    ASSERT_NE(PoolAlloc(pool), nullptr);
+    PoolDestroy(pool);
+    EXPECT_EQ(PoolTotalBlocks(pool), 4);  // one user left: its chunk stays
+    PoolDestroy(pool);
+    BlockPool* other = PoolCreate(40, 4, 4, kPoolShared);
+    BlockPool* again = PoolCreate(13, 4, 4, kPoolShared);
+    EXPECT_NE(again, other);
+    EXPECT_EQ(PoolTotalBlocks(again), 0);
+    PoolDestroy(other);
+    PoolDestroy(again);
+}
+
 // The payloads of a list from head to tail, and the same walked back from the tail.
 std::string Walked(ListNode* head) {
     std::string forward, backward;

@@ -158,12 +158,12 @@ TEST(TextOpsTest, FieldSplitsAtEverySeparator) {
         const char* text;
         int32_t index;
         const char *separator, *expected;
-    } cases[] = {{rmc, 4, ",", "4807.038"}, {rmc, 12, ",", "W*6A"},   {rmc, 13, ",", ""},
-                 {rmc, 0, ",", ""},         {"a,,c", 2, ",", ""},     {"a,,c", 3, ",", "c"},
-                 {",b", 1, ",", ""},        {"a,", 3, ",", ""},       {"ab", 1, "", "ab"},
-                 {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"}, {nullptr, 1, ",", ""},
-                 {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"}, {"a::::b", 2, "::", ""},
-                 {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
+    } cases[] = {{rmc, 4, ",", "4807.038"}, {rmc, 12, ",", "W*6A"},    {rmc, 13, ",", ""},
+                 {rmc, 0, ",", ""},         {"a,,c", 2, ",", ""},      {"a,,c", 3, ",", "c"},
+                 {",b", 1, ",", ""},        {",b", 2, ",", "b"},       {"a,", 3, ",", ""},
+                 {"ab", 1, "", "ab"},       {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"},
+                 {nullptr, 1, ",", ""},     {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"},
+                 {"a::::b", 2, "::", ""},   {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
     for (const auto& c : cases) {
         EXPECT_EQ(Result([&](int64_t start) -> std::string {
                       return TextField(c.text, c.index, c.separator, start);
