@@ -75,7 +75,7 @@ TEST(LeadingIntegerTest, BlanksSignsDigitsAndWhereReadingStopped) {
     }
 }
 
-TEST(NumberTextTest, ReadsFloatsWordsFirst) {
+TEST(NumberTextTest, ReadsFloatsAndTheWordsWritten) {
     const std::pair<const char*, double> floats[] = {
         {"48.117", 48.117}, {"  -3.5e2x", -350.0}, {"12,5", 12.0},      {"", 0.0},
         {"abc", 0.0},       {".5", 0.5},           {"+INFINITY", kInf}, {"-infinity", -kInf},
