@@ -12,17 +12,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/navlume.h"
@@ -91,57 +92,40 @@ std::string PositionOfScript(std::string script = "") {
     return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
 }
 
-// What the recording mover was given, "latitude longitude zoom" each, the numbers written in
-// their shortest exact form.
+// What the recording mover was given: (latitude, longitude, zoom) each.
+using Move = std::tuple<double, double, int32_t>;
 std::mutex marbleLock;
-std::vector<std::string> marbleMoves;
-
-std::string Shortest(double value) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+std::vector<Move> marbleMoves;
 
 void RecordMarbleMove(double longitude, double latitude, int32_t zoom) {
     std::lock_guard<std::mutex> lock(marbleLock);
-    marbleMoves.push_back(Shortest(latitude) + " " + Shortest(longitude) + " " +
-                          std::to_string(zoom));
+    marbleMoves.emplace_back(latitude, longitude, zoom);
 }
 
-std::vector<std::string> MarbleMoves() {
+std::vector<Move> MarbleMoves() {
     std::lock_guard<std::mutex> lock(marbleLock);
     return marbleMoves;
 }
 
-// True when Marble was moved once for every viewer script, to the script's position, at the zoom
-// given: the viewer hands the same positions to both.
-::testing::AssertionResult MarbleFollowedEveryScript(const std::string& zoom) {
-    const std::vector<std::string> scripts = Scripts();
-    const std::vector<std::string> moves = MarbleMoves();
-    if (moves.size() != scripts.size())
-        return ::testing::AssertionFailure()
-               << moves.size() << " moves for " << scripts.size() << " scripts";
-    for (size_t i = 0; i < scripts.size(); ++i) {
-        const std::string position = PositionOfScript(scripts[i]);
-        const std::string expected =
-            Shortest(TextToFloat(position.substr(0, position.find(' ')).c_str())) + " " +
-            Shortest(TextToFloat(position.substr(position.find(' ') + 1).c_str())) + " " + zoom;
-        if (moves[i] != expected)
-            return ::testing::AssertionFailure() << "move " << i << ": " << moves[i];
+// One move for every viewer script so far, to the script's position at zoom: the viewer hands
+// the same positions to both.
+std::vector<Move> MovesOfScripts(int32_t zoom) {
+    std::vector<Move> moves;
+    for (const std::string& script : Scripts()) {
+        const std::string position = PositionOfScript(script);
+        moves.emplace_back(TextToFloat(position.c_str()),
+                           TextToFloat(position.c_str() + position.find(' ')), zoom);
     }
-    return ::testing::AssertionSuccess();
+    return moves;
 }
 
 // The tuples of the trail in a position file ("longitude,latitude,0" each, oldest first).
 std::vector<std::string> TrailOfFile(const std::string& kml) {
-    std::vector<std::string> tuples;
     const size_t line = kml.find("<LineString>");
-    if (line == std::string::npos) return tuples;
-    std::istringstream text(
-        kml.substr(kml.find("<coordinates>", line) + 13,
-                   kml.find("</coordinates>", line) - kml.find("<coordinates>", line) - 13));
-    for (std::string tuple; text >> tuple;)
-        tuples.push_back(tuple);
-    return tuples;
+    if (line == std::string::npos) return {};
+    const size_t from = kml.find("<coordinates>", line) + 13;
+    std::istringstream text(kml.substr(from, kml.find("</coordinates>", line) - from));
+    return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
 }
 
 bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
@@ -186,6 +170,9 @@ class TrackerTest : public ::testing::Test {
 
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
+    std::vector<std::string> Trail() const {
+        return TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml"));
+    }
 
     // Runs the program on this thread while the driver plays the user on another. The driver
     // ends the program (close button or Quit); one that stopped early (a failed assertion) is
@@ -300,7 +287,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_TRUE(MatchesGolden("navlume-position.kml",
                                   ReadFile(BundleContents() / "Navlume-position.kml")));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
-        EXPECT_EQ(MarbleMoves(), std::vector<std::string>{"48.1173 11.516667 3018"});
+        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
 
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
@@ -324,11 +311,11 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
         EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
-        const std::vector<std::string> moves = MarbleMoves();
-        EXPECT_EQ(std::vector<std::string>(moves.begin() + 1, moves.end()),
-                  (std::vector<std::string>{"-48.1173 -11.516667 3018", "48.1173 11.516667 2382"}));
+        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018},
+                                                    {-48.1173, -11.516667, 3018},
+                                                    {48.1173, 11.516667, 2382}}));
         // The trail went down to the south-west and back.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
+        EXPECT_EQ(Trail(),
                   (std::vector<std::string>{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                             "11.516667,48.117300,0"}));
 
@@ -438,8 +425,7 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
         // The new run's trail starts afresh: none of the first run's positions are in it.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
-                  std::vector<std::string>{"151.20200,-33.75205750,0"});
+        EXPECT_EQ(Trail(), std::vector<std::string>{"151.20200,-33.75205750,0"});
         ChooseMenu();
     });
 }
@@ -732,9 +718,9 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         Settle();
         EXPECT_LE(Scripts().size(), size_t((Clock::now() - sentFirst) / milliseconds(kRunMs)) + 1);
         EXPECT_TRUE(ScriptsFollow(0, positions));
-        EXPECT_TRUE(MarbleFollowedEveryScript("3018"));
+        EXPECT_EQ(MarbleMoves(), MovesOfScripts(3018));
         // The trail has every position, also those the viewer skipped, in order.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")), tuples);
+        EXPECT_EQ(Trail(), tuples);
         ChooseMenu();
     });
 }

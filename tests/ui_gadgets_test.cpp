@@ -184,6 +184,8 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
     TakeAll();
     // Characters count as the field counts them: é is one, a character beyond 16 bits two.
     CreateStringGadget(8, 0, 60, 80, 20, "", kStringPassword);
+    EXPECT_TRUE(View(8)->kind == PlatformViewKind::SecureField &&
+                View(6)->kind == PlatformViewKind::TextField);
     SetGadgetAttribute(8, 1, 3);
     EXPECT_EQ(GetGadgetAttribute(8, 1), 3);
     platform.editText(View(8), "a\xC3\xA9x");
