@@ -1,10 +1,8 @@
-// The tracker end to end inside one process: the program runs its real event loop on the test
-// thread against the in-memory window system, a driver thread plays the user, loopback servers
-// play the NMEA sources, a recording runner takes the viewer scripts and a recording mover takes
-// what would go to Marble. Covered: the window,
-// settings and Start/Stop control, and the sources real users have: recorded receivers delivered
-// in every shape a link may give them, servers that come late or fall silent, a slow viewer and
-// a real gpsd.
+// The tracker end to end inside one process: the program's real event loop runs on the test
+// thread against the in-memory window system; a driver thread plays the user, loopback servers
+// the NMEA sources, a recording runner and mover take the viewer scripts and Marble's moves.
+// Covered: the window, settings, Start/Stop, and the sources real users have: recorded receivers
+// in every delivery shape, servers that come late or fall silent, a slow viewer, a real gpsd.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -36,6 +34,7 @@
 #include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/test_data.h"
 #include "ui/platform/marble_link.h"
 #include "ui/platform/script_runner.h"
@@ -46,6 +45,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
+using test_data::GoldenScript;
+using test_data::MatchesGolden;
 using test_data::ReadFile;
 
 // The recording runner's scripts; each run lasts runMs, and while held it waits until released.
@@ -142,9 +143,7 @@ void Settle() {
 class TrackerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/navlume-tracker-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        ASSERT_TRUE(scratch_.Valid());
         // The program moves into the bundle's Contents folder, where the settings live.
         fs::create_directories(BundleContents() / "MacOS");
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
@@ -164,8 +163,6 @@ class TrackerTest : public ::testing::Test {
         SetScriptRunner(nullptr);
         SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
@@ -249,15 +246,12 @@ class TrackerTest : public ::testing::Test {
     FakePlatform platform;
 
   private:
-    fs::path root_;
+    ScratchDirectory scratch_;
+    const fs::path root_ = scratch_.Path();
     const fs::path previousDirectory_ = fs::current_path();
 };
 
-using test_data::GoldenScript;
-using test_data::MatchesGolden;
-
-// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s, so that tests of retrying take about a
-// second.
+// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s: tests of retrying take about a second.
 constexpr TrackingLimits kQuickPauses{.firstPauseMs = 200, .longestPauseMs = 1600};
 
 constexpr const char* kExampleSentence =
@@ -765,10 +759,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
         EXPECT_TRUE(WaitForTitle("Navlume"));
         ChooseMenu();
     });
-    // gpsfake may hang in its own SIGTERM handler: after three seconds the group is killed.
-    kill(-gpsfake, SIGTERM);
-    for (int wait = 0; wait < 60 && waitpid(gpsfake, nullptr, WNOHANG) == 0; ++wait)
-        std::this_thread::sleep_for(milliseconds(50));
+    // gpsfake may hang in its own SIGTERM handler: the whole group is killed at once.
     kill(-gpsfake, SIGKILL);
     waitpid(gpsfake, nullptr, 0);
 }

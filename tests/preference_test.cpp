@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -29,24 +28,6 @@ namespace {
 std::string ReadText(const char* key) {
     TempScope scope;
     return PreferenceReadText(key, "<default>", scope.Start());
-}
-
-// The names in a directory, sorted.
-std::vector<std::string> NamesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// What the tracker writes on its first run.
-void WriteFirstRunSettings() {
-    PreferenceGroup("Server");
-    PreferenceWriteText("Server", "127.0.0.1");
-    PreferenceWriteInteger("Port", 10000);
-    PreferenceGroup("GE");
-    PreferenceWriteInteger("Zoom", 500);
 }
 
 class PreferenceTest : public ::testing::Test {
@@ -111,7 +92,11 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     for (const std::string& path : {large, fifo, missing, scratch_.Path()}) {
         EXPECT_EQ(PreferenceOpen(path.c_str()), 0) << path;
         EXPECT_EQ(PreferenceCreate(path.c_str()), path == missing ? 1 : 0) << path;
-        WriteFirstRunSettings();
+        PreferenceGroup("Server");  // what the tracker writes on its first run
+        PreferenceWriteText("Server", "127.0.0.1");
+        PreferenceWriteInteger("Port", 10000);
+        PreferenceGroup("GE");
+        PreferenceWriteInteger("Zoom", 500);
         PreferenceClose();
     }
     struct stat status {};
@@ -207,7 +192,7 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
 
 // A replaced file keeps its permission bits, also those the umask would take from a new file;
 // a new file gets 0666 narrowed by the umask.
-TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
+TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     const mode_t previousMask = umask(022);
     for (const mode_t mode : {mode_t{0640}, mode_t{0666}}) {
         WriteBytes(settings_, "old");
@@ -228,6 +213,19 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
     // No folder to put the temporary file in: nothing is written, and the call says so.
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("gone/fresh.cfg").c_str(), "new", 3));
     umask(previousMask);
+    // The owner carries over where the process may give the file away (as root); the group of
+    // a member alone otherwise.
+    gid_t groups[64];
+    const int count = getgroups(64, groups);
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    gid_t group = getegid();
+    for (int i = 0; owner == geteuid() && i < count; ++i)
+        group = groups[i] != getegid() ? groups[i] : group;
+    if (owner == geteuid() && group == getegid()) GTEST_SKIP() << "no owner or group to give";
+    ASSERT_EQ(chown(settings_.c_str(), owner, group), 0);
+    EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "newer", 5));
+    EXPECT_TRUE(stat(settings_.c_str(), &status) == 0 && status.st_uid == owner &&
+                status.st_gid == group);
 }
 
 // A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
