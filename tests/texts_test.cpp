@@ -82,11 +82,12 @@ TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
     EXPECT_STREQ(kept.IsNull() ? "null" : kept.Text(), "");
 }
 
-// Runs one operation in a scope of its own and checks that it leaves the position on the zero.
-template <typename Operation>
-std::string Result(Operation operation) {
+// Runs one operation in a scope of its own (the start its last argument) and checks that it
+// leaves the position on the zero.
+template <typename Operation, typename... Arguments>
+std::string Result(Operation operation, Arguments... arguments) {
     TempScope scope;
-    const std::string result = operation(scope.Start());
+    const std::string result = operation(arguments..., scope.Start());
     EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(result.size()));
     return result;
 }
@@ -105,12 +106,10 @@ TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
                  {"4.5", kMin, -9, "4.5"}, {"4916.45", 7, -9, "5"},    {"4916.45", 8, -9, ""},
                  {nullptr, 1, -9, ""}};
     for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      if (c.first == 0) return TextLeft(c.text, c.count, start);
-                      if (c.count == -9) return TextMidToEnd(c.text, c.first, start);
-                      return TextMid(c.text, c.first, c.count, start);
-                  }),
-                  c.expected)
+        const std::string result = c.first == 0    ? Result(TextLeft, c.text, c.count)
+                                   : c.count == -9 ? Result(TextMidToEnd, c.text, c.first)
+                                                   : Result(TextMid, c.text, c.first, c.count);
+        EXPECT_EQ(result, c.expected)
             << (c.text ? c.text : "null") << " " << c.first << " " << c.count;
     }
 }
@@ -164,13 +163,9 @@ TEST(TextOpsTest, FieldSplitsAtEverySeparator) {
                  {"ab", 1, "", "ab"},       {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"},
                  {nullptr, 1, ",", ""},     {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"},
                  {"a::::b", 2, "::", ""},   {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      return TextField(c.text, c.index, c.separator, start);
-                  }),
-                  c.expected)
+    for (const auto& c : cases)
+        EXPECT_EQ(Result(TextField, c.text, c.index, c.separator), c.expected)
             << (c.text ? c.text : "null") << " #" << c.index << " " << (c.separator ?: "null");
-    }
 }
 
 TEST(TextOpsTest, FromMemoryStopsAtZeroAndLength) {
@@ -182,13 +177,8 @@ TEST(TextOpsTest, FromMemoryStopsAtZeroAndLength) {
         const char* expected;
     } cases[] = {{received, 128, "$GPRMC,1"}, {received, 4, "$GPR"}, {received, -1, "$GPRMC,1"},
                  {received, -2, ""},          {nullptr, 10, ""},     {exact, 4, "abcd"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      return TextFromMemory(c.memory, c.length, start);
-                  }),
-                  c.expected)
-            << c.length;
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(Result(TextFromMemory, c.memory, c.length), c.expected) << c.length;
 }
 
 // A source in the buffer survives the buffer moving when the result needs more room than is
