@@ -47,7 +47,6 @@ using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 using test_data::GoldenScript;
 using test_data::MatchesGolden;
-using test_data::ReadFile;
 
 // The recording runner's scripts; each run lasts runMs, and while held it waits until released.
 struct ScriptLog {
@@ -129,13 +128,6 @@ std::vector<std::string> TrailOfFile(const std::string& kml) {
     return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
 }
 
-bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
-    const Clock::time_point deadline = Clock::now() + milliseconds(ms);
-    while (!condition() && Clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(5));
-    return condition();
-}
-
 void Settle() {
     std::this_thread::sleep_for(milliseconds(80));
 }
@@ -168,7 +160,7 @@ class TrackerTest : public ::testing::Test {
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
     std::vector<std::string> Trail() const {
-        return TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml"));
+        return TrailOfFile(ReadBytes(BundleContents() / "Navlume-position.kml"));
     }
 
     // Runs the program on this thread while the driver plays the user on another. The driver
@@ -279,7 +271,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_TRUE(WaitForTitle("Navlume"));
         // KML viewers get the same position beside the settings, and a link file to follow.
         EXPECT_TRUE(MatchesGolden("navlume-position.kml",
-                                  ReadFile(BundleContents() / "Navlume-position.kml")));
+                                  ReadBytes(BundleContents() / "Navlume-position.kml")));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
         EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
 
@@ -452,7 +444,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     fs::permissions(runner, fs::perms::owner_all);
     hangingRunner = runner.string();
     SetScriptRunner(RunHangingScript);
-    const auto runs = [&started] { return ReadFile(started).size() / 4; };
+    const auto runs = [&started] { return ReadBytes(started).size() / 4; };
     Clock::time_point pressedAt;
     RunProgram([&] {
         LoopbackServer server;
@@ -487,7 +479,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     RunProgram([this] { PressClose(); });
-    EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadFile(SettingsPath())));
+    EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
 
     RunProgram([this] {
         OnGui([] { SetGadgetState(ServerField, MakeIPv4Address(192, 168, 1, 20)); });
@@ -498,7 +490,7 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     const std::string saved = test_data::Replaced(
         test_data::Golden("first-run-settings.cfg"),
         {{"= 127.0.0.1", "= 192.168.1.20"}, {"= 10000", "= 4001"}, {"= 500", "= 12000"}});
-    EXPECT_EQ(ReadFile(SettingsPath()), saved);
+    EXPECT_EQ(ReadBytes(SettingsPath()), saved);
 
     // The next start shows them; Quit stores nothing.
     RunProgram([this] {
@@ -507,7 +499,7 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         TypePort("5555");
         ChooseMenu();
     });
-    EXPECT_EQ(ReadFile(SettingsPath()), saved);
+    EXPECT_EQ(ReadBytes(SettingsPath()), saved);
 }
 
 TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
@@ -753,7 +745,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     RunProgram([&] {
         StartTracking(port);
         EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 25000))
-            << Labels() << "; " << Title() << "; gpsfake: " << ReadFile(output);
+            << Labels() << "; " << Title() << "; gpsfake: " << ReadBytes(output);
         EXPECT_TRUE(WaitFor([&] { return Scripts().size() > 0; }));
         EXPECT_TRUE(isLoggedPosition(PositionOfScript()));
         EXPECT_TRUE(WaitForTitle("Navlume"));

@@ -29,14 +29,6 @@ std::string RunWith(const std::string& program, const std::string& source,
     return result;
 }
 
-// Polls `done` every 10 ms for at most five seconds.
-template <typename Condition>
-bool Within5s(Condition done) {
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
-}
-
 // Gone, or a zombie: an orphan that was killed stays one until the container's init reaps it.
 bool IsGoneOrZombie(pid_t pid) {
     const std::string stat = ReadBytes("/proc/" + std::to_string(pid) + "/stat");
@@ -142,7 +134,7 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
         std::string result = "not returned";
         std::thread worker([&] { result = RunWith(runner, "x", 1000); });
         if (c.cancel) {
-            EXPECT_TRUE(Within5s([&] { return fs::exists(In("closed")); }));
+            EXPECT_TRUE(WaitFor([&] { return fs::exists(In("closed")); }, 5000));
             CancelScriptRuns();
         }
         worker.join();
@@ -166,7 +158,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
                              "sleep 30 &\necho $! > pid.tmp\nmv pid.tmp sleeper.pid\nwait");
         std::string result = "not returned";
         std::thread worker([&] { result = RunWith(runner, "script"); });
-        const bool started = Within5s([&] { return fs::exists(In("sleeper.pid")); });
+        const bool started = WaitFor([&] { return fs::exists(In("sleeper.pid")); }, 5000);
         const Clock::time_point before = Clock::now();
         CancelScriptRuns();
         worker.join();
@@ -175,7 +167,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         EXPECT_EQ(result, "") << prelude;
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << prelude;
         const pid_t sleeper = static_cast<pid_t>(std::stol(ReadBytes(In("sleeper.pid"))));
-        EXPECT_TRUE(Within5s([&] { return IsGoneOrZombie(sleeper); })) << prelude;
+        EXPECT_TRUE(WaitFor([&] { return IsGoneOrZombie(sleeper); }, 5000)) << prelude;
         const std::string recorder = Fake("recorder", "touch ran\nprintf x");
         EXPECT_EQ(RunWith(recorder, "script"), "");
         EXPECT_FALSE(fs::exists(In("ran")));

@@ -1,13 +1,15 @@
-// A scratch directory per test and whole-file byte helpers, for tests that touch files.
+// A scratch directory per test, whole-file byte helpers and a bounded wait.
 #pragma once
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A directory of its own for each test (under $TMPDIR or /tmp), removed with everything in it.
@@ -49,4 +51,13 @@ inline std::vector<std::string> NamesIn(const std::string& directory) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Polls condition every 5 ms for at most ms milliseconds; its last answer.
+template <typename Condition>
+bool WaitFor(Condition condition, int ms = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return condition();
 }

@@ -19,14 +19,9 @@
 #include <utility>
 #include <vector>
 
-namespace test_data {
+#include "tests/support/scratch_directory.h"
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+namespace test_data {
 
 inline std::filesystem::path GoldenPath(const std::string& name) {
     return std::filesystem::path(NAVLUME_TEST_DATA) / (name + ".chk");
@@ -36,7 +31,7 @@ inline std::filesystem::path GoldenPath(const std::string& name) {
 inline std::string Golden(const std::string& name) {
     if (!std::filesystem::is_regular_file(GoldenPath(name)))
         ADD_FAILURE() << "golden file " << GoldenPath(name) << " is missing";
-    return ReadFile(GoldenPath(name));
+    return ReadBytes(GoldenPath(name));
 }
 
 // EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text, or, when the
@@ -77,7 +72,7 @@ inline std::string GoldenScript(const std::string& latitude, const std::string& 
 // The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped),
 // one after another.
 inline std::string StreamOfLog(const std::string& log) {
-    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
+    std::istringstream lines(ReadBytes(std::filesystem::path(NAVLUME_LOG_DATA) / log));
     std::string stream;
     for (std::string line; std::getline(lines, line);) {
         if (line.ends_with('\r')) line.pop_back();
