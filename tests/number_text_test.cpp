@@ -58,9 +58,7 @@ TEST(LeadingIntegerTest, BlanksSignsDigitsAndWhereReadingStopped) {
     } cases[] = {{" \t-12x", B::SpaceAndTab, S::Allowed, true, 12, 2, 5},
                  {"\n7", B::SpaceAndTab, S::Allowed, false, 0, 0, 0},
                  {"\x0B\x0C\r7", B::AnyWhitespace, S::Allowed, false, 7, 1, 4},
-                 {"\x0E"
-                  "7",
-                  B::AnyWhitespace, S::Allowed, false, 0, 0, 0},
+                 {"\0167", B::AnyWhitespace, S::Allowed, false, 0, 0, 0},
                  {" 7", B::None, S::Allowed, false, 0, 0, 0},
                  {"+5", B::None, S::Refused, false, 0, 0, 0},
                  {"+5", B::None, S::Allowed, false, 5, 1, 2},
