@@ -113,9 +113,7 @@ check "a server silent for 15 s is left, and the title says so" wait_until 45 ev
 check "... not before 15 s have passed" [ $((SECONDS - silent_since)) -ge 15 ]
 stop_process "$replay_pid" && replay_pid=""
 
-press_close
-status="still running"
-wait_until 15 eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
+press_close 15
 check "the program ends with status 0 within 15 s of the close button, while tracking" [ "$status" = 0 ]
 check "settings.cfg is the golden one with the typed port $port after closing" eval \
     'sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" |
