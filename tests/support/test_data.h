@@ -1,10 +1,8 @@
 // The recorded receiver logs (in data/) and the golden files (tests/data/<name>.chk: the expected
-// output; a log's .chk has one "latitude longitude" line per position the reader accepts).
-//
-// A missing golden file fails the test that reads it. To rebuild goldens on purpose, run the
-// tests with NAVLUME_REBUILD_GOLDENS=1 in the environment: MatchesGolden then writes what the
-// code gives into the .chk file (once per name and run; later calls compare with it). Read the
-// changed files before committing them.
+// output; a log's .chk has one "latitude longitude" line per position the reader accepts). A
+// missing golden file fails the test that reads it. NAVLUME_REBUILD_GOLDENS=1 in the environment
+// makes MatchesGolden write what the code gives into the .chk file instead (once per name and
+// run); read the changed files before committing them.
 #pragma once
 
 #include <gtest/gtest.h>
