@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "runtime/atomic_file.h"
@@ -44,12 +45,9 @@ class PreferenceTest : public ::testing::Test {
 
 TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     const std::string tracker = test_data::Golden("first-run-settings.cfg");
-    const struct {
-        std::string bytes;
-        const char *group, *key;
-        const char* text;  // "<default>": no such key
-        int64_t integer;   // PreferenceReadInteger with the default 77
-    } cases[] = {
+    // Bytes, group, key, text ("<default>": no such key), integer (PreferenceReadInteger with the
+    // default 77).
+    const std::tuple<std::string, const char*, const char*, const char*, int64_t> cases[] = {
         {tracker, "sErVeR", "PORT", "10000", 10000},
         {tracker, "Server", "Zoom", "<default>", 77},         // key of another group
         {tracker, "Missing", "Port", "<default>", 77},        // no fallback to another group
@@ -68,12 +66,12 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"k = \v-42x", "", "k", "\v-42x", -42},
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
         {"k = 99999999999999999999", "", "k", "99999999999999999999", -1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        ASSERT_NE(PreferenceOpenBytes(c.bytes.data(), c.bytes.size(), 0), 0);
-        PreferenceGroup(c.group);
-        EXPECT_EQ(ReadText(c.key), c.text);
-        EXPECT_EQ(PreferenceReadInteger(c.key, 77), c.integer);
+    for (const auto& [bytes, group, key, text, integer] : cases) {
+        SCOPED_TRACE(bytes);
+        ASSERT_NE(PreferenceOpenBytes(bytes.data(), bytes.size(), 0), 0);
+        PreferenceGroup(group);
+        EXPECT_EQ(ReadText(key), text);
+        EXPECT_EQ(PreferenceReadInteger(key, 77), integer);
     }
     PreferenceClose();
     EXPECT_EQ(PreferenceGroup("Server"), 0);  // nothing open

@@ -84,6 +84,7 @@ TEST(UserFolderTest, WhereTheFilesGo) {
                               row.xdgConfigHome ? config.c_str() : nullptr, row.convention);
         umask(previousMask);
         EXPECT_EQ(chosen, At(scratch, row.chosen));
+        EXPECT_TRUE(chosen.empty() || fs::is_directory(chosen));
         // Every folder made is the chosen one or on the way to it, with the mode; staying makes
         // nothing. The row's own file and folders stay as they were.
         for (const auto& entry : fs::recursive_directory_iterator(scratch.Path())) {
