@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <tuple>
 
 #include "runtime/host_address.h"
 #include "runtime/wake_signal.h"
@@ -40,31 +41,27 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     ASSERT_TRUE(server.Ok() && closed != 0);
     const int32_t open = server.port();
     enum Connect { kPlain, kWatched, kTimed };  // blocking, watching a wake-up, with a time-out
-    const struct {
-        const char* host;
-        int32_t port;
-        Connect how;
-        const char* local;  // the local address to bind to first
-        bool connects;
-    } cases[] = {{"127.0.0.1", open, kPlain, nullptr, true},
-                 {"127.1", open, kWatched, nullptr, true},
-                 {"localhost", open, kTimed, nullptr, true},
-                 {"255.255.255.255", open, kWatched, nullptr, false},
-                 {"x.invalid", open, kPlain, nullptr, false},
-                 {"", open, kPlain, nullptr, false},
-                 {nullptr, open, kWatched, nullptr, false},
-                 {"127.0.0.1", closed, kPlain, nullptr, false},
-                 {"127.0.0.1", closed, kWatched, nullptr, false},
-                 {"127.0.0.1", closed, kTimed, nullptr, false},
-                 {"127.0.0.1", open, kPlain, "127.0.0.1", true},
-                 {"127.0.0.1", open, kPlain, "127.0.0.x", false},
-                 {"127.0.0.1", open, kPlain, "255.255.255.255", false}};
-    for (const auto& c : cases) {
+    // Host, port, how, the local address to bind to first, whether it connects.
+    const std::tuple<const char*, int32_t, Connect, const char*, bool> cases[] = {
+        {"127.0.0.1", open, kPlain, nullptr, true},
+        {"127.1", open, kWatched, nullptr, true},
+        {"localhost", open, kTimed, nullptr, true},
+        {"255.255.255.255", open, kWatched, nullptr, false},
+        {"x.invalid", open, kPlain, nullptr, false},
+        {"", open, kPlain, nullptr, false},
+        {nullptr, open, kWatched, nullptr, false},
+        {"127.0.0.1", closed, kPlain, nullptr, false},
+        {"127.0.0.1", closed, kWatched, nullptr, false},
+        {"127.0.0.1", closed, kTimed, nullptr, false},
+        {"127.0.0.1", open, kPlain, "127.0.0.1", true},
+        {"127.0.0.1", open, kPlain, "127.0.0.x", false},
+        {"127.0.0.1", open, kPlain, "255.255.255.255", false}};
+    for (const auto& [host, port, how, local, connects] : cases) {
         const ConnectionNumber connection =
-            c.how == kWatched ? ConnectionOpenWatched(c.host, c.port, -1, 0)
-                              : ConnectionOpen(c.host, c.port, NetworkModeTcp,
-                                               c.how == kTimed ? 1000 : 0, c.local);
-        EXPECT_EQ(connection != 0, c.connects) << (c.host ? c.host : "null") << " " << c.port;
+            how == kWatched
+                ? ConnectionOpenWatched(host, port, -1, 0)
+                : ConnectionOpen(host, port, NetworkModeTcp, how == kTimed ? 1000 : 0, local);
+        EXPECT_EQ(connection != 0, connects) << (host ? host : "null") << " " << port;
         EXPECT_TRUE(connection == 0 || server.Accept() >= 0);
         ConnectionClose(connection);
     }

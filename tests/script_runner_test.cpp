@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
@@ -120,27 +121,25 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
 // (then its exit is awaited, within the time limit and open to a cancel), or hold its output
 // open past the limit.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
-    const struct {
-        const char* body;
-        bool cancel;  // CancelScriptRuns once the runner has closed its output
-        const char* expected;
-    } cases[] = {{"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
-                 {"exec sleep 30", false, ""},
-                 {"exec >&-\nexec sleep 30", false, ""},
-                 {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
-    for (const auto& c : cases) {
-        const std::string runner = Fake("runner", c.body);
+    // The runner, whether CancelScriptRuns comes once it has closed its output, the result.
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        {"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
+        {"exec sleep 30", false, ""},
+        {"exec >&-\nexec sleep 30", false, ""},
+        {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
+    for (const auto& [body, cancel, expected] : cases) {
+        const std::string runner = Fake("runner", body);
         const Clock::time_point start = Clock::now();
         std::string result = "not returned";
         std::thread worker([&] { result = RunWith(runner, "x", 1000); });
-        if (c.cancel) {
+        if (cancel) {
             EXPECT_TRUE(WaitFor([&] { return fs::exists(In("closed")); }, 5000));
             CancelScriptRuns();
         }
         worker.join();
         AllowScriptRuns();
-        EXPECT_EQ(result, c.expected) << c.body;
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.cancel ? 900 : 3000)) << c.body;
+        EXPECT_EQ(result, expected) << body;
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(cancel ? 900 : 3000)) << body;
     }
 }
 
