@@ -28,6 +28,7 @@ TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
         {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1
         {"a\xE2\x82\xAC!", "a?!", "a?!", 3},                 // three bytes
         {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},              // four bytes: a surrogate pair
+        {"\xEF\xBF\xBF", "?", "?", 1},                       // U+FFFF, one unit still
         {"\xF4\x8F\xBF\xBF", "?", "??", 2},                  // U+10FFFF
         {"\xF4\x90\x80\x80", "?", "????", 4},                // beyond U+10FFFF
         {"\xF5\x80\x80\x80x", "?x", "????x", 5},             // no lead of UTF-8
