@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <tuple>
 
 #include "runtime/host_address.h"
@@ -135,6 +136,9 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
 TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
+    // Started without standard input, the wake-up's read end is descriptor 0: it works alike.
+    const int input = dup(0);
+    close(0);
     WakeSignal wake;
     ASSERT_TRUE(wake.Open());
     wake.Raise();
@@ -150,6 +154,20 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     EXPECT_EQ(ConnectionWait(pair.connection, -1, -1), NetworkEventDisconnect);
     EXPECT_EQ(ConnectionWait(0, wake.Fd(), 20), NetworkEventDisconnect);
     EXPECT_EQ(ConnectionSend(0, "x", 1), -1);
+    wake.Close();
+    dup2(input, 0);
+    close(input);
+    // A receive blocked in another thread returns once the connection is closed.
+    Pair blocked;
+    int64_t received = 1;
+    std::thread reader([&] {
+        char byte;
+        received = ConnectionReceive(blocked.connection, &byte, 1);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // inside its receive
+    ConnectionClose(blocked.connection);
+    reader.join();
+    EXPECT_LE(received, 0);
 }
 
 }  // namespace

@@ -129,6 +129,11 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
     EXPECT_NE(empty, nullptr);
     MapDestroy(empty);
     EXPECT_EQ(MapCreate(-1, nullptr, nullptr, 4), nullptr);
+    for (int successes : {0, 1, 2}) {  // the map, its buckets, its node pool
+        MemoryInjectFailures(successes, 1);
+        EXPECT_EQ(MapCreate(8, nullptr, nullptr, 4), nullptr) << successes;
+        MemoryInjectFailures(0, 0);
+    }
     // The sdbm hash, each byte taken as signed; ignoring case hashes the lower-case form.
     EXPECT_EQ(MapHashKey("ab", false), 6363201u);
     EXPECT_EQ(MapHashKey("Start\xE9", false), 3509235751u);
