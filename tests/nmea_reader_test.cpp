@@ -75,6 +75,7 @@ TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
         {0.125, 2, "0.13"},
         {2.5, 0, "3"},
         {2.0, -3, "2"},
+        {2.0, 10, "2.0000000000"},                         // the most padding there is
         {922337203685477632.0, 1, "922337203685477632"}};  // times 10 would reach 2^63
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
