@@ -173,6 +173,7 @@ class TrackerTest : public ::testing::Test {
                 [this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
         });
         EXPECT_EQ(NavlumeMain(), 0);
+        EXPECT_EQ(WindowHandle(MainWindow), nullptr) << "the program kept its layers";
         user.join();
         platform.discardPendingActions();
     }

@@ -129,6 +129,18 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
     EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);  // 1 ms is a limit
+    // A raised wake-up ends the wait at once, also one on descriptor 0 (no standard input).
+    const int input = dup(0);
+    close(0);
+    WakeSignal early;
+    ASSERT_TRUE(early.Open());
+    early.Raise();
+    const Clock::time_point raised = Clock::now();
+    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), early.Fd(), 5000), 0);
+    EXPECT_LT(Clock::now() - raised, std::chrono::milliseconds(1000));
+    early.Close();
+    dup2(input, 0);
+    close(input);
 }
 
 // The worker's one wait: the peer's end, a wake-up or the time, whichever comes first; sends

@@ -309,7 +309,7 @@ class FakePlatform : public UiPlatform {
         focus(view);
         std::string result = proposed;
         if (view->validator != nullptr) {
-            bool replaced = false;
+            bool replaced = true;  // as left by anything before: the validator must say
             const bool accepted =
                 view->validator->isPartialStringValid(proposed, &result, &replaced);
             if (!replaced && !accepted) return;
