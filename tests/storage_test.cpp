@@ -123,6 +123,7 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
         EXPECT_EQ(element ? *element : 0, i == 199 || i == 100 || i == 0 ? 0 : i + 1) << i;
     }
     EXPECT_EQ(MapCount(map), 198);
+    EXPECT_FALSE(MapRemove(nullptr, "1"));  // no map, nothing removed
     MapDestroy(map);
     // Elements of no size are elements; a negative size is refused.
     TextMap* empty = MapCreate(0, nullptr, nullptr, 4);
