@@ -444,7 +444,7 @@ int64_t ConnectionWait(ConnectionNumber number, int wakeFd, int32_t timeoutMs) {
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) return NetworkEventDisconnect;
     if (count == 2 && watched[1].revents != 0) return NetworkEventWake;
-    if (ready == 0 || watched[0].revents == 0) return NetworkEventNone;
+    if (watched[0].revents == 0) return NetworkEventNone;  // poll clears it on a time-out
     // The wait has just said the socket is readable: no second look is needed.
     return ReadableStreamEvent(*connection);
 }

@@ -21,18 +21,6 @@ constexpr int64_t kFloatRoom = 1024;
 constexpr int32_t kAutoDecimals = 10;
 constexpr int32_t kMostDecimals = 512;
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualIgnoringCase(const char* a, const char* b) {
-    while (*a != '\0' && LowerAscii(*a) == LowerAscii(*b)) {
-        ++a;
-        ++b;
-    }
-    return *a == '\0' && *b == '\0';
-}
-
 // The "C" locale, made once. Numbers are read with it, so a locale that the window system set
 // from the environment (German uses a decimal comma) cannot change how they are read.
 locale_t CLocale() {
@@ -110,9 +98,7 @@ char* IntegerToText(int64_t value, int64_t start) {
 
 double TextToFloat(const char* text) {
     if (text == nullptr) return 0.0;
-    if (EqualIgnoringCase(text, "+Infinity")) return std::numeric_limits<double>::infinity();
-    if (EqualIgnoringCase(text, "-Infinity")) return -std::numeric_limits<double>::infinity();
-    if (EqualIgnoringCase(text, "NaN")) return std::numeric_limits<double>::quiet_NaN();
+    // strtod reads the words FloatToText writes ("+Infinity", "-Infinity", "NaN") in any case.
 #if NAVLUME_HAVE_STRTOD_L
     return strtod_l(text, nullptr, CLocale());
 #else

@@ -1,10 +1,8 @@
-// The tracker end to end inside one process: the program runs its real event loop on the test
-// thread against the in-memory window system, a driver thread plays the user, loopback servers
-// play the NMEA sources, a recording runner takes the viewer scripts and a recording mover takes
-// what would go to Marble. Covered: the window,
-// settings and Start/Stop control, and the sources real users have: recorded receivers delivered
-// in every shape a link may give them, servers that come late or fall silent, a slow viewer and
-// a real gpsd.
+// The tracker end to end inside one process: the program's real event loop runs on the test
+// thread against the in-memory window system; a driver thread plays the user, loopback servers
+// the NMEA sources, a recording runner and mover take the viewer scripts and Marble's moves.
+// Covered: the window, settings, Start/Stop, and the sources real users have: recorded receivers
+// in every delivery shape, servers that come late or fall silent, a slow viewer, a real gpsd.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,17 +10,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/navlume.h"
@@ -35,6 +34,7 @@
 #include "runtime/temp_buffer.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/test_data.h"
 #include "ui/platform/marble_link.h"
 #include "ui/platform/script_runner.h"
@@ -45,7 +45,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
-using test_data::ReadFile;
+using test_data::GoldenScript;
+using test_data::MatchesGolden;
 
 // The recording runner's scripts; each run lasts runMs, and while held it waits until released.
 struct ScriptLog {
@@ -91,64 +92,40 @@ std::string PositionOfScript(std::string script = "") {
     return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
 }
 
-// What the recording mover was given, "latitude longitude zoom" each, the numbers written in
-// their shortest exact form.
+// What the recording mover was given: (latitude, longitude, zoom) each.
+using Move = std::tuple<double, double, int32_t>;
 std::mutex marbleLock;
-std::vector<std::string> marbleMoves;
-
-std::string Shortest(double value) {
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
+std::vector<Move> marbleMoves;
 
 void RecordMarbleMove(double longitude, double latitude, int32_t zoom) {
     std::lock_guard<std::mutex> lock(marbleLock);
-    marbleMoves.push_back(Shortest(latitude) + " " + Shortest(longitude) + " " +
-                          std::to_string(zoom));
+    marbleMoves.emplace_back(latitude, longitude, zoom);
 }
 
-std::vector<std::string> MarbleMoves() {
+std::vector<Move> MarbleMoves() {
     std::lock_guard<std::mutex> lock(marbleLock);
     return marbleMoves;
 }
 
-// True when Marble was moved once for every viewer script, to the script's position, at the zoom
-// given: the viewer hands the same positions to both.
-::testing::AssertionResult MarbleFollowedEveryScript(const std::string& zoom) {
-    const std::vector<std::string> scripts = Scripts();
-    const std::vector<std::string> moves = MarbleMoves();
-    if (moves.size() != scripts.size())
-        return ::testing::AssertionFailure()
-               << moves.size() << " moves for " << scripts.size() << " scripts";
-    for (size_t i = 0; i < scripts.size(); ++i) {
-        const std::string position = PositionOfScript(scripts[i]);
-        const std::string expected =
-            Shortest(TextToFloat(position.substr(0, position.find(' ')).c_str())) + " " +
-            Shortest(TextToFloat(position.substr(position.find(' ') + 1).c_str())) + " " + zoom;
-        if (moves[i] != expected)
-            return ::testing::AssertionFailure() << "move " << i << ": " << moves[i];
+// One move for every viewer script so far, to the script's position at zoom: the viewer hands
+// the same positions to both.
+std::vector<Move> MovesOfScripts(int32_t zoom) {
+    std::vector<Move> moves;
+    for (const std::string& script : Scripts()) {
+        const std::string position = PositionOfScript(script);
+        moves.emplace_back(TextToFloat(position.c_str()),
+                           TextToFloat(position.c_str() + position.find(' ')), zoom);
     }
-    return ::testing::AssertionSuccess();
+    return moves;
 }
 
 // The tuples of the trail in a position file ("longitude,latitude,0" each, oldest first).
 std::vector<std::string> TrailOfFile(const std::string& kml) {
-    std::vector<std::string> tuples;
     const size_t line = kml.find("<LineString>");
-    if (line == std::string::npos) return tuples;
-    std::istringstream text(
-        kml.substr(kml.find("<coordinates>", line) + 13,
-                   kml.find("</coordinates>", line) - kml.find("<coordinates>", line) - 13));
-    for (std::string tuple; text >> tuple;)
-        tuples.push_back(tuple);
-    return tuples;
-}
-
-bool WaitFor(const std::function<bool()>& condition, int ms = 3000) {
-    const Clock::time_point deadline = Clock::now() + milliseconds(ms);
-    while (!condition() && Clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(5));
-    return condition();
+    if (line == std::string::npos) return {};
+    const size_t from = kml.find("<coordinates>", line) + 13;
+    std::istringstream text(kml.substr(from, kml.find("</coordinates>", line) - from));
+    return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
 }
 
 void Settle() {
@@ -158,9 +135,7 @@ void Settle() {
 class TrackerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/navlume-tracker-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root_ = pattern;
+        ASSERT_TRUE(scratch_.Valid());
         // The program moves into the bundle's Contents folder, where the settings live.
         fs::create_directories(BundleContents() / "MacOS");
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
@@ -183,12 +158,13 @@ class TrackerTest : public ::testing::Test {
         SetPositionFileEvery(kPositionFileEveryMs);
         SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
+    std::vector<std::string> Trail() const {
+        return TrailOfFile(ReadBytes(BundleContents() / "Navlume-position.kml"));
+    }
 
     // Runs the program on this thread while the driver plays the user on another. The driver
     // ends the program (close button or Quit); one that stopped early (a failed assertion) is
@@ -200,6 +176,7 @@ class TrackerTest : public ::testing::Test {
                 [this] { platform.chooseAppMenuItem(PlatformAppMenuItem::Quit); });
         });
         EXPECT_EQ(NavlumeMain(), 0);
+        EXPECT_EQ(WindowHandle(MainWindow), nullptr) << "the program kept its layers";
         user.join();
         platform.discardPendingActions();
     }
@@ -265,15 +242,12 @@ class TrackerTest : public ::testing::Test {
     FakePlatform platform;
 
   private:
-    fs::path root_;
+    ScratchDirectory scratch_;
+    const fs::path root_ = scratch_.Path();
     const fs::path previousDirectory_ = fs::current_path();
 };
 
-using test_data::GoldenScript;
-using test_data::MatchesGolden;
-
-// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s, so that tests of retrying take about a
-// second.
+// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s: tests of retrying take about a second.
 constexpr TrackingLimits kQuickPauses{.firstPauseMs = 200, .longestPauseMs = 1600};
 
 constexpr const char* kExampleSentence =
@@ -301,9 +275,9 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_TRUE(WaitForTitle("Navlume"));
         // KML viewers get the same position beside the settings, and a link file to follow.
         EXPECT_TRUE(MatchesGolden("navlume-position.kml",
-                                  ReadFile(BundleContents() / "Navlume-position.kml")));
+                                  ReadBytes(BundleContents() / "Navlume-position.kml")));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
-        EXPECT_EQ(MarbleMoves(), std::vector<std::string>{"48.1173 11.516667 3018"});
+        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
 
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
@@ -327,11 +301,11 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
         EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
-        const std::vector<std::string> moves = MarbleMoves();
-        EXPECT_EQ(std::vector<std::string>(moves.begin() + 1, moves.end()),
-                  (std::vector<std::string>{"-48.1173 -11.516667 3018", "48.1173 11.516667 2382"}));
+        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018},
+                                                    {-48.1173, -11.516667, 3018},
+                                                    {48.1173, 11.516667, 2382}}));
         // The trail went down to the south-west and back.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
+        EXPECT_EQ(Trail(),
                   (std::vector<std::string>{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                             "11.516667,48.117300,0"}));
 
@@ -441,8 +415,7 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
         // The new run's trail starts afresh: none of the first run's positions are in it.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")),
-                  std::vector<std::string>{"151.20200,-33.75205750,0"});
+        EXPECT_EQ(Trail(), std::vector<std::string>{"151.20200,-33.75205750,0"});
         ChooseMenu();
     });
 }
@@ -475,7 +448,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     fs::permissions(runner, fs::perms::owner_all);
     hangingRunner = runner.string();
     SetScriptRunner(RunHangingScript);
-    const auto runs = [&started] { return ReadFile(started).size() / 4; };
+    const auto runs = [&started] { return ReadBytes(started).size() / 4; };
     Clock::time_point pressedAt;
     RunProgram([&] {
         LoopbackServer server;
@@ -510,7 +483,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     RunProgram([this] { PressClose(); });
-    EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadFile(SettingsPath())));
+    EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
 
     RunProgram([this] {
         OnGui([] { SetGadgetState(ServerField, MakeIPv4Address(192, 168, 1, 20)); });
@@ -521,7 +494,7 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     const std::string saved = test_data::Replaced(
         test_data::Golden("first-run-settings.cfg"),
         {{"= 127.0.0.1", "= 192.168.1.20"}, {"= 10000", "= 4001"}, {"= 500", "= 12000"}});
-    EXPECT_EQ(ReadFile(SettingsPath()), saved);
+    EXPECT_EQ(ReadBytes(SettingsPath()), saved);
 
     // The next start shows them; Quit stores nothing.
     RunProgram([this] {
@@ -530,7 +503,7 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         TypePort("5555");
         ChooseMenu();
     });
-    EXPECT_EQ(ReadFile(SettingsPath()), saved);
+    EXPECT_EQ(ReadBytes(SettingsPath()), saved);
 }
 
 TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
@@ -639,8 +612,11 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
         ChooseMenu();
     });
-    // A pause far longer than Stop waits for the worker: only the wake-up can end it in time.
+    // A pause far longer than Stop waits for the worker: only the wake-up can end it in time,
+    // also when it is descriptor 0 (the program was started without standard input).
     SetTrackingLimits({.firstPauseMs = 5000, .longestPauseMs = 5000});
+    const int input = dup(0);
+    close(0);
     RunProgram([&] {
         StartTracking(port);
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
@@ -653,6 +629,8 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_EQ(Controls() + " " + Title(), "Start 0 fields 11 idle Navlume");
         ChooseMenu();
     });
+    dup2(input, 0);
+    close(input);
 }
 
 // A server that takes each connection and closes it at once: every attempt shows, and they
@@ -730,9 +708,9 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         Settle();
         EXPECT_LE(Scripts().size(), size_t((Clock::now() - sentFirst) / milliseconds(kRunMs)) + 1);
         EXPECT_TRUE(ScriptsFollow(0, positions));
-        EXPECT_TRUE(MarbleFollowedEveryScript("3018"));
+        EXPECT_EQ(MarbleMoves(), MovesOfScripts(3018));
         // The trail has every position, also those the viewer skipped, in order.
-        EXPECT_EQ(TrailOfFile(ReadFile(BundleContents() / "Navlume-position.kml")), tuples);
+        EXPECT_EQ(Trail(), tuples);
         ChooseMenu();
     });
 }
@@ -771,16 +749,13 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     RunProgram([&] {
         StartTracking(port);
         EXPECT_TRUE(WaitFor([&] { return isLoggedPosition(Labels()); }, 25000))
-            << Labels() << "; " << Title() << "; gpsfake: " << ReadFile(output);
+            << Labels() << "; " << Title() << "; gpsfake: " << ReadBytes(output);
         EXPECT_TRUE(WaitFor([&] { return Scripts().size() > 0; }));
         EXPECT_TRUE(isLoggedPosition(PositionOfScript()));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         ChooseMenu();
     });
-    // gpsfake may hang in its own SIGTERM handler: after three seconds the group is killed.
-    kill(-gpsfake, SIGTERM);
-    for (int wait = 0; wait < 60 && waitpid(gpsfake, nullptr, WNOHANG) == 0; ++wait)
-        std::this_thread::sleep_for(milliseconds(50));
+    // gpsfake may hang in its own SIGTERM handler: the whole group is killed at once.
     kill(-gpsfake, SIGKILL);
     waitpid(gpsfake, nullptr, 0);
 }

@@ -28,6 +28,7 @@ TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
         {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1
         {"a\xE2\x82\xAC!", "a?!", "a?!", 3},                 // three bytes
         {"\xF0\x9F\x8C\x8D!", "?!", "?\?!", 3},              // four bytes: a surrogate pair
+        {"\xEF\xBF\xBF", "?", "?", 1},                       // U+FFFF, one unit still
         {"\xF4\x8F\xBF\xBF", "?", "??", 2},                  // U+10FFFF
         {"\xF4\x90\x80\x80", "?", "????", 4},                // beyond U+10FFFF
         {"\xF5\x80\x80\x80x", "?x", "????x", 5},             // no lead of UTF-8
@@ -46,17 +47,13 @@ TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
 }
 
 TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
-    char out[8];
-    int64_t capacity = 2;  // room for "a" and only half of é
-    int64_t length = 3;
-    Latin1ToUtf8(out, &capacity, "a\xE9z", &length);
-    EXPECT_EQ(capacity, 1);
-    EXPECT_EQ(length, 1);
-    capacity = 1;  // room for "a" only
-    length = 2;
-    Latin1ToUtf8(out, &capacity, "ab", &length);
-    EXPECT_EQ(capacity, 1);
-    EXPECT_EQ(length, 1);
+    // Room for "a" and only half of é, or for "a" only: "a" alone is converted.
+    for (const auto& [text, room] : {std::pair{"a\xE9z", 2}, std::pair{"ab", 1}}) {
+        char out[8];
+        int64_t capacity = room, length = static_cast<int64_t>(std::strlen(text));
+        Latin1ToUtf8(out, &capacity, text, &length);
+        EXPECT_TRUE(capacity == 1 && length == 1 && out[0] == 'a') << text;
+    }
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));

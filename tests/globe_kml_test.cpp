@@ -1,7 +1,6 @@
-// The live KML files (the tracker tests compare the position file with its golden one): the link
-// file's text and address as a real XML parser reads them, the position's time, speed and course
-// and the run's trail as a parser reads them, and failures that keep the old file and do not
-// retry at once.
+// The live KML files as a real XML parser reads them (the tracker tests compare the position
+// file with its golden one): the link's address, the position's time, speed and course, the
+// run's trail, and failures that keep the old file and do not retry at once.
 #include "app/globe_kml.h"
 
 #include <libxml/parser.h>
@@ -24,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "app/rmc_sentence.h"
@@ -81,8 +81,8 @@ std::vector<std::string> TrailTuples(const char* file) {
 // The names in the working directory, and what lies at path: its kind, inode and bytes.
 std::string Snapshot(const char* path) {
     std::string names;
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        names += entry.path().filename().string() + " ";
+    for (const std::string& name : NamesIn("."))
+        names += name + " ";
     struct stat status {};
     if (lstat(path, &status) != 0) return names + "missing";
     return names + std::to_string(status.st_mode) + " " + std::to_string(status.st_ino) + " " +
@@ -141,13 +141,8 @@ TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
 TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     const char* kFront = "$GPRMC,";
     const char* kPosition = ",A,4807.038,N,01131.000,E,";
-    struct Case {
-        const char* time;
-        const char* rest;  // speed, course, date
-        const char* when;
-        const char* description;
-    };
-    const Case cases[] = {
+    // Field 2; fields 8 to 10; the time stamp; the description.
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
         {"123519", "022.4,084.4,230394", "1994-03-23T12:35:19Z",
          "Speed 41.5 km/h, course 84.4\xC2\xB0"},
         {"020935.250", "0.04,359.11,050219", "2019-02-05T02:09:35.250Z",
@@ -167,13 +162,13 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
         {"123519", "-3,361,000194", "", ""},  // negative speed, course past 360, day 0
     };
     std::setlocale(LC_ALL, "de_DE.UTF-8");
-    for (const Case& c : cases) {
-        const std::string line = kFront + std::string(c.time) + kPosition + c.rest;
+    for (const auto& [time, rest, when, description] : cases) {
+        const std::string line = kFront + std::string(time) + kPosition + rest;
         const Position position = Judged(line);
         ASSERT_EQ(position.latitude, "48.117300") << line;
         ASSERT_TRUE(WritePositionKml(position, Trail(), 500));
-        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:TimeStamp/k:when"), c.when) << line;
-        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:description"), c.description) << line;
+        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:TimeStamp/k:when"), when) << line;
+        EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:description"), description) << line;
         EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:Point/k:coordinates"),
                   "11.516667,48.117300,0");
     }

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
+#include <thread>
+#include <tuple>
 
 #include "runtime/host_address.h"
 #include "runtime/wake_signal.h"
@@ -39,31 +42,27 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     ASSERT_TRUE(server.Ok() && closed != 0);
     const int32_t open = server.port();
     enum Connect { kPlain, kWatched, kTimed };  // blocking, watching a wake-up, with a time-out
-    const struct {
-        const char* host;
-        int32_t port;
-        Connect how;
-        const char* local;  // the local address to bind to first
-        bool connects;
-    } cases[] = {{"127.0.0.1", open, kPlain, nullptr, true},
-                 {"127.1", open, kWatched, nullptr, true},
-                 {"localhost", open, kTimed, nullptr, true},
-                 {"255.255.255.255", open, kWatched, nullptr, false},
-                 {"x.invalid", open, kPlain, nullptr, false},
-                 {"", open, kPlain, nullptr, false},
-                 {nullptr, open, kWatched, nullptr, false},
-                 {"127.0.0.1", closed, kPlain, nullptr, false},
-                 {"127.0.0.1", closed, kWatched, nullptr, false},
-                 {"127.0.0.1", closed, kTimed, nullptr, false},
-                 {"127.0.0.1", open, kPlain, "127.0.0.1", true},
-                 {"127.0.0.1", open, kPlain, "127.0.0.x", false},
-                 {"127.0.0.1", open, kPlain, "255.255.255.255", false}};
-    for (const auto& c : cases) {
+    // Host, port, how, the local address to bind to first, whether it connects.
+    const std::tuple<const char*, int32_t, Connect, const char*, bool> cases[] = {
+        {"127.0.0.1", open, kPlain, nullptr, true},
+        {"127.1", open, kWatched, nullptr, true},
+        {"localhost", open, kTimed, nullptr, true},
+        {"255.255.255.255", open, kWatched, nullptr, false},
+        {"x.invalid", open, kPlain, nullptr, false},
+        {"", open, kPlain, nullptr, false},
+        {nullptr, open, kWatched, nullptr, false},
+        {"127.0.0.1", closed, kPlain, nullptr, false},
+        {"127.0.0.1", closed, kWatched, nullptr, false},
+        {"127.0.0.1", closed, kTimed, nullptr, false},
+        {"127.0.0.1", open, kPlain, "127.0.0.1", true},
+        {"127.0.0.1", open, kPlain, "127.0.0.x", false},
+        {"127.0.0.1", open, kPlain, "255.255.255.255", false}};
+    for (const auto& [host, port, how, local, connects] : cases) {
         const ConnectionNumber connection =
-            c.how == kWatched ? ConnectionOpenWatched(c.host, c.port, -1, 0)
-                              : ConnectionOpen(c.host, c.port, NetworkModeTcp,
-                                               c.how == kTimed ? 1000 : 0, c.local);
-        EXPECT_EQ(connection != 0, c.connects) << (c.host ? c.host : "null") << " " << c.port;
+            how == kWatched
+                ? ConnectionOpenWatched(host, port, -1, 0)
+                : ConnectionOpen(host, port, NetworkModeTcp, how == kTimed ? 1000 : 0, local);
+        EXPECT_EQ(connection != 0, connects) << (host ? host : "null") << " " << port;
         EXPECT_TRUE(connection == 0 || server.Accept() >= 0);
         ConnectionClose(connection);
     }
@@ -73,10 +72,24 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_EQ(ConnectionPoll(udp), NetworkEventNone);
     ConnectionClose(udp);
     EXPECT_EQ(ConnectionOpen("255.255.255.255", 9, NetworkModeUdp), 0);
+    // Started without standard input, a program's first socket is descriptor 0, a socket too.
+    const int input = dup(0);
+    close(0);
+    const ConnectionNumber first = ConnectionOpen("127.0.0.1", open, NetworkModeTcp);
+    EXPECT_NE(first, 0);
+    ConnectionClose(first);
+    dup2(input, 0);
+    close(input);
     SocketAddress address;  // only the two internet families resolve, and only into a place
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_UNIX, open, &address));
     EXPECT_FALSE(ResolveHostAddress(nullptr, AF_INET, open, &address));
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_INET, open, nullptr));
+    // IPv6 only between NetworkInit and the end of the network objects.
+    EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
+    NetworkInit();
+    EXPECT_TRUE(ResolveHostAddress("::1", AF_INET6, open, &address));
+    NetworkObjectsEnd();
+    EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
 }
 
 // Bytes sent before the peer closes come first, in receives of at most the buffer's size; then
@@ -94,6 +107,7 @@ TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     char buffer[129] = {};
     while (received.size() < sent.size()) {
         ASSERT_EQ(ConnectionWait(pair.connection, -1, 2000), NetworkEventData);
+        errno = EINTR;  // left by an earlier call: what arrives is still taken
         const int64_t count = ConnectionReceive(pair.connection, buffer, 128);
         ASSERT_TRUE(count > 0 && count <= 128 && buffer[128] == 0) << count;
         received.append(buffer, static_cast<size_t>(count));
@@ -115,6 +129,18 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
     EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);  // 1 ms is a limit
+    // A raised wake-up ends the wait at once, also one on descriptor 0 (no standard input).
+    const int input = dup(0);
+    close(0);
+    WakeSignal early;
+    ASSERT_TRUE(early.Open());
+    early.Raise();
+    const Clock::time_point raised = Clock::now();
+    EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), early.Fd(), 5000), 0);
+    EXPECT_LT(Clock::now() - raised, std::chrono::milliseconds(1000));
+    early.Close();
+    dup2(input, 0);
+    close(input);
 }
 
 // The worker's one wait: the peer's end, a wake-up or the time, whichever comes first; sends
@@ -122,12 +148,16 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
 TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
+    // Started without standard input, the wake-up's read end is descriptor 0: it works alike.
+    const int input = dup(0);
+    close(0);
     WakeSignal wake;
     ASSERT_TRUE(wake.Open());
     wake.Raise();
     wake.Raise();  // raising twice needs one clear
     EXPECT_EQ(ConnectionWait(pair.connection, wake.Fd(), -1), NetworkEventWake);
     wake.Clear();
+    errno = EINTR;  // left by an earlier call: the time-out still ends the wait
     EXPECT_EQ(ConnectionWait(pair.connection, wake.Fd(), 20), NetworkEventNone);
     char buffer[16];
     EXPECT_EQ(ConnectionSend(pair.connection, "?WATCH\n", 7), 7);
@@ -136,6 +166,20 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     EXPECT_EQ(ConnectionWait(pair.connection, -1, -1), NetworkEventDisconnect);
     EXPECT_EQ(ConnectionWait(0, wake.Fd(), 20), NetworkEventDisconnect);
     EXPECT_EQ(ConnectionSend(0, "x", 1), -1);
+    wake.Close();
+    dup2(input, 0);
+    close(input);
+    // A receive blocked in another thread returns once the connection is closed.
+    Pair blocked;
+    int64_t received = 1;
+    std::thread reader([&] {
+        char byte;
+        received = ConnectionReceive(blocked.connection, &byte, 1);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // inside its receive
+    ConnectionClose(blocked.connection);
+    reader.join();
+    EXPECT_LE(received, 0);
 }
 
 }  // namespace

@@ -44,13 +44,14 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"$GPRMC,1,A,4807.038,N,01131.000,E*0", ""},                      // checksum cut short
         {"$GPRMC,1,A,4807.038,N,01131.000,E*02X", ""},                    // trailing byte
         {"$GPRMC,1,A,4807.038,N,01131.000,E*G2", ""},                     // not hex
-        {"$GPRMC,1,V,4807.038,N,01131.000,E*15", ""},                     // no fix, fields filled
-        {"$GPRMC,1,A,,N,01131.000,E*1C", ""},                             // empty latitude
-        {"$GPRMC,1,A,4807.038,N,,E*2E", ""},                              // empty longitude
-        {"$GPRMC,1,A,48a7.038,N,01131.000,E", ""},                        // garbled latitude
-        {"$GPRMC,1,A,4807.038,N,011.31.000,E", ""},                       // two points
-        {"$GPRMC,1,A,.,N,01131.000,E", ""},                               // no digit
-        {"$GPRMC,1,A,-4807.038,N,01131.000,E", ""},                       // signs are hemispheres
+        {"$GPRMC,48,A,4807.038,N,01131.000,E*4G", ""},  // not hex, although 4 * 16 - 1 is the sum
+        {"$GPRMC,1,V,4807.038,N,01131.000,E*15", ""},   // no fix, fields filled
+        {"$GPRMC,1,A,,N,01131.000,E*1C", ""},           // empty latitude
+        {"$GPRMC,1,A,4807.038,N,,E*2E", ""},            // empty longitude
+        {"$GPRMC,1,A,48a7.038,N,01131.000,E", ""},      // garbled latitude
+        {"$GPRMC,1,A,4807.038,N,011.31.000,E", ""},     // two points
+        {"$GPRMC,1,A,.,N,01131.000,E", ""},             // no digit
+        {"$GPRMC,1,A,-4807.038,N,01131.000,E", ""},     // signs are hemispheres
         {"$GPRMC,1,A,4807,N,01131.,E", ""},             // no point: three degree digits, 480
         {"$GPRMC,1,A,4807.,N,00007,E", "48.117 0.12"},  // odd, but numbers in range
         {"$GPRMC,1,A,9107.038,N,01131.000,E*06", ""},   // latitude beyond 90
@@ -70,7 +71,12 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
 // The number formatting under the coordinates: half up, padded, and saturating integer parts.
 TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
     const std::tuple<double, int64_t, const char*> fixed[] = {
-        {48.1173, 6, "48.117300"}, {0.125, 2, "0.13"}, {2.5, 0, "3"}, {2.0, -3, "2"}};
+        {48.1173, 6, "48.117300"},
+        {0.125, 2, "0.13"},
+        {2.5, 0, "3"},
+        {2.0, -3, "2"},
+        {2.0, 10, "2.0000000000"},                         // the most padding there is
+        {922337203685477632.0, 1, "922337203685477632"}};  // times 10 would reach 2^63
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
     const std::pair<double, int64_t> parts[] = {{7.25, 7},

@@ -20,8 +20,7 @@ using Sentences = std::vector<std::string>;
 // count receives of up to 128 bytes, as the tracker makes them ("" once the server has closed),
 // by a client on 127.0.0.1:port whose receives give up after five seconds; it leaves after them
 // and then.
-Sentences Receive(
-    uint16_t port, size_t count, const std::function<void()>& then = [] {}) {
+Sentences Receive(uint16_t port, size_t count, const std::function<void()>& then = {}) {
     const int client = socket(AF_INET, SOCK_STREAM, 0);
     const timeval timeout{5, 0};
     setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -33,7 +32,7 @@ Sentences Receive(
         chunk.assign(buffer,
                      static_cast<size_t>(std::max<ssize_t>(recv(client, buffer, 128, 0), 0)));
     }
-    then();
+    if (then) then();
     close(client);
     return received;
 }

@@ -7,12 +7,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "runtime/atomic_file.h"
@@ -30,24 +31,6 @@ std::string ReadText(const char* key) {
     return PreferenceReadText(key, "<default>", scope.Start());
 }
 
-// The names in a directory, sorted.
-std::vector<std::string> NamesIn(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// What the tracker writes on its first run.
-void WriteFirstRunSettings() {
-    PreferenceGroup("Server");
-    PreferenceWriteText("Server", "127.0.0.1");
-    PreferenceWriteInteger("Port", 10000);
-    PreferenceGroup("GE");
-    PreferenceWriteInteger("Zoom", 500);
-}
-
 class PreferenceTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -62,12 +45,9 @@ class PreferenceTest : public ::testing::Test {
 
 TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     const std::string tracker = test_data::Golden("first-run-settings.cfg");
-    const struct {
-        std::string bytes;
-        const char *group, *key;
-        const char* text;  // "<default>": no such key
-        int64_t integer;   // PreferenceReadInteger with the default 77
-    } cases[] = {
+    // Bytes, group, key, text ("<default>": no such key), integer (PreferenceReadInteger with the
+    // default 77).
+    const std::tuple<std::string, const char*, const char*, const char*, int64_t> cases[] = {
         {tracker, "sErVeR", "PORT", "10000", 10000},
         {tracker, "Server", "Zoom", "<default>", 77},         // key of another group
         {tracker, "Missing", "Port", "<default>", 77},        // no fallback to another group
@@ -86,12 +66,12 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"k = \v-42x", "", "k", "\v-42x", -42},
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},
         {"k = 99999999999999999999", "", "k", "99999999999999999999", -1}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.bytes);
-        ASSERT_NE(PreferenceOpenBytes(c.bytes.data(), c.bytes.size(), 0), 0);
-        PreferenceGroup(c.group);
-        EXPECT_EQ(ReadText(c.key), c.text);
-        EXPECT_EQ(PreferenceReadInteger(c.key, 77), c.integer);
+    for (const auto& [bytes, group, key, text, integer] : cases) {
+        SCOPED_TRACE(bytes);
+        ASSERT_NE(PreferenceOpenBytes(bytes.data(), bytes.size(), 0), 0);
+        PreferenceGroup(group);
+        EXPECT_EQ(ReadText(key), text);
+        EXPECT_EQ(PreferenceReadInteger(key, 77), integer);
     }
     PreferenceClose();
     EXPECT_EQ(PreferenceGroup("Server"), 0);  // nothing open
@@ -110,7 +90,11 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     for (const std::string& path : {large, fifo, missing, scratch_.Path()}) {
         EXPECT_EQ(PreferenceOpen(path.c_str()), 0) << path;
         EXPECT_EQ(PreferenceCreate(path.c_str()), path == missing ? 1 : 0) << path;
-        WriteFirstRunSettings();
+        PreferenceGroup("Server");  // what the tracker writes on its first run
+        PreferenceWriteText("Server", "127.0.0.1");
+        PreferenceWriteInteger("Port", 10000);
+        PreferenceGroup("GE");
+        PreferenceWriteInteger("Zoom", 500);
         PreferenceClose();
     }
     struct stat status {};
@@ -206,7 +190,7 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
 
 // A replaced file keeps its permission bits, also those the umask would take from a new file;
 // a new file gets 0666 narrowed by the umask.
-TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
+TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     const mode_t previousMask = umask(022);
     for (const mode_t mode : {mode_t{0640}, mode_t{0666}}) {
         WriteBytes(settings_, "old");
@@ -220,11 +204,26 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBits) {
     EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "new", 3, FileFlush::NotFlushed));
     struct stat status {};
     EXPECT_TRUE(stat(fresh.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644);
-    EXPECT_EQ(ReadBytes(fresh), "new");
     EXPECT_EQ(ReadBytes(settings_), "new");
+    errno = EINTR;  // left by an earlier call: no write was interrupted, the bytes go in once
+    EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "newer", 5));
+    EXPECT_EQ(ReadBytes(fresh), "newer");
     // No folder to put the temporary file in: nothing is written, and the call says so.
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("gone/fresh.cfg").c_str(), "new", 3));
     umask(previousMask);
+    // The owner carries over where the process may give the file away (as root); the group of
+    // a member alone otherwise.
+    gid_t groups[64];
+    const int count = getgroups(64, groups);
+    const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
+    gid_t group = getegid();
+    for (int i = 0; owner == geteuid() && i < count; ++i)
+        group = groups[i] != getegid() ? groups[i] : group;
+    if (owner == geteuid() && group == getegid()) GTEST_SKIP() << "no owner or group to give";
+    ASSERT_EQ(chown(settings_.c_str(), owner, group), 0);
+    EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "newer", 5));
+    EXPECT_TRUE(stat(settings_.c_str(), &status) == 0 && status.st_uid == owner &&
+                status.st_gid == group);
 }
 
 // A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
@@ -233,7 +232,11 @@ TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
     std::string previous = settings_;
     for (int link = 1; link <= 41; ++link) {
         const std::string name = scratch_.File("link" + std::to_string(link));
-        ASSERT_EQ(symlink(previous.c_str(), name.c_str()), 0);
+        // Every other link is relative to its own folder.
+        const std::filesystem::path target = link % 2 == 0
+                                                 ? std::filesystem::path(previous)
+                                                 : std::filesystem::path(previous).filename();
+        ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
         previous = name;
     }
     EXPECT_TRUE(ReplaceFileContents(scratch_.File("link40").c_str(), "new", 3));

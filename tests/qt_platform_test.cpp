@@ -206,12 +206,11 @@ TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
     for (const QtMenuPlacement placement : {QtMenuPlacement::InWindow, QtMenuPlacement::Native}) {
         const bool native = placement == QtMenuPlacement::Native;
         QtApplicationMenu menu("Navlume", nullptr, placement);
-        EXPECT_EQ(menu.action(PlatformAppMenuItem::About)->menuRole(),
-                  native ? QAction::AboutRole : QAction::NoRole);
-        EXPECT_EQ(menu.action(PlatformAppMenuItem::Preferences)->menuRole(),
-                  native ? QAction::PreferencesRole : QAction::NoRole);
-        EXPECT_EQ(menu.action(PlatformAppMenuItem::Quit)->menuRole(),
-                  native ? QAction::QuitRole : QAction::NoRole);
+        for (const auto& [item, role] :
+             {std::pair{PlatformAppMenuItem::About, QAction::AboutRole},
+              {PlatformAppMenuItem::Preferences, QAction::PreferencesRole},
+              {PlatformAppMenuItem::Quit, QAction::QuitRole}})
+            EXPECT_EQ(menu.action(item)->menuRole(), native ? role : QAction::NoRole);
         EXPECT_TRUE(menu.action(PlatformAppMenuItem::Quit)
                         ->shortcuts()
                         .contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));

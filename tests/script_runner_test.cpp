@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
@@ -27,14 +28,6 @@ std::string RunWith(const std::string& program, const std::string& source,
         RunScriptWith(program.c_str(), source.c_str(), scope.Start(), timeLimitMs);
     EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(result.size()));
     return result;
-}
-
-// Polls `done` every 10 ms for at most five seconds.
-template <typename Condition>
-bool Within5s(Condition done) {
-    for (int i = 0; i < 500 && !done(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return done();
 }
 
 // Gone, or a zombie: an orphan that was killed stays one until the container's init reaps it.
@@ -128,27 +121,25 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
 // (then its exit is awaited, within the time limit and open to a cancel), or hold its output
 // open past the limit.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
-    const struct {
-        const char* body;
-        bool cancel;  // CancelScriptRuns once the runner has closed its output
-        const char* expected;
-    } cases[] = {{"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
-                 {"exec sleep 30", false, ""},
-                 {"exec >&-\nexec sleep 30", false, ""},
-                 {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
-    for (const auto& c : cases) {
-        const std::string runner = Fake("runner", c.body);
+    // The runner, whether CancelScriptRuns comes once it has closed its output, the result.
+    const std::tuple<const char*, bool, const char*> cases[] = {
+        {"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
+        {"exec sleep 30", false, ""},
+        {"exec >&-\nexec sleep 30", false, ""},
+        {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
+    for (const auto& [body, cancel, expected] : cases) {
+        const std::string runner = Fake("runner", body);
         const Clock::time_point start = Clock::now();
         std::string result = "not returned";
         std::thread worker([&] { result = RunWith(runner, "x", 1000); });
-        if (c.cancel) {
-            EXPECT_TRUE(Within5s([&] { return fs::exists(In("closed")); }));
+        if (cancel) {
+            EXPECT_TRUE(WaitFor([&] { return fs::exists(In("closed")); }, 5000));
             CancelScriptRuns();
         }
         worker.join();
         AllowScriptRuns();
-        EXPECT_EQ(result, c.expected) << c.body;
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(c.cancel ? 900 : 3000)) << c.body;
+        EXPECT_EQ(result, expected) << body;
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(cancel ? 900 : 3000)) << body;
     }
 }
 
@@ -166,7 +157,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
                              "sleep 30 &\necho $! > pid.tmp\nmv pid.tmp sleeper.pid\nwait");
         std::string result = "not returned";
         std::thread worker([&] { result = RunWith(runner, "script"); });
-        const bool started = Within5s([&] { return fs::exists(In("sleeper.pid")); });
+        const bool started = WaitFor([&] { return fs::exists(In("sleeper.pid")); }, 5000);
         const Clock::time_point before = Clock::now();
         CancelScriptRuns();
         worker.join();
@@ -175,7 +166,7 @@ TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
         EXPECT_EQ(result, "") << prelude;
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2)) << prelude;
         const pid_t sleeper = static_cast<pid_t>(std::stol(ReadBytes(In("sleeper.pid"))));
-        EXPECT_TRUE(Within5s([&] { return IsGoneOrZombie(sleeper); })) << prelude;
+        EXPECT_TRUE(WaitFor([&] { return IsGoneOrZombie(sleeper); }, 5000)) << prelude;
         const std::string recorder = Fake("recorder", "touch ran\nprintf x");
         EXPECT_EQ(RunWith(recorder, "script"), "");
         EXPECT_FALSE(fs::exists(In("ran")));

@@ -52,6 +52,23 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
+// Shared pools are one per block stride; the last user's destroy ends one, and a pool made
+// after it (of another stride, then of the same) starts empty.
+TEST(BlockPoolTest, SharedPoolsLastUntilTheirLastUser) {
+    BlockPool* pool = PoolCreate(13, 4, 4, kPoolShared);
+    EXPECT_EQ(PoolCreate(16, 4, 4, kPoolShared), pool);  // the same stride
+    ASSERT_NE(PoolAlloc(pool), nullptr);
+    PoolDestroy(pool);
+    EXPECT_EQ(PoolTotalBlocks(pool), 4);  // one user left: its chunk stays
+    PoolDestroy(pool);
+    BlockPool* other = PoolCreate(40, 4, 4, kPoolShared);
+    BlockPool* again = PoolCreate(13, 4, 4, kPoolShared);
+    EXPECT_NE(again, other);
+    EXPECT_EQ(PoolTotalBlocks(again), 0);
+    PoolDestroy(other);
+    PoolDestroy(again);
+}
+
 // The payloads of a list from head to tail, and the same walked back from the tail.
 std::string Walked(ListNode* head) {
     std::string forward, backward;
@@ -106,12 +123,18 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
         EXPECT_EQ(element ? *element : 0, i == 199 || i == 100 || i == 0 ? 0 : i + 1) << i;
     }
     EXPECT_EQ(MapCount(map), 198);
+    EXPECT_FALSE(MapRemove(nullptr, "1"));  // no map, nothing removed
     MapDestroy(map);
     // Elements of no size are elements; a negative size is refused.
     TextMap* empty = MapCreate(0, nullptr, nullptr, 4);
     EXPECT_NE(empty, nullptr);
     MapDestroy(empty);
     EXPECT_EQ(MapCreate(-1, nullptr, nullptr, 4), nullptr);
+    for (int successes : {0, 1, 2}) {  // the map, its buckets, its node pool
+        MemoryInjectFailures(successes, 1);
+        EXPECT_EQ(MapCreate(8, nullptr, nullptr, 4), nullptr) << successes;
+        MemoryInjectFailures(0, 0);
+    }
     // The sdbm hash, each byte taken as signed; ignoring case hashes the lower-case form.
     EXPECT_EQ(MapHashKey("ab", false), 6363201u);
     EXPECT_EQ(MapHashKey("Start\xE9", false), 3509235751u);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
@@ -82,11 +83,12 @@ TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
     EXPECT_STREQ(kept.IsNull() ? "null" : kept.Text(), "");
 }
 
-// Runs one operation in a scope of its own and checks that it leaves the position on the zero.
-template <typename Operation>
-std::string Result(Operation operation) {
+// Runs one operation in a scope of its own (the start its last argument) and checks that it
+// leaves the position on the zero.
+template <typename Operation, typename... Arguments>
+std::string Result(Operation operation, Arguments... arguments) {
     TempScope scope;
-    const std::string result = operation(scope.Start());
+    const std::string result = operation(arguments..., scope.Start());
     EXPECT_EQ(TempPosition(), scope.Start() + static_cast<int64_t>(result.size()));
     return result;
 }
@@ -94,55 +96,47 @@ std::string Result(Operation operation) {
 constexpr int32_t kMax = 2147483647, kMin = -kMax - 1;
 
 TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
-    const struct {
-        const char* text;
-        int32_t first, count;  // first 0: TextLeft; count -9: TextMidToEnd
-        const char* expected;
-    } cases[] = {{"4807.038", 0, 2, "48"}, {"4807.038", 0, -3, ""},    {nullptr, 0, 4, ""},
-                 {"abc", 0, kMax, "abc"},  {"abcdef", -7, 2, "ab"},    {"abcdef", 3, 2, "cd"},
-                 {"abcdef", 5, 99, "ef"},  {"abcdef", 7, 1, ""},       {"abcdef", 2, -1, ""},
-                 {nullptr, 1, 3, ""},      {"abcdef", kMax, kMax, ""}, {"4916.45", 3, -9, "16.45"},
-                 {"4.5", kMin, -9, "4.5"}, {"4916.45", 7, -9, "5"},    {"4916.45", 8, -9, ""},
-                 {nullptr, 1, -9, ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      if (c.first == 0) return TextLeft(c.text, c.count, start);
-                      if (c.count == -9) return TextMidToEnd(c.text, c.first, start);
-                      return TextMid(c.text, c.first, c.count, start);
-                  }),
-                  c.expected)
-            << (c.text ? c.text : "null") << " " << c.first << " " << c.count;
+    // Text, first (0: TextLeft), count (-9: TextMidToEnd), result.
+    const std::tuple<const char*, int32_t, int32_t, const char*> cases[] = {
+        {"4807.038", 0, 2, "48"}, {"4807.038", 0, -3, ""},    {nullptr, 0, 4, ""},
+        {"abc", 0, kMax, "abc"},  {"abcdef", -7, 2, "ab"},    {"abcdef", 3, 2, "cd"},
+        {"abcdef", 5, 99, "ef"},  {"abcdef", 7, 1, ""},       {"abcdef", 2, -1, ""},
+        {nullptr, 1, 3, ""},      {"abcdef", kMax, kMax, ""}, {"4916.45", 3, -9, "16.45"},
+        {"4.5", kMin, -9, "4.5"}, {"4916.45", 7, -9, "5"},    {"4916.45", 8, -9, ""},
+        {nullptr, 1, -9, ""}};
+    for (const auto& [text, first, count, expected] : cases) {
+        const std::string result = first == 0    ? Result(TextLeft, text, count)
+                                   : count == -9 ? Result(TextMidToEnd, text, first)
+                                                 : Result(TextMid, text, first, count);
+        EXPECT_EQ(result, expected) << (text ? text : "null") << " " << first << " " << count;
     }
 }
 
 TEST(TextOpsTest, SearchFromAStartWithOrWithoutCaseAndCompare) {
     constexpr int32_t kCase = 0, kNoCase = kTextIgnoreCase;
-    const struct {
-        const char *text, *needle;
-        int32_t start, mode, expected;
-    } cases[] = {{"4916.45", ".", 1, kCase, 5},
-                 {"4916.45", "", 1, kCase, 0},
-                 {"", ".", 1, kCase, 0},
-                 {nullptr, ".", 1, kCase, 0},
-                 {"4916.45", nullptr, 1, kCase, 0},
-                 {"abcabc", "bc", 3, kCase, 5},
-                 {"abcabc", "bc", 2, kCase, 2},
-                 {"abcabc", "bc", -5, kCase, 2},
-                 {"abcabc", "c", 6, kCase, 6},
-                 {"abcabc", "c", 7, kCase, 0},
-                 {"$GPRMC", "rmc", 1, kCase, 0},
-                 {"$GPRMC", "rmc", 1, kNoCase, 4},
-                 {"xAZ", "az", 0, kNoCase, 2},
-                 {"@[`{", "`{", 1, kNoCase, 3},
-                 {"aBc", "BCD", 1, kNoCase, 0},
-                 {"xAbAB", "ab", 3, kNoCase, 4},
-                 {"xAbAB", "ab", 6, kNoCase, 0},
-                 {"Abx", "aby", 1, kNoCase, 0}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(TextSearch(c.text, c.needle, c.start, c.mode), c.expected)
-            << (c.text ? c.text : "null") << " " << (c.needle ? c.needle : "null") << " "
-            << c.start;
-    }
+    // Text, needle, start, mode, position.
+    const std::tuple<const char*, const char*, int32_t, int32_t, int32_t> cases[] = {
+        {"4916.45", ".", 1, kCase, 5},
+        {"4916.45", "", 1, kCase, 0},
+        {"", ".", 1, kCase, 0},
+        {nullptr, ".", 1, kCase, 0},
+        {"4916.45", nullptr, 1, kCase, 0},
+        {"abcabc", "bc", 3, kCase, 5},
+        {"abcabc", "bc", 2, kCase, 2},
+        {"abcabc", "bc", -5, kCase, 2},
+        {"abcabc", "c", 6, kCase, 6},
+        {"abcabc", "c", 7, kCase, 0},
+        {"$GPRMC", "rmc", 1, kCase, 0},
+        {"$GPRMC", "rmc", 1, kNoCase, 4},
+        {"xAZ", "az", 0, kNoCase, 2},
+        {"@[`{", "`{", 1, kNoCase, 3},
+        {"aBc", "BCD", 1, kNoCase, 0},
+        {"xAbAB", "ab", 3, kNoCase, 4},
+        {"xAbAB", "ab", 6, kNoCase, 0},
+        {"Abx", "aby", 1, kNoCase, 0}};
+    for (const auto& [text, needle, start, mode, expected] : cases)
+        EXPECT_EQ(TextSearch(text, needle, start, mode), expected)
+            << (text ? text : "null") << " " << (needle ? needle : "null") << " " << start;
     EXPECT_EQ(TextFindFrom("abcabc", "bc", 3), 5);
     EXPECT_EQ(TextFind("abcabc", "ca"), 3);
     EXPECT_EQ(TextLength(nullptr), 0);
@@ -154,41 +148,26 @@ TEST(TextOpsTest, SearchFromAStartWithOrWithoutCaseAndCompare) {
 
 TEST(TextOpsTest, FieldSplitsAtEverySeparator) {
     const char* rmc = "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A";
-    const struct {
-        const char* text;
-        int32_t index;
-        const char *separator, *expected;
-    } cases[] = {{rmc, 4, ",", "4807.038"}, {rmc, 12, ",", "W*6A"},   {rmc, 13, ",", ""},
-                 {rmc, 0, ",", ""},         {"a,,c", 2, ",", ""},     {"a,,c", 3, ",", "c"},
-                 {",b", 1, ",", ""},        {"a,", 3, ",", ""},       {"ab", 1, "", "ab"},
-                 {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"}, {nullptr, 1, ",", ""},
-                 {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"}, {"a::::b", 2, "::", ""},
-                 {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      return TextField(c.text, c.index, c.separator, start);
-                  }),
-                  c.expected)
-            << (c.text ? c.text : "null") << " #" << c.index << " " << (c.separator ?: "null");
-    }
+    const std::tuple<const char*, int32_t, const char*, const char*> cases[] = {
+        {rmc, 4, ",", "4807.038"}, {rmc, 12, ",", "W*6A"},    {rmc, 13, ",", ""},
+        {rmc, 0, ",", ""},         {"a,,c", 2, ",", ""},      {"a,,c", 3, ",", "c"},
+        {",b", 1, ",", ""},        {",b", 2, ",", "b"},       {"a,", 3, ",", ""},
+        {"ab", 1, "", "ab"},       {"ab", 2, "", ""},         {"ab", 1, nullptr, "ab"},
+        {nullptr, 1, ",", ""},     {"a::b::c", 3, "::", "c"}, {"a:::b", 2, "::", ":b"},
+        {"a::::b", 2, "::", ""},   {"a<>b", 2, "<x", ""},     {"::", 2, "::", ""}};
+    for (const auto& [text, index, separator, expected] : cases)
+        EXPECT_EQ(Result(TextField, text, index, separator), expected)
+            << (text ? text : "null") << " #" << index << " " << (separator ?: "null");
 }
 
 TEST(TextOpsTest, FromMemoryStopsAtZeroAndLength) {
     const char received[128] = "$GPRMC,1\0garbage after the zero";
     const char exact[4] = {'a', 'b', 'c', 'd'};  // no zero: exactly length bytes, zero added
-    const struct {
-        const char* memory;
-        int32_t length;
-        const char* expected;
-    } cases[] = {{received, 128, "$GPRMC,1"}, {received, 4, "$GPR"}, {received, -1, "$GPRMC,1"},
-                 {received, -2, ""},          {nullptr, 10, ""},     {exact, 4, "abcd"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(Result([&](int64_t start) -> std::string {
-                      return TextFromMemory(c.memory, c.length, start);
-                  }),
-                  c.expected)
-            << c.length;
-    }
+    const std::tuple<const char*, int32_t, const char*> cases[] = {
+        {received, 128, "$GPRMC,1"}, {received, 4, "$GPR"}, {received, -1, "$GPRMC,1"},
+        {received, -2, ""},          {nullptr, 10, ""},     {exact, 4, "abcd"}};
+    for (const auto& [memory, length, expected] : cases)
+        EXPECT_EQ(Result(TextFromMemory, memory, length), expected) << length;
 }
 
 // A source in the buffer survives the buffer moving when the result needs more room than is

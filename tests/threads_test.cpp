@@ -9,8 +9,6 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "runtime/threads.h"
-
 namespace {
 
 std::atomic<int64_t> lastArgument{0};

@@ -70,6 +70,16 @@ TEST_F(EventsTest, WaitReturnsQueuedEventsThenWhatThePlatformBrings) {
     EXPECT_EQ(EventType(), -1);
     std::thread([] { WakeEventLoop(); }).join();
     EXPECT_EQ(WaitEvent(), -1);
+    // An event another thread posts wakes a loop that waits.
+    std::thread poster([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        PostEvent(GadgetEvent, 3, 0, Action);
+    });
+    auto kind = WaitEvent();
+    while (kind == -1)
+        kind = WaitEvent();
+    poster.join();
+    EXPECT_EQ(kind, GadgetEvent);
 }
 
 TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
@@ -203,13 +213,15 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     FreeMenu(5);
     EXPECT_EQ(platform.menuBarCount(), 1u);
 
-    // Flags, answer, buttons, result.
+    // Flags, answer, buttons, result; the key window gets the keyboard back after each.
+    PlatformWindow* key = Open(2, 0x44);
     const std::tuple<int32_t, int64_t, size_t, int64_t> alerts[] = {
         {0, 6, 0, 0}, {1, 7, 2, 7}, {2, 2, 3, 2}, {3, 6, 3, 6}};
     for (const auto& [flags, answer, buttons, result] : alerts) {
         platform.answerNextAlert(answer);
         EXPECT_EQ(ShowMessageBox("Invalid Port", "Caf\xE9", flags), result) << flags;
         EXPECT_EQ(platform.alerts.back().buttons.size(), buttons) << flags;
+        EXPECT_EQ(platform.keyWindow(), key);
     }
     EXPECT_EQ(platform.alerts.back().text, "Caf\xC3\xA9");
 }

@@ -174,6 +174,13 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
         {kStringLowerCase, "AbC", "abc", "XyZ", "xyz"},
         {kStringUpperCase | kStringLowerCase, "ab", "AB", "AbC", "abc"},
         {kStringReadOnly, "x", "", "fixed", "fixed"}};
+    // A maximum length holds under every rule.
+    for (const int32_t flags : {kStringNumeric, kStringUpperCase, kStringLowerCase}) {
+        CreateStringGadget(6, 0, 0, 80, 20, "", flags);
+        SetGadgetAttribute(6, 1, 2);
+        platform.type(View(6), flags == kStringNumeric ? "123" : "abc");
+        EXPECT_EQ(View(6)->text.size(), 2u) << flags;
+    }
     for (const auto& [flags, typed, shown, set, read] : cases) {
         CreateStringGadget(6, 0, 0, 80, 20, "", flags);
         platform.type(View(6), typed);
@@ -184,6 +191,8 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
     TakeAll();
     // Characters count as the field counts them: é is one, a character beyond 16 bits two.
     CreateStringGadget(8, 0, 60, 80, 20, "", kStringPassword);
+    EXPECT_TRUE(View(8)->kind == PlatformViewKind::SecureField &&
+                View(6)->kind == PlatformViewKind::TextField);
     SetGadgetAttribute(8, 1, 3);
     EXPECT_EQ(GetGadgetAttribute(8, 1), 3);
     platform.editText(View(8), "a\xC3\xA9x");
@@ -247,6 +256,7 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
     CreateTextGadget(1, 0, 0, 100, 20, "", 0);
     CreateTextGadget(2, 0, 20, 100, 20, "", 0);
     CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000);
+    CreateIPAddressGadget(4, 0, 40, 120, 20);
     platform.moveSlider(View(0), 12000);
     Drain();
     TakeAll();
@@ -256,8 +266,9 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
         SetGadgetText(1, "48.1");
         SetGadgetText(1, "48.1173");
         SetGadgetText(2, "-11.5");
-        SetGadgetState(0, 1);  // GUI thread only: nothing
-        text = Text(1);        // its own text at once
+        SetGadgetText(4, "1.2.3.4");  // an address field takes a text as its state
+        SetGadgetState(0, 1);         // GUI thread only: nothing
+        text = Text(1);               // its own text at once
         state = GetGadgetState(0);
     }).join();
     EXPECT_EQ(text, "48.1173");
@@ -267,9 +278,11 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
     SetGadgetState(1, 0);
     std::thread([&] { text = Text(1); }).join();
     EXPECT_EQ(text, "48.1173");
-    EXPECT_EQ(Drain(), 1);  // one apply task for both labels
+    EXPECT_EQ(Drain(), 1);  // one apply task for all three
     EXPECT_EQ(View(1)->text, "48.1173");
     EXPECT_EQ(View(2)->text, "-11.5");
+    std::thread([&] { state = GetGadgetState(4); }).join();
+    EXPECT_EQ(state, 0x04030201);
     // The program's own later text wins; a gadget that went takes no text.
     std::thread([] { SetGadgetText(1, "from the worker"), SetGadgetText(2, "late"); }).join();
     SetGadgetText(1, "from the program");

@@ -99,10 +99,13 @@ press_start() {
     return 1
 }
 
-# The close button: a WM_DELETE_WINDOW client message, as a window manager sends it.
+# The close button: a WM_DELETE_WINDOW client message, as a window manager sends it. Then waits up
+# to $1 seconds for the program to end; sets status (its exit status, or "still running").
 press_close() {
     "$python" -c 'import sys; from Xlib import X, display, protocol
 c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
 w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"),
              data=(32, [a("WM_DELETE_WINDOW"), X.CurrentTime, 0, 0, 0])), event_mask=0); c.sync()' "$window"
+    status="still running"
+    wait_until "$1" eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 }

@@ -1,7 +1,6 @@
 """Talks to Marble on the session bus the test set up (DBUS_SESSION_BUS_ADDRESS), as a user's
 tools would: python3-dbus, the reference bindings.
 
-  marble_client.py owned             exit 0 when a Marble owns "org.kde.marble"
   marble_client.py theme ID          sets the map theme and exits 0 when Marble reads it back
   marble_client.py at LAT LON ZOOM   prints "centre LON LAT zoom Z" and exits 0 when the centre
                                      lies within 1e-6 degrees of LAT LON and the zoom is ZOOM
@@ -18,8 +17,6 @@ TOLERANCE = 1e-6
 
 def main(arguments):
     bus = dbus.SessionBus()
-    if arguments[0] == "owned":
-        return 0 if bus.name_has_owner(SERVICE) else 1
     marble = bus.get_object(SERVICE, OBJECT, introspect=False)
     properties = dbus.Interface(marble, "org.freedesktop.DBus.Properties")
     if arguments[0] == "theme":

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <set>
 #include <string>
 
@@ -30,18 +31,11 @@ void Collect(const char* line, size_t length, void* context) {
     static_cast<std::string*>(context)->append(line, length).push_back('\n');
 }
 
-// An optional "-", digits, and optionally "." followed by digits.
-bool IsPlainNumber(const std::string& text) {
-    const size_t sign = text.starts_with("-") ? 1 : 0;
-    const size_t point = std::min(text.find_first_not_of("0123456789", sign), text.size());
-    if (point == sign) return false;
-    return point == text.size() ||
-           (text[point] == '.' &&
-            text.find_first_not_of("0123456789", point + 1) == std::string::npos);
-}
-
 void CheckScript(const Position& position) {
-    Check(IsPlainNumber(position.latitude) && IsPlainNumber(position.longitude));
+    // An optional "-", digits, and optionally "." followed by digits.
+    static const std::regex kPlainNumber("-?[0-9]+(\\.[0-9]*)?");
+    Check(std::regex_match(position.latitude, kPlainNumber) &&
+          std::regex_match(position.longitude, kPlainNumber));
     TempScope scope;
     const std::string script = ComposeViewerScript(
         position.latitude.c_str(), position.longitude.c_str(), 500, "\r\n", scope.Start());

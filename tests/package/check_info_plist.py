@@ -7,17 +7,12 @@ import plistlib
 import sys
 
 path, version = sys.argv[1], sys.argv[2]
-failures = []
-passed = 0
+results = []
 
 
 def check(description, condition):
-    global passed
     print(("ok:   " if condition else "FAIL: ") + description)
-    if condition:
-        passed += 1
-    else:
-        failures.append(description)
+    results.append(bool(condition))
 
 
 with open(path, "rb") as file:
@@ -41,5 +36,5 @@ check("NSHighResolutionCapable is true", info.get("NSHighResolutionCapable") is 
 reason = info.get("NSAppleEventsUsageDescription", "")
 check("NSAppleEventsUsageDescription is one sentence about moving Google Earth",
       "Google Earth" in reason and reason.endswith(".") and reason.count(". ") == 0)
-print(f"info_plist: {passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+print(f"info_plist: {results.count(True)} passed, {results.count(False)} failed")
+sys.exit(0 if all(results) else 1)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/gadget_functions.h"
@@ -74,11 +75,9 @@ class FakePlatform : public UiPlatform {
     void editText(PlatformView* view, const std::string& text) { applyEdit(view, text); }
     void focus(PlatformView* view) {
         if (focusedView == view) return;
-        PlatformView* previous = focusedView;
-        focusedView = view;
-        if (previous != nullptr && previous->functions != nullptr) {
+        PlatformView* previous = std::exchange(focusedView, view);
+        if (previous != nullptr && previous->functions != nullptr)
             previous->functions->textDidEndEditing(false);
-        }
         if (view != nullptr && view->functions != nullptr) view->functions->becomeFirstResponder();
     }
     void pressReturn(PlatformView* view) { view->functions->textDidEndEditing(true); }
@@ -196,11 +195,9 @@ class FakePlatform : public UiPlatform {
     PlatformWindow* keyWindow() override { return keyWindow_; }
     void makeKeyWindow(PlatformWindow* window) override {
         if (keyWindow_ == window) return;
-        PlatformWindow* previous = keyWindow_;
-        keyWindow_ = window;
-        if (previous != nullptr && previous->delegate != nullptr) {
+        PlatformWindow* previous = std::exchange(keyWindow_, window);
+        if (previous != nullptr && previous->delegate != nullptr)
             previous->delegate->windowDidResignKey();
-        }
         if (window != nullptr && window->delegate != nullptr)
             window->delegate->windowDidBecomeKey();
     }
@@ -214,9 +211,8 @@ class FakePlatform : public UiPlatform {
         while (!window->views.empty())
             removeView(window->views.back().get());
         if (keyWindow_ == window) keyWindow_ = nullptr;
-        for (auto& other : windows_) {
+        for (auto& other : windows_)
             if (other->parent == window) other->parent = nullptr;
-        }
         EraseOwned(windows_, window);
     }
 
@@ -299,6 +295,7 @@ class FakePlatform : public UiPlatform {
     int64_t runAlert(const std::string& title, const std::string& text,
                      const std::vector<PlatformAlertButton>& buttons) override {
         alerts.push_back({title, text, buttons});
+        makeKeyWindow(nullptr);  // the alert has the keyboard while it runs
         if (alertAnswers_.empty()) return buttons.empty() ? 0 : buttons.front().tag;
         const int64_t answer = alertAnswers_.front();
         alertAnswers_.pop_front();
@@ -312,7 +309,7 @@ class FakePlatform : public UiPlatform {
         focus(view);
         std::string result = proposed;
         if (view->validator != nullptr) {
-            bool replaced = false;
+            bool replaced = true;  // as left by anything before: the validator must say
             const bool accepted =
                 view->validator->isPartialStringValid(proposed, &result, &replaced);
             if (!replaced && !accepted) return;

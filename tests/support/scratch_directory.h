@@ -1,12 +1,16 @@
-// A scratch directory per test and whole-file byte helpers, for tests that touch files.
+// A scratch directory per test, whole-file byte helpers and a bounded wait.
 #pragma once
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 // A directory of its own for each test (under $TMPDIR or /tmp), removed with everything in it.
 class ScratchDirectory {
@@ -38,4 +42,22 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
 inline std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The names in a directory, sorted.
+inline std::vector<std::string> NamesIn(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Polls condition every 5 ms for at most ms milliseconds; its last answer.
+template <typename Condition>
+bool WaitFor(Condition condition, int ms = 3000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return condition();
 }

@@ -1,10 +1,8 @@
 // The recorded receiver logs (in data/) and the golden files (tests/data/<name>.chk: the expected
-// output; a log's .chk has one "latitude longitude" line per position the reader accepts).
-//
-// A missing golden file fails the test that reads it. To rebuild goldens on purpose, run the
-// tests with NAVLUME_REBUILD_GOLDENS=1 in the environment: MatchesGolden then writes what the
-// code gives into the .chk file (once per name and run; later calls compare with it). Read the
-// changed files before committing them.
+// output; a log's .chk has one "latitude longitude" line per position the reader accepts). A
+// missing golden file fails the test that reads it. NAVLUME_REBUILD_GOLDENS=1 in the environment
+// makes MatchesGolden write what the code gives into the .chk file instead (once per name and
+// run); read the changed files before committing them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,14 +17,9 @@
 #include <utility>
 #include <vector>
 
-namespace test_data {
+#include "tests/support/scratch_directory.h"
 
-inline std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+namespace test_data {
 
 inline std::filesystem::path GoldenPath(const std::string& name) {
     return std::filesystem::path(NAVLUME_TEST_DATA) / (name + ".chk");
@@ -36,7 +29,7 @@ inline std::filesystem::path GoldenPath(const std::string& name) {
 inline std::string Golden(const std::string& name) {
     if (!std::filesystem::is_regular_file(GoldenPath(name)))
         ADD_FAILURE() << "golden file " << GoldenPath(name) << " is missing";
-    return ReadFile(GoldenPath(name));
+    return ReadBytes(GoldenPath(name));
 }
 
 // EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text, or, when the
@@ -77,7 +70,7 @@ inline std::string GoldenScript(const std::string& latitude, const std::string& 
 // The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped),
 // one after another.
 inline std::string StreamOfLog(const std::string& log) {
-    std::istringstream lines(ReadFile(std::filesystem::path(NAVLUME_LOG_DATA) / log));
+    std::istringstream lines(ReadBytes(std::filesystem::path(NAVLUME_LOG_DATA) / log));
     std::string stream;
     for (std::string line; std::getline(lines, line);) {
         if (line.ends_with('\r')) line.pop_back();
