@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstdint>
-#include <limits>
 #include <new>
 #include <string>
 
@@ -18,15 +15,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr double kKilometresPerNauticalMile = 1.852;
-
-// How long a failed position write keeps further ones from trying.
-constexpr Clock::duration kRetryPause = std::chrono::seconds(1);
-
-// The earliest time at which WritePositionKml tries again after a failure.
-std::atomic<Clock::rep> retryAfter{std::numeric_limits<Clock::rep>::min()};
 
 // The references written for the bytes that cannot stand for themselves in XML text. Tab and
 // line breaks are written as references too, so that no parser normalises them away.
@@ -231,8 +220,6 @@ FileState StateOf(const char* name) {
 }  // namespace
 
 bool WritePositionKml(const Position& position, const Trail& trail, int64_t rangeMetres) {
-    const Clock::rep now = Clock::now().time_since_epoch().count();
-    if (now < retryAfter.load(std::memory_order_relaxed)) return false;
     bool written = false;
     try {
         // Kept between calls: a full trail makes some 30 KB, which need not be allocated anew
@@ -244,7 +231,6 @@ bool WritePositionKml(const Position& position, const Trail& trail, int64_t rang
     } catch (const std::bad_alloc&) {
         written = false;
     }
-    if (!written) retryAfter.store(now + kRetryPause.count(), std::memory_order_relaxed);
     return written;
 }
 

@@ -23,9 +23,9 @@ constexpr const char* kNetworkLinkKmlFile = "Navlume.kml";
 // texts are those the labels show (ISO Latin-1), written as UTF-8 with XML's markup characters
 // escaped. The placemark carries the fix time as its time stamp and the speed (in km/h) and
 // course as its description, each only when the position has it. Numbers are written with
-// "." whatever the process locale. Returns true when the file was replaced. After a failure the
-// old file stays as it was, and further calls within one second do nothing and return false, so
-// a full disk or a read-only bundle does not cost a failing write per position.
+// "." whatever the process locale. Returns true when the file was replaced; after a failure the
+// old file stays as it was. (The viewer writes at most twice a second, so a full disk or a
+// read-only bundle costs no failing write per position.)
 //
 // Called from one thread at a time (the tracker's viewer thread); the text is built in a buffer
 // of the calling thread that is kept from one call to the next.

@@ -2,16 +2,14 @@
 // after a position, and how often the viewer rewrites the live position file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <mutex>
 #include <span>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/globe_kml.h"
@@ -63,25 +61,15 @@ constexpr const char* kSecond = "$GPRMC,1,A,4807.038,S,01131.000,W";
 constexpr const char* kFirstPoint = "11.516667,48.117300,0";
 constexpr const char* kSecondPoint = "-11.516667,-48.117300,0";
 
-struct ScriptCount {
-    std::mutex lock;
-    std::condition_variable changed;
-    size_t count = 0;
-} scripts;
+std::atomic<size_t> scripts{0};
 
 char* CountScript(const char*, int64_t start) {
-    {
-        std::lock_guard<std::mutex> guard(scripts.lock);
-        ++scripts.count;
-    }
-    scripts.changed.notify_all();
+    ++scripts;
     return TempEmptyAt(start);
 }
 
 bool WaitForScripts(size_t count) {
-    std::unique_lock<std::mutex> guard(scripts.lock);
-    return scripts.changed.wait_for(guard, std::chrono::seconds(5),
-                                    [count] { return scripts.count >= count; });
+    return WaitFor([count] { return scripts.load() >= count; });
 }
 
 // The viewer thread on its own, its scripts counted, in a scratch folder of its own.
@@ -90,7 +78,7 @@ class ViewerFileTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(folder_.Valid());
         std::filesystem::current_path(folder_.Path());
-        scripts.count = 0;
+        scripts = 0;
         ThreadLibraryInit();
         SetScriptRunner(CountScript);
     }
@@ -155,10 +143,7 @@ TEST_F(ViewerFileTest, AWaitingPositionIsWrittenWhenItsTimeIsUp) {
     Post(kSecond);
     ASSERT_TRUE(WaitForScripts(2));
     const std::string both = std::string(kSecondPoint) + " | " + kFirstPoint + " " + kSecondPoint;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (Points() != both && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(5));
-    EXPECT_EQ(Points(), both);
+    EXPECT_TRUE(WaitFor([&] { return Points() == both; })) << Points();
 }
 
 }  // namespace
