@@ -39,11 +39,13 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"$BDRMC,1,A,5130.1234,N,00007.5000,W*02", "51.5020567 -0.1250000"},
         {"$QZRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},     // QZSS, a Z in the talker
         {"$GNRMC,1,A,4807.038,N,01131.000,E*1c", "48.117300 11.516667"},  // lower-case hex
-        {"$GPRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},     // no checksum
-        {"$GPRMC,1,A,4807.038,N,01131.000,E*03", ""},                     // checksum off by one
-        {"$GPRMC,1,A,4807.038,N,01131.000,E*0", ""},                      // checksum cut short
-        {"$GPRMC,1,A,4807.038,N,01131.000,E*02X", ""},                    // trailing byte
-        {"$GPRMC,1,A,4807.038,N,01131.000,E*G2", ""},                     // not hex
+        {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a",
+         "48.117300 11.516667"},  // lower-case a, the first letter digit
+        {"$GPRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},  // no checksum
+        {"$GPRMC,1,A,4807.038,N,01131.000,E*03", ""},                  // checksum off by one
+        {"$GPRMC,1,A,4807.038,N,01131.000,E*0", ""},                   // checksum cut short
+        {"$GPRMC,1,A,4807.038,N,01131.000,E*02X", ""},                 // trailing byte
+        {"$GPRMC,1,A,4807.038,N,01131.000,E*G2", ""},                  // not hex
         {"$GPRMC,48,A,4807.038,N,01131.000,E*4G", ""},  // not hex, although 4 * 16 - 1 is the sum
         {"$GPRMC,1,V,4807.038,N,01131.000,E*15", ""},   // no fix, fields filled
         {"$GPRMC,1,A,,N,01131.000,E*1C", ""},           // empty latitude

@@ -51,6 +51,13 @@ TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
         {3, 5, 768}, {70000, 1, 0}, {70000, 1, 0}, {3, 3, 0}, {3, 5, 0}};
     EXPECT_EQ(TakeAll(), left);
     EXPECT_EQ(released, 2);  // the first event's data went when the next was taken
+    // Data without a release is left alone; what still waits at the end is released.
+    PostEvent(GadgetEvent, 8, 1, Action, 45);
+    PostEvent(GadgetEvent, 9, 1, Action, 46, CountRelease);
+    ASSERT_EQ(NextEvent(), GadgetEvent);
+    EventQueueEnd();
+    EXPECT_EQ(released, 3);
+    EventQueueInit();
 }
 
 TEST_F(EventsTest, WaitReturnsQueuedEventsThenWhatThePlatformBrings) {
