@@ -38,11 +38,16 @@ void ApplyPendingTexts() {
     }
 }
 
-// Another thread may not touch a widget: its text waits for the GUI thread, and only one
-// apply task is queued however many sets (of however many gadgets) come before it runs.
-void HandTextToGuiThread(int64_t gadget, const char* text) {
+// Another thread may not touch a widget: its texts wait for the GUI thread, and only one
+// apply task is queued however many sets (of however many gadgets) come before it runs. All
+// texts of one call wait before the task is queued, so that one task shows them all.
+void HandTextsToGuiThread(std::span<const GadgetText> texts) {
     bool needsApplyTask = false;
-    if (!GadgetSnapshotSetPending(gadget, text != nullptr ? text : "", &needsApplyTask)) return;
+    for (const GadgetText& one : texts) {
+        bool needed = false;
+        GadgetSnapshotSetPending(one.gadget, one.text != nullptr ? one.text : "", &needed);
+        needsApplyTask = needsApplyTask || needed;
+    }
     if (needsApplyTask) PostToGuiThread(ApplyPendingTexts);
 }
 
@@ -95,24 +100,18 @@ Ky_GadgetStructure* GadgetRecord(int64_t gadget) {
 }
 
 void SetGadgetTexts(std::span<const GadgetText> texts) {
-    if (IsGuiThread()) {
-        for (const GadgetText& one : texts)
-            SetGadgetText(one.gadget, one.text);
+    if (!IsGuiThread()) {
+        HandTextsToGuiThread(texts);
         return;
     }
-    // All texts wait before the task is queued, so that one task shows them all.
-    bool needsApplyTask = false;
-    for (const GadgetText& one : texts) {
-        bool needed = false;
-        GadgetSnapshotSetPending(one.gadget, one.text != nullptr ? one.text : "", &needed);
-        needsApplyTask = needsApplyTask || needed;
-    }
-    if (needsApplyTask) PostToGuiThread(ApplyPendingTexts);
+    for (const GadgetText& one : texts)
+        SetGadgetText(one.gadget, one.text);
 }
 
 void SetGadgetText(int64_t gadget, const char* text) {
     if (!IsGuiThread()) {
-        HandTextToGuiThread(gadget, text);
+        const GadgetText one{gadget, text};
+        HandTextsToGuiThread(std::span<const GadgetText>(&one, 1));
         return;
     }
     KyGadgetFunctions* functions = LiveFunctions(gadget);
