@@ -39,6 +39,11 @@ TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
         {"a\xF8\xFFz", "az", "a??z", 4},                     // bytes F8 to FF
         {"ab\xC3", "ab", "ab?", 3},                          // cut off by the end
         {"\xF0\x9F\x8C", "", "???", 3}};
+    // A sequence cut off by the end of the input is not completed from the bytes behind it.
+    char cut[4] = {};
+    int64_t written = -1;
+    Utf8ToLatin1(cut, &written, "ab\xC3\xA9", 3);
+    EXPECT_EQ(std::string(cut, static_cast<size_t>(written)), "ab");
     for (const auto& [utf8, file, window, units] : cases) {
         EXPECT_EQ(FileToLatin1(utf8), file) << utf8;
         EXPECT_EQ(PlatformStringToLatin1(utf8), window) << utf8;
@@ -64,8 +69,10 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     EXPECT_EQ(PlatformStringToLatin1(TextToPlatformString(all.c_str())), all);
     StringFree(utf8);
     // Case forms stay inside Latin-1 (ß, ÷ and ÿ stay) and leave malformed bytes alone.
-    EXPECT_EQ(PlatformStringUpperCase("a\xC3\xA0\xC3\x9F\xC3\xB7\xC3\xBF\xFF"),
-              "A\xC3\x80\xC3\x9F\xC3\xB7\xC3\xBF\xFF");
+    EXPECT_EQ(PlatformStringUpperCase("a\xC3\xA0\xC3\xBE\xC3\x9F\xC3\xB7\xC3\xBF\xFF"),
+              "A\xC3\x80\xC3\x9E\xC3\x9F\xC3\xB7\xC3\xBF\xFF");
+    EXPECT_EQ(PlatformStringLowerCase("Z\xC3\x80\xC3\x9E\xC3\x97\xFF"),
+              "z\xC3\xA0\xC3\xBE\xC3\x97\xFF");
 }
 
 }  // namespace

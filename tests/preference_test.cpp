@@ -242,6 +242,11 @@ TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
     EXPECT_TRUE(ReplaceFileContents(scratch_.File("link40").c_str(), "new", 3));
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("link41").c_str(), "newer", 5));
     EXPECT_EQ(ReadBytes(settings_), "new");
+    // The shortest link text there is: one character.
+    WriteBytes(scratch_.File("s"), "old");
+    ASSERT_EQ(symlink("s", scratch_.File("short").c_str()), 0);
+    EXPECT_TRUE(ReplaceFileContents(scratch_.File("short").c_str(), "new", 3));
+    EXPECT_EQ(ReadBytes(scratch_.File("s")), "new");
 }
 
 // Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails

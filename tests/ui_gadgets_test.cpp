@@ -166,6 +166,26 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     EXPECT_FALSE(View(3)->rounded);  // square for good
 }
 
+// Button flags: toggling, alignment, and the default button, which only a rounded (25 high)
+// button can be.
+TEST_F(GadgetsTest, ButtonFlagsSetTheirViews) {
+    using A = PlatformTextAlignment;
+    const std::tuple<int32_t, int32_t, bool, A, bool, bool> cases[] = {
+        {0, 25, false, A::Natural, false, true},
+        {kButtonToggle, 25, true, A::Natural, false, true},
+        {kButtonLeft | kButtonDefault, 25, false, A::Left, true, true},
+        {kButtonRight | kButtonDefault, 30, false, A::Right, false, false},
+    };
+    for (const auto& [flags, height, toggles, alignment, isDefault, rounded] : cases) {
+        CreateButtonGadget(4, 0, 0, 80, height, "Go", flags);
+        const PlatformView* view = View(4);
+        EXPECT_EQ(view->toggles, toggles) << flags;
+        EXPECT_EQ(view->alignment, alignment) << flags;
+        EXPECT_EQ(view->isDefault, isDefault) << flags;
+        EXPECT_EQ(view->rounded, rounded) << flags;
+    }
+}
+
 TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
     // Upper case wins in the check, lower case in SetGadgetText.
     const std::tuple<int32_t, const char*, const char*, const char*, const char*> cases[] = {
