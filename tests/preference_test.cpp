@@ -1,5 +1,6 @@
 // The preference file: how bytes become groups, keys and values, which files open, the exact
 // bytes a save leaves on disk, and that a save never loses the settings.
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -224,6 +225,33 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "newer", 5));
     EXPECT_TRUE(stat(settings_.c_str(), &status) == 0 && status.st_uid == owner &&
                 status.st_gid == group);
+}
+
+// A writer who may not give the file away still keeps the old file's group where it is one of
+// the writer's groups. Needs a superuser to set up two users.
+TEST_F(PreferenceTest, ANonOwnerKeepsTheGroupItBelongsTo) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs the superuser to act as two users";
+    const uid_t owner = 65533, writer = 65534;
+    const gid_t writersGroup = 65534, sharedGroup = 65533;
+    ASSERT_EQ(chmod(scratch_.Path().c_str(), 0777), 0);
+    WriteBytes(settings_, "old");
+    ASSERT_EQ(chown(settings_.c_str(), owner, sharedGroup), 0);
+    ASSERT_EQ(chmod(settings_.c_str(), 0666), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const bool replaced = setgroups(1, &sharedGroup) == 0 && setgid(writersGroup) == 0 &&
+                              setuid(writer) == 0 &&
+                              ReplaceFileContents(settings_.c_str(), "new", 3);
+        _exit(replaced ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0);
+    struct stat after {};
+    ASSERT_EQ(stat(settings_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, writer);
+    EXPECT_EQ(after.st_gid, sharedGroup);
+    EXPECT_EQ(ReadBytes(settings_), "new");
 }
 
 // A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
