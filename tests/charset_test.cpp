@@ -71,6 +71,9 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     // Case forms stay inside Latin-1 (ß, ÷ and ÿ stay) and leave malformed bytes alone.
     EXPECT_EQ(PlatformStringUpperCase("a\xC3\xA0\xC3\xBE\xC3\x9F\xC3\xB7\xC3\xBF\xFF"),
               "A\xC3\x80\xC3\x9E\xC3\x9F\xC3\xB7\xC3\xBF\xFF");
+    // Characters beyond Latin-1 come back as they went in, whatever their length in UTF-8.
+    for (const char* beyond : {"\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80"})
+        EXPECT_EQ(PlatformStringUpperCase(beyond), beyond);
     EXPECT_EQ(PlatformStringLowerCase("Z\xC3\x80\xC3\x9E\xC3\x97\xFF"),
               "z\xC3\xA0\xC3\xBE\xC3\x97\xFF");
 }

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -141,6 +142,29 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
         EXPECT_EQ(result, expected) << body;
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(cancel ? 900 : 3000)) << body;
     }
+}
+
+// Signals that interrupt the waits (a handler installed without SA_RESTART) neither end the run
+// nor lose its output.
+TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &action, &previous);
+    const std::string runner = Fake("slow", "cat > /dev/null\nsleep 0.3\nprintf late");
+    std::atomic<bool> done{false};
+    std::string result;
+    std::thread worker([&] {
+        result = RunWith(runner, "script");
+        done = true;
+    });
+    while (!done) {
+        pthread_kill(worker.native_handle(), SIGUSR1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    worker.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(result, "late");
 }
 
 // A cancel ends the runner, even one that ignores SIGTERM, and what it started, also when the
