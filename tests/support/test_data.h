@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -86,6 +87,19 @@ inline std::vector<std::string> CheckedPositions(const std::string& log) {
     for (std::string line; std::getline(lines, line);)
         positions.push_back(line);
     return positions;
+}
+
+// The points of each <coordinates> element in a KML text ("longitude,latitude,0" each), in order:
+// a position file's placemark, then its trail.
+inline std::vector<std::vector<std::string>> KmlCoordinates(const std::string& kml) {
+    std::vector<std::vector<std::string>> lists;
+    for (size_t at = kml.find("<coordinates>"); at != std::string::npos;
+         at = kml.find("<coordinates>", at + 1)) {
+        std::istringstream points(kml.substr(at + 13, kml.find("</coordinates>", at) - at - 13));
+        lists.emplace_back(std::istream_iterator<std::string>(points),
+                           std::istream_iterator<std::string>());
+    }
+    return lists;
 }
 
 }  // namespace test_data
