@@ -144,7 +144,6 @@ class TrackerTest : public ::testing::Test {
         SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
     }
-
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
     Strings Trail() const {  // the points after the placemark's
@@ -152,7 +151,6 @@ class TrackerTest : public ::testing::Test {
             test_data::KmlCoordinates(ReadBytes(BundleContents() / kPositionKmlFile));
         return lists.size() == 2 ? lists[1] : Strings{};
     }
-
     // Runs the program while the driver plays the user on another thread and ends it; a driver
     // that stopped early (a failed assertion) is followed by a Quit, which a normal end drops.
     void RunProgram(const std::function<void()>& driver) {
@@ -166,7 +164,6 @@ class TrackerTest : public ::testing::Test {
         user.join();
         platform.discardPendingActions();
     }
-
     // fn's result, run on the GUI thread inside the program's event loop.
     template <typename Function>
     auto OnGui(Function fn) -> decltype(fn()) {
@@ -175,7 +172,6 @@ class TrackerTest : public ::testing::Test {
         platform.queueUserAction([task] { (*task)(); });
         return result.get();
     }
-
     PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     std::string Text(int64_t gadget) {
         return OnGui([this, gadget] { return platform.viewText(View(gadget)); });
@@ -208,7 +204,6 @@ class TrackerTest : public ::testing::Test {
     void ChooseMenu(PlatformAppMenuItem item = PlatformAppMenuItem::Quit) {
         OnGui([this, item] { platform.chooseAppMenuItem(item); });
     }
-
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
         Click(StartButton);
@@ -217,12 +212,10 @@ class TrackerTest : public ::testing::Test {
         StartTracking(server.port());
         return server.Accept();
     }
-
     // Until the title is prefix, or (whole false) starts with it.
     bool WaitForTitle(const std::string& prefix, bool whole = true, int ms = 3000) {
         return WaitFor([&] { return whole ? Title() == prefix : Title().starts_with(prefix); }, ms);
     }
-
     static void Settle() { std::this_thread::sleep_for(milliseconds(80)); }
     FakePlatform platform;
 
@@ -253,7 +246,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         const std::string name = "127.0.0.1:" + std::to_string(server.port());
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
-
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         EXPECT_EQ(Labels(), "48.117300 11.516667");
         EXPECT_TRUE(MatchesGolden("viewer-script", Scripts()[0]));
@@ -263,7 +255,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
             MatchesGolden("navlume-position.kml", ReadBytes(BundleContents() / kPositionKmlFile)));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / kNetworkLinkKmlFile));
         EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
-
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
         Settle();
@@ -271,7 +262,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         ASSERT_TRUE(SendAndWaitForScripts(client, "07.038,S,01131.000,W*0D\r\n", 2));
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
         EXPECT_EQ(Scripts()[1], GoldenScript("-48.117300", "-11.516667", "500"));
-
         // What is not a usable position changes nothing, and the labels keep the last one.
         ASSERT_TRUE(SendAll(client, std::string("$gprmc,1,A,1111.111,N,02222.222,E\r\n"
                                                 "$GPRMC,,V,,,,,,,,,,N*53\r\n"
@@ -281,7 +271,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         Settle();
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
-
         // The next script takes the distance the track bar shows now.
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
@@ -292,7 +281,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         // The trail went down to the south-west and back.
         EXPECT_EQ(Trail(), (Strings{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                     "11.516667,48.117300,0"}));
-
         // The server closes the connection: the title says so, and a retry follows at once.
         server.CloseClient(client);
         EXPECT_TRUE(
@@ -370,7 +358,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         ASSERT_TRUE(SendAll(client, kSydney));
         EXPECT_TRUE(WaitFor([this] { return Labels() == kSydneyLabels; }));
-
         Click(StartButton);  // Stop
         EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         Click(StartButton);  // Start again while the viewer still hangs
@@ -378,7 +365,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_GE(second, 0);
         char byte;
         EXPECT_EQ(recv(client, &byte, 1, 0), 0);  // the first connection was closed
-
         // Stop and Start in one go: the worker cannot have ended yet, so the new run waits for
         // it; its connection comes only once the previous one has been closed.
         OnGui([this] {
@@ -392,7 +378,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         ASSERT_TRUE(SendAll(third, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
         EXPECT_TRUE(WaitFor([this] { return Labels() == "-33.75205750 151.20200"; }));
-
         SetScriptRuns(false);
         EXPECT_TRUE(WaitFor([] { return Scripts().size() == 2; }));
         Settle();
@@ -447,7 +432,6 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
     EXPECT_EQ(runs(), 2u);
-
     // Quit while a run hangs and the next position waits for the viewer: the run is ended,
     // and the waiting position never reaches a runner.
     RunProgram([&] {
@@ -468,7 +452,6 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     RunProgram([this] { PressClose(); });
     EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
-
     RunProgram([this] {
         OnGui([] { SetGadgetState(ServerField, MakeIPv4Address(192, 168, 1, 20)); });
         TypePort("4001");
@@ -479,7 +462,6 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         test_data::Golden("first-run-settings.cfg"),
         {{"= 127.0.0.1", "= 192.168.1.20"}, {"= 10000", "= 4001"}, {"= 500", "= 12000"}});
     EXPECT_EQ(ReadBytes(SettingsPath()), saved);
-
     // The next start shows them; Quit stores nothing.
     RunProgram([this] {
         EXPECT_EQ(Text(ServerField) + " " + Text(PortField), "192.168.1.20 4001");
@@ -717,7 +699,6 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     }
     ASSERT_GT(gpsfake, 0);
     setpgid(gpsfake, gpsfake);  // before the kill below, whichever of the two runs first
-
     // The worker keeps trying to connect until gpsd is up, as it would for a late receiver.
     const Strings positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
     const auto isLoggedPosition = [&positions](const std::string& position) {
@@ -787,7 +768,6 @@ class ViewerFileTest : public ::testing::Test {
         SetPositionFileEvery(kPositionFileEveryMs);
         fs::current_path(previous_);
     }
-
     static void Post(const char* sentence) {
         Position position;
         ASSERT_TRUE(JudgeRmcLine(sentence, std::strlen(sentence), &position));

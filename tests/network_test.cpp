@@ -28,7 +28,6 @@ struct Pair {
     LoopbackServer server;
     ConnectionNumber connection = 0;
     int peer = -1;
-
     Pair() {
         if (server.Ok()) connection = ConnectionOpenWatched("127.0.0.1", server.port(), -1, 1000);
         if (connection != 0) peer = server.Accept();

@@ -138,7 +138,6 @@ TEST_F(QtPlatformTest, ValidatorReturnButtonsAndSliders) {
     platform->focusView(two);
     EXPECT_EQ(first->editEnds, (std::vector<bool>{true, true, false}));
     EXPECT_EQ(second->focusGained, 1);
-
     PlatformView* slider = AddView(window, PlatformViewKind::Slider, &seen, {220, 10, 30, 130});
     EXPECT_EQ(qobject_cast<QSlider*>(Widget(slider))->orientation(), Qt::Vertical);
     platform->setSliderRange(slider, 500, 35000);
@@ -163,7 +162,6 @@ TEST_F(QtPlatformTest, ClosingEndsEveryViewOnceAndClicksReachTheDelegate) {
     EXPECT_FALSE(platform->isWindowVisible(window));
     platform->handleOneEvent(0);  // the widgets go once control is back in the event wait
     EXPECT_TRUE(widget.isNull());
-
     window = OpenWindow(5);  // clicks and the close button reach the delegate
     QWidget* content = Content(window);
     while (NextEvent() != 0) {
