@@ -1,8 +1,6 @@
-// The tracker end to end inside one process: the program's real event loop runs on the test
-// thread against the in-memory window system; a driver thread plays the user, loopback servers
-// the NMEA sources, a recording runner and mover take the viewer scripts and Marble's moves.
-// Covered: the window, settings, Start/Stop, and the sources real users have: recorded receivers
-// in every delivery shape, servers that come late or fall silent, a slow viewer, a real gpsd.
+// The tracker in one process: its event loop on the test thread against the in-memory window
+// system, a driver thread as the user, loopback servers as NMEA sources, and a recording runner
+// and mover for the viewer scripts and Marble's moves. Then the worker's and the viewer's pace.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -12,19 +10,20 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
-#include <iterator>
 #include <mutex>
 #include <random>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "app/globe_kml.h"
 #include "app/navlume.h"
+#include "app/position_pace.h"
 #include "app/program_values.h"
 #include "app/tracking_control.h"
 #include "app/tracking_worker.h"
@@ -32,6 +31,7 @@
 #include "runtime/network.h"
 #include "runtime/number_text.h"
 #include "runtime/temp_buffer.h"
+#include "runtime/threads.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/loopback_server.h"
 #include "tests/support/scratch_directory.h"
@@ -47,41 +47,60 @@ using std::chrono::milliseconds;
 namespace fs = std::filesystem;
 using test_data::GoldenScript;
 using test_data::MatchesGolden;
+using Strings = std::vector<std::string>;
+using Move = std::tuple<double, double, int32_t>;  // latitude, longitude, zoom
 
-// The recording runner's scripts; each run lasts runMs, and while held it waits until released.
-struct ScriptLog {
+// What the recording runner and mover were given; a run lasts runMs, and while held waits.
+struct Recorded {
     std::mutex mutex;
     std::condition_variable changed;
-    std::vector<std::string> scripts;
+    Strings scripts;
+    std::vector<Move> moves;
     bool hold = false;
     int runMs = 0;
-};
-
-ScriptLog scriptLog;
+} recorded;
 
 char* RecordScript(const char* source, int64_t start) {
-    std::unique_lock<std::mutex> lock(scriptLog.mutex);
-    scriptLog.scripts.emplace_back(source);
-    scriptLog.changed.wait_for(lock, milliseconds(scriptLog.runMs), [] { return false; });
-    scriptLog.changed.wait_for(lock, std::chrono::seconds(5), [] { return !scriptLog.hold; });
-    return TempEmptyAt(start) + start;
+    std::unique_lock<std::mutex> lock(recorded.mutex);
+    recorded.scripts.emplace_back(source);
+    recorded.changed.wait_for(lock, milliseconds(recorded.runMs), [] { return false; });
+    recorded.changed.wait_for(lock, std::chrono::seconds(5), [] { return !recorded.hold; });
+    return TempEmptyAt(start);
 }
 
-// Sets how the recording runner behaves from now on.
+void RecordMarbleMove(double longitude, double latitude, int32_t zoom) {
+    std::lock_guard<std::mutex> lock(recorded.mutex);
+    recorded.moves.emplace_back(latitude, longitude, zoom);
+}
+
 void SetScriptRuns(bool hold, int runMs = 0) {
-    std::lock_guard<std::mutex> lock(scriptLog.mutex);
-    scriptLog.hold = hold;
-    scriptLog.runMs = runMs;
-    scriptLog.changed.notify_all();
+    std::lock_guard<std::mutex> lock(recorded.mutex);
+    recorded.hold = hold;
+    recorded.runMs = runMs;
+    recorded.changed.notify_all();
 }
 
-std::vector<std::string> Scripts() {
-    std::lock_guard<std::mutex> lock(scriptLog.mutex);
-    return scriptLog.scripts;
+void ClearRecorded() {  // and runs neither held nor slow
+    std::lock_guard<std::mutex> lock(recorded.mutex);
+    recorded.scripts.clear();
+    recorded.moves.clear();
+    recorded.hold = false;
+    recorded.runMs = 0;
 }
 
-// "latitude longitude" as lines 3 and 4 of a viewer script name them (" " for no script; by
-// default the last one).
+template <typename T>
+T Locked(const T& value) {
+    std::lock_guard<std::mutex> lock(recorded.mutex);
+    return value;
+}
+Strings Scripts() {
+    return Locked(recorded.scripts);
+}
+std::vector<Move> MarbleMoves() {
+    return Locked(recorded.moves);
+}
+
+// "latitude longitude" as lines 3 and 4 of a viewer script (by default the last one) name them.
 std::string PositionOfScript(std::string script = "") {
     if (script.empty() && !Scripts().empty()) script = Scripts().back();
     const auto value = [&script](const std::string& prefix) {
@@ -90,21 +109,6 @@ std::string PositionOfScript(std::string script = "") {
         return script.substr(at + prefix.size(), script.find("\r\n", at) - at - prefix.size());
     };
     return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
-}
-
-// What the recording mover was given: (latitude, longitude, zoom) each.
-using Move = std::tuple<double, double, int32_t>;
-std::mutex marbleLock;
-std::vector<Move> marbleMoves;
-
-void RecordMarbleMove(double longitude, double latitude, int32_t zoom) {
-    std::lock_guard<std::mutex> lock(marbleLock);
-    marbleMoves.emplace_back(latitude, longitude, zoom);
-}
-
-std::vector<Move> MarbleMoves() {
-    std::lock_guard<std::mutex> lock(marbleLock);
-    return marbleMoves;
 }
 
 // One move for every viewer script so far, to the script's position at zoom: the viewer hands
@@ -119,37 +123,18 @@ std::vector<Move> MovesOfScripts(int32_t zoom) {
     return moves;
 }
 
-// The tuples of the trail in a position file ("longitude,latitude,0" each, oldest first).
-std::vector<std::string> TrailOfFile(const std::string& kml) {
-    const size_t line = kml.find("<LineString>");
-    if (line == std::string::npos) return {};
-    const size_t from = kml.find("<coordinates>", line) + 13;
-    std::istringstream text(kml.substr(from, kml.find("</coordinates>", line) - from));
-    return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
-}
-
-void Settle() {
-    std::this_thread::sleep_for(milliseconds(80));
-}
-
 class TrackerTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(scratch_.Valid());
-        // The program moves into the bundle's Contents folder, where the settings live.
         fs::create_directories(BundleContents() / "MacOS");
         platform.executable = (BundleContents() / "MacOS/Navlume").string();
         SetUiPlatform(&platform);
         SetScriptRunner(RecordScript);
-        // Each position is read back from the file at once.
-        SetPositionFileEvery(0);
+        SetPositionFileEvery(0);  // each position is read back from the file at once
         SetMarbleMover(RecordMarbleMove);
-        SetScriptRuns(false);
         SetTrackingLimits({});
-        std::lock_guard<std::mutex> lock(scriptLog.mutex);
-        scriptLog.scripts.clear();
-        std::lock_guard<std::mutex> marble(marbleLock);
-        marbleMoves.clear();
+        ClearRecorded();
     }
     void TearDown() override {
         fs::current_path(previousDirectory_);
@@ -159,16 +144,15 @@ class TrackerTest : public ::testing::Test {
         SetMarbleMover(nullptr);
         SetUiPlatform(nullptr);
     }
-
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
-    std::vector<std::string> Trail() const {
-        return TrailOfFile(ReadBytes(BundleContents() / "Navlume-position.kml"));
+    Strings Trail() const {  // the points after the placemark's
+        const auto lists =
+            test_data::KmlCoordinates(ReadBytes(BundleContents() / kPositionKmlFile));
+        return lists.size() == 2 ? lists[1] : Strings{};
     }
-
-    // Runs the program on this thread while the driver plays the user on another. The driver
-    // ends the program (close button or Quit); one that stopped early (a failed assertion) is
-    // followed by a Quit, which a normal end drops unused.
+    // Runs the program while the driver plays the user on another thread and ends it; a driver
+    // that stopped early (a failed assertion) is followed by a Quit, which a normal end drops.
     void RunProgram(const std::function<void()>& driver) {
         std::thread user([this, &driver] {
             driver();
@@ -180,8 +164,7 @@ class TrackerTest : public ::testing::Test {
         user.join();
         platform.discardPendingActions();
     }
-
-    // Runs fn on the GUI thread, inside the program's event loop, and returns its result.
+    // fn's result, run on the GUI thread inside the program's event loop.
     template <typename Function>
     auto OnGui(Function fn) -> decltype(fn()) {
         auto task = std::make_shared<std::packaged_task<decltype(fn())()>>(fn);
@@ -189,7 +172,6 @@ class TrackerTest : public ::testing::Test {
         platform.queueUserAction([task] { (*task)(); });
         return result.get();
     }
-
     PlatformView* View(int64_t gadget) { return GadgetRecord(gadget)->view; }
     std::string Text(int64_t gadget) {
         return OnGui([this, gadget] { return platform.viewText(View(gadget)); });
@@ -209,8 +191,7 @@ class TrackerTest : public ::testing::Test {
                    (TrackingWorkerRunning() ? " running" : " idle");
         });
     }
-    // The user clicks, replaces the port text (digits pass the field's filter), presses the close
-    // button or chooses an application menu item.
+    // The user's hand (typed digits pass the port field's filter).
     void Click(int64_t gadget) {
         OnGui([this, gadget] { platform.click(View(gadget)); });
     }
@@ -223,22 +204,19 @@ class TrackerTest : public ::testing::Test {
     void ChooseMenu(PlatformAppMenuItem item = PlatformAppMenuItem::Quit) {
         OnGui([this, item] { platform.chooseAppMenuItem(item); });
     }
-
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
         Click(StartButton);
     }
-    // Starts tracking against server and returns the accepted client socket.
     int StartTracking(LoopbackServer& server) {
         StartTracking(server.port());
         return server.Accept();
     }
-
-    // Waits until the title starts with prefix (and, unless whole is false, is nothing more).
+    // Until the title is prefix, or (whole false) starts with it.
     bool WaitForTitle(const std::string& prefix, bool whole = true, int ms = 3000) {
         return WaitFor([&] { return whole ? Title() == prefix : Title().starts_with(prefix); }, ms);
     }
-
+    static void Settle() { std::this_thread::sleep_for(milliseconds(80)); }
     FakePlatform platform;
 
   private:
@@ -247,7 +225,7 @@ class TrackerTest : public ::testing::Test {
     const fs::path previousDirectory_ = fs::current_path();
 };
 
-// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s: tests of retrying take about a second.
+// Reconnection pauses of 0.2, 0.4, 0.8, then 1.6 s.
 constexpr TrackingLimits kQuickPauses{.firstPauseMs = 200, .longestPauseMs = 1600};
 
 constexpr const char* kExampleSentence =
@@ -255,7 +233,7 @@ constexpr const char* kExampleSentence =
 constexpr const char* kSydney = "$GPRMC,1,A,3351.6234,S,15112.12,E\r\n";
 constexpr const char* kSydneyLabels = "-33.8603900 151.20200";
 
-// Sends bytes and waits until the viewer has had count scripts in all.
+// Sends bytes, then waits until the viewer has had count scripts in all.
 bool SendAndWaitForScripts(int client, const std::string& bytes, size_t count) {
     return SendAll(client, bytes) && WaitFor([count] { return Scripts().size() >= count; });
 }
@@ -268,17 +246,15 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         const std::string name = "127.0.0.1:" + std::to_string(server.port());
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
-
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         EXPECT_EQ(Labels(), "48.117300 11.516667");
         EXPECT_TRUE(MatchesGolden("viewer-script", Scripts()[0]));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         // KML viewers get the same position beside the settings, and a link file to follow.
-        EXPECT_TRUE(MatchesGolden("navlume-position.kml",
-                                  ReadBytes(BundleContents() / "Navlume-position.kml")));
-        EXPECT_TRUE(fs::is_regular_file(BundleContents() / "Navlume.kml"));
+        EXPECT_TRUE(
+            MatchesGolden("navlume-position.kml", ReadBytes(BundleContents() / kPositionKmlFile)));
+        EXPECT_TRUE(fs::is_regular_file(BundleContents() / kNetworkLinkKmlFile));
         EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
-
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
         Settle();
@@ -286,7 +262,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         ASSERT_TRUE(SendAndWaitForScripts(client, "07.038,S,01131.000,W*0D\r\n", 2));
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
         EXPECT_EQ(Scripts()[1], GoldenScript("-48.117300", "-11.516667", "500"));
-
         // What is not a usable position changes nothing, and the labels keep the last one.
         ASSERT_TRUE(SendAll(client, std::string("$gprmc,1,A,1111.111,N,02222.222,E\r\n"
                                                 "$GPRMC,,V,,,,,,,,,,N*53\r\n"
@@ -296,7 +271,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         Settle();
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
-
         // The next script takes the distance the track bar shows now.
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
@@ -305,10 +279,8 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
                                                     {-48.1173, -11.516667, 3018},
                                                     {48.1173, 11.516667, 2382}}));
         // The trail went down to the south-west and back.
-        EXPECT_EQ(Trail(),
-                  (std::vector<std::string>{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
-                                            "11.516667,48.117300,0"}));
-
+        EXPECT_EQ(Trail(), (Strings{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
+                                    "11.516667,48.117300,0"}));
         // The server closes the connection: the title says so, and a retry follows at once.
         server.CloseClient(client);
         EXPECT_TRUE(
@@ -324,8 +296,8 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
 // KML files that cannot be written (directories stand in their place) cost nothing but the
 // files: labels and scripts go on, and no temporary file is left behind.
 TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
-    fs::create_directories(BundleContents() / "Navlume-position.kml");
-    fs::create_directories(BundleContents() / "Navlume.kml");
+    fs::create_directories(BundleContents() / kPositionKmlFile);
+    fs::create_directories(BundleContents() / kNetworkLinkKmlFile);
     RunProgram([this] {
         LoopbackServer server;
         const int client = StartTracking(server);
@@ -336,13 +308,13 @@ TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
     });
     for (const auto& entry : fs::directory_iterator(BundleContents()))
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
-    EXPECT_TRUE(fs::is_empty(BundleContents() / "Navlume-position.kml"));
+    EXPECT_TRUE(fs::is_empty(BundleContents() / kPositionKmlFile));
 }
 
 // Ports outside 1-65535 are refused with a requester, as the About entry shows one.
 TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
     RunProgram([this] {
-        const auto lastAlert = [this] {
+        const auto lastAlert = [this] {  // "count title: text"
             return OnGui([this] {
                 const FakeAlert alert =
                     platform.alerts.empty() ? FakeAlert{} : platform.alerts.back();
@@ -350,21 +322,21 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
                        alert.text;
             });
         };
-        size_t alerts = 0;
-        for (const char* port : {"0", "65536", "", "abc", "-80", "18446744073709551616"}) {
-            OnGui([port] { SetGadgetText(PortField, port); });
-            Click(StartButton);
-            EXPECT_EQ(lastAlert(), std::to_string(++alerts) +
-                                       " Invalid Port: Please select a port in the range 1-65535");
-            EXPECT_EQ(Controls(), "Start 0 fields 11 idle") << port;
-        }
         // The range's ends and leading zeros are fine; nothing listens on those ports here,
-        // which is no error either.
-        for (const char* port : {"1", "65535", "00080"}) {
-            OnGui([port] { SetGadgetText(PortField, port); });
+        // which is no error either. A Start right after a Stop may wait for the old worker.
+        size_t alerts = 0;
+        for (const std::string port :
+             {"0", "65536", "", "abc", "-80", "18446744073709551616", "1", "65535", "00080"}) {
+            const bool valid = port == "1" || port == "65535" || port == "00080";
+            OnGui([port] { SetGadgetText(PortField, port.c_str()); });
             Click(StartButton);
-            EXPECT_EQ(Controls(), "Stop 1 fields 00 running") << port;
-            if (std::string(port) != "00080") Click(StartButton);  // Stop
+            EXPECT_EQ(lastAlert(), std::to_string(valid ? alerts : ++alerts) +
+                                       " Invalid Port: Please select a port in the range 1-65535");
+            EXPECT_TRUE(WaitFor([&] {
+                return Controls() ==
+                       (valid ? "Stop 1 fields 00 running" : "Start 0 fields 11 idle");
+            })) << port;
+            if (valid && port != "00080") Click(StartButton);  // Stop
         }
         ChooseMenu(PlatformAppMenuItem::About);
         // It names the folder that holds the settings and the KML files.
@@ -386,7 +358,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         ASSERT_TRUE(SendAll(client, kSydney));
         EXPECT_TRUE(WaitFor([this] { return Labels() == kSydneyLabels; }));
-
         Click(StartButton);  // Stop
         EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         Click(StartButton);  // Start again while the viewer still hangs
@@ -394,7 +365,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_GE(second, 0);
         char byte;
         EXPECT_EQ(recv(client, &byte, 1, 0), 0);  // the first connection was closed
-
         // Stop and Start in one go: the worker cannot have ended yet, so the new run waits for
         // it; its connection comes only once the previous one has been closed.
         OnGui([this] {
@@ -408,14 +378,13 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
         ASSERT_TRUE(SendAll(third, "$GPRMC,1,A,3345.12345,S,15112.12,E\r\n"));
         EXPECT_TRUE(WaitFor([this] { return Labels() == "-33.75205750 151.20200"; }));
-
         SetScriptRuns(false);
         EXPECT_TRUE(WaitFor([] { return Scripts().size() == 2; }));
         Settle();
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
         // The new run's trail starts afresh: none of the first run's positions are in it.
-        EXPECT_EQ(Trail(), std::vector<std::string>{"151.20200,-33.75205750,0"});
+        EXPECT_EQ(Trail(), Strings{"151.20200,-33.75205750,0"});
         ChooseMenu();
     });
 }
@@ -463,7 +432,6 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
     EXPECT_EQ(runs(), 2u);
-
     // Quit while a run hangs and the next position waits for the viewer: the run is ended,
     // and the waiting position never reaches a runner.
     RunProgram([&] {
@@ -484,7 +452,6 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     RunProgram([this] { PressClose(); });
     EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
-
     RunProgram([this] {
         OnGui([] { SetGadgetState(ServerField, MakeIPv4Address(192, 168, 1, 20)); });
         TypePort("4001");
@@ -495,7 +462,6 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         test_data::Golden("first-run-settings.cfg"),
         {{"= 127.0.0.1", "= 192.168.1.20"}, {"= 10000", "= 4001"}, {"= 500", "= 12000"}});
     EXPECT_EQ(ReadBytes(SettingsPath()), saved);
-
     // The next start shows them; Quit stores nothing.
     RunProgram([this] {
         EXPECT_EQ(Text(ServerField) + " " + Text(PortField), "192.168.1.20 4001");
@@ -523,10 +489,10 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
 // True when the scripts from index first on carry an in-order part of positions that ends with
 // its last position: positions may be skipped when they come faster than the viewer takes them,
 // never reordered, repeated from the past or invented.
-::testing::AssertionResult ScriptsFollow(size_t first, const std::vector<std::string>& positions) {
+::testing::AssertionResult ScriptsFollow(size_t first, const Strings& positions) {
     auto next = positions.begin();
     std::string last;
-    const std::vector<std::string> scripts = Scripts();
+    const Strings scripts = Scripts();
     for (size_t i = first; i < scripts.size(); ++i) {
         last = PositionOfScript(scripts[i]);
         next = std::find(next, positions.end(), last);
@@ -541,9 +507,9 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
 
 // A log's stream cut into writes: pieces of the sizes next gives, or (for null) one burst per
 // receiver second, everything up to and with each RMC.
-std::vector<std::string> Writes(const std::string& log, const std::function<size_t()>& next) {
+Strings Writes(const std::string& log, const std::function<size_t()>& next) {
     const std::string stream = test_data::StreamOfLog(log);
-    std::vector<std::string> writes;
+    Strings writes;
     for (size_t at = 0, size = 0; at < stream.size(); at += size) {
         const size_t rmc = next ? 0 : stream.find("RMC,", at);
         size = next                       ? next()
@@ -552,11 +518,6 @@ std::vector<std::string> Writes(const std::string& log, const std::function<size
         writes.push_back(stream.substr(at, size = std::min(size, stream.size() - at)));
     }
     return writes;
-}
-
-// Milliseconds left until end, at least 0.
-int Left(Clock::time_point end) {
-    return std::max<int>(0, static_cast<int>((end - Clock::now()) / milliseconds(1)));
 }
 
 TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
@@ -569,7 +530,7 @@ TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
     RunProgram([&] {
         LoopbackServer server;
         for (const char* log : {"quectel-l76k-nmea.log", "sirfstarv-nmea.log"}) {
-            const std::vector<std::string> positions = test_data::CheckedPositions(log);
+            const Strings positions = test_data::CheckedPositions(log);
             for (const auto& [shape, next] : shapes) {
                 // A byte per write is slow to send; the shorter log shows it as well.
                 if (shape == shapes[3].first && std::string(log) != "sirfstarv-nmea.log") continue;
@@ -622,20 +583,19 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
         std::this_thread::sleep_for(milliseconds(50));  // inside the pause, Stop
         Click(StartButton);
-        // The worker ends on its own thread, so it is given a moment, but far less than the
-        // 400 ms and more the pause has left: a pause that Stop does not cut short fails.
+        // The worker ends on its own thread: given far less than the 400 ms and more the pause
+        // has left, so a pause that Stop does not cut short fails.
         EXPECT_TRUE(WaitFor(
-            [&] { return Controls() + " " + Title() == "Start 0 fields 11 idle Navlume"; }, 250));
-        EXPECT_EQ(Controls() + " " + Title(), "Start 0 fields 11 idle Navlume");
+            [&] { return Controls() + " " + Title() == "Start 0 fields 11 idle Navlume"; }, 250))
+            << Controls() << " " << Title();
         ChooseMenu();
     });
     dup2(input, 0);
     close(input);
 }
 
-// A server that takes each connection and closes it at once: every attempt shows, and they
-// come no faster than the pauses allow (0, then 0.2, 0.4, 0.8 s later, each up to a tenth
-// longer): three attempts in 1.3 s.
+// A server that closes each connection at once: attempts at 0, 0.2, 0.4 and 0.8 s (each up to a
+// tenth longer) are three in 1.3 s.
 TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
     SetTrackingLimits(kQuickPauses);
     RunProgram([this] {
@@ -643,7 +603,10 @@ TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
         const Clock::time_point end = Clock::now() + milliseconds(1300);
         StartTracking(server.port());
         int attempts = 0;
-        for (int client; (client = server.Accept(Left(end))) >= 0; ++attempts)
+        const auto left = [&end] {
+            return std::max<int>(0, (end - Clock::now()) / milliseconds(1));
+        };
+        for (int client; (client = server.Accept(left())) >= 0; ++attempts)
             server.CloseClient(client);
         EXPECT_EQ(attempts, 3);
         ChooseMenu();
@@ -667,23 +630,22 @@ TEST_F(TrackerTest, ASilentServerIsLeftAfterTheSilenceLimit) {
     });
 }
 
-// A receiver's seconds 50 times faster (a burst every 20 ms) against a viewer that takes 60 ms a
-// run: the labels keep up, and the viewer skips positions instead of falling behind, never goes
-// back and ends on the last.
+// A receiver's seconds 50 times faster (a burst every 20 ms) against a viewer taking 60 ms a run:
+// the labels keep up; the viewer skips positions instead of falling behind, and ends on the last.
 TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
     constexpr int kRunMs = 60;
     SetScriptRuns(false, kRunMs);
     const char* log = "sirfstarv-nmea.log";
-    std::vector<std::string> positions = test_data::CheckedPositions(log);
+    Strings positions = test_data::CheckedPositions(log);
     ASSERT_FALSE(positions.empty());
-    // The log's receiver stands still: its trail is its first position. Then it drives north-east
-    // in steps of 0.1' (185 m), each a trail point; minutes with one decimal give four.
-    std::vector<std::string> tuples{positions[0].substr(positions[0].find(' ') + 1) + "," +
-                                    positions[0].substr(0, positions[0].find(' ')) + ",0"};
-    std::vector<std::string> driving;
+    // The log's receiver stands still (a trail of its first position), then drives north-east in
+    // steps of 0.1' (185 m), each a trail point; minutes with one decimal give four.
+    Strings tuples{positions[0].substr(positions[0].find(' ') + 1) + "," +
+                   positions[0].substr(0, positions[0].find(' ')) + ",0"};
+    Strings writes = Writes(log, nullptr);
     for (int tenths = 100; tenths < 150; ++tenths) {
         const std::string minutes = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
-        driving.push_back("$GPRMC,1,A,48" + minutes + ",N,011" + minutes + ",E\r\n");
+        writes.push_back("$GPRMC,1,A,48" + minutes + ",N,011" + minutes + ",E\r\n");
         char latitude[16], longitude[16];
         std::snprintf(latitude, sizeof latitude, "%.4f", 48 + tenths / 600.0);
         std::snprintf(longitude, sizeof longitude, "%.4f", 11 + tenths / 600.0);
@@ -694,8 +656,6 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         LoopbackServer server;
         const int client = StartTracking(server);
         const Clock::time_point sentFirst = Clock::now();
-        std::vector<std::string> writes = Writes(log, nullptr);
-        writes.insert(writes.end(), driving.begin(), driving.end());
         for (const std::string& write : writes) {
             ASSERT_TRUE(SendAll(client, write));
             std::this_thread::sleep_for(milliseconds(20));
@@ -716,8 +676,7 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
 }
 
 // gpsd, fed by gpsfake with a recorded receiver, greets with JSON and sends NMEA only when asked,
-// several sentences per write. gpsd and gpsfake come from Debian's gpsd and gpsd-clients
-// (scripts/install-deps installs them); without them this test fails, it never skips.
+// several sentences per write. Without gpsd and gpsd-clients (scripts/install-deps) this fails.
 constexpr const char* kGpsfake = "/usr/bin/gpsfake";
 
 TEST_F(TrackerTest, FollowsARealGpsd) {
@@ -725,8 +684,8 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     const int32_t port = LoopbackServer().port();  // a free port, given to gpsd
     const fs::path replayed = BundleContents() / "replayed.log", output = BundleContents() / "out";
     std::ofstream(replayed, std::ios::binary) << test_data::StreamOfLog("quectel-l76k-nmea.log");
-    // gpsfake and the gpsd it starts replay the log in a loop at about the receiver's own rate,
-    // in a process group of their own: gpsd outlives a killed gpsfake, so the whole group goes.
+    // gpsfake and its gpsd replay the log in a loop at about the receiver's own rate, in a
+    // process group of their own: gpsd outlives a killed gpsfake, so the whole group goes.
     const std::string command = "exec " + std::string(kGpsfake) + " -P " + std::to_string(port) +
                                 " -q -n -c 0.013 '" + replayed.string() + "' </dev/null >'" +
                                 output.string() + "' 2>&1";
@@ -740,9 +699,8 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     }
     ASSERT_GT(gpsfake, 0);
     setpgid(gpsfake, gpsfake);  // before the kill below, whichever of the two runs first
-
     // The worker keeps trying to connect until gpsd is up, as it would for a late receiver.
-    const std::vector<std::string> positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
+    const Strings positions = test_data::CheckedPositions("quectel-l76k-nmea.log");
     const auto isLoggedPosition = [&positions](const std::string& position) {
         return std::ranges::find(positions, position) != positions.end();
     };
@@ -758,6 +716,91 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     // gpsfake may hang in its own SIGTERM handler: the whole group is killed at once.
     kill(-gpsfake, SIGKILL);
     waitpid(gpsfake, nullptr, 0);
+}
+
+TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) {
+    // Spans between the receives that brought positions (negative: that receive brought two),
+    // the gap, and why.
+    const std::tuple<std::vector<int>, int32_t, const char*> cases[] = {
+        {{}, 80, "no pace before two spans"},
+        {{150}, 80, "one span may be a position that came late"},
+        {{150, 150}, 120, "150 ms pace, woken 30 ms before"},
+        {{150, 300}, 120, "a missed fix does not double the gap"},
+        {{300, 150}, 120, "the shorter of the last two spans"},
+        {{100, 100}, 80, "never shorter than the shortest gap"},
+        {{1000, 1000}, 970, "1 Hz"},
+        {{1030, 1030}, 1000, "the longest gap"},
+        {{1031, 1031}, 80, "a slower pace is not waited out"},
+        {{1000, 1000, 2000}, 970, "one long span after a steady pace"},
+        {{1000, 2000, 2000}, 80, "the pace slowed down for good"},
+        {{1000, 1000, -970}, 80, "two at once: the pace quickened, and is learnt anew"},
+        {{1000, 1000, -970, 200}, 80, "one span of the new pace is not enough"},
+        {{1000, 1000, -970, 200, 200}, 170, "two are"},
+    };
+    for (const auto& [spansMs, gapMs, why] : cases) {
+        PositionPace pace(80);
+        PositionPace::Clock::time_point at{};
+        pace.PositionsAt(at, 1);
+        for (const int span : spansMs)
+            pace.PositionsAt(at += milliseconds(std::abs(span)), span < 0 ? 2 : 1);
+        EXPECT_EQ(pace.GapAfterPosition(), gapMs) << why;
+    }
+}
+
+constexpr const char* kFirst = "$GPRMC,1,A,4807.038,N,01131.000,E";
+constexpr const char* kSecond = "$GPRMC,1,A,4807.038,S,01131.000,W";
+constexpr const char* kFirstPoint = "11.516667,48.117300,0";
+constexpr const char* kSecondPoint = "-11.516667,-48.117300,0";
+
+// The viewer thread on its own, its scripts recorded, in a scratch folder of its own.
+class ViewerFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.Valid());
+        fs::current_path(folder_.Path());
+        ThreadLibraryInit();
+        SetScriptRunner(RecordScript);
+    }
+    void TearDown() override {
+        ViewerClose();
+        EXPECT_TRUE(ViewerStop(5000));
+        SetScriptRunner(nullptr);
+        SetPositionFileEvery(kPositionFileEveryMs);
+        fs::current_path(previous_);
+    }
+    static void Post(const char* sentence) {
+        Position position;
+        ASSERT_TRUE(JudgeRmcLine(sentence, std::strlen(sentence), &position));
+        ViewerPost(std::span<const Position>(&position, 1));
+    }
+
+  private:
+    ScratchDirectory folder_;
+    fs::path previous_ = fs::current_path();
+};
+
+// A position that comes before the file's time is up waits: until the time is up, or, sooner,
+// until the viewer thread ends. The file has the placemark's point, then the trail's.
+TEST_F(ViewerFileTest, ASoonerPositionWaitsForItsTimeOrTheViewerEnd) {
+    const std::vector<Strings> first{{kFirstPoint}, {kFirstPoint}};
+    const std::vector<Strings> both{{kSecondPoint}, {kFirstPoint, kSecondPoint}};
+    const auto points = [] { return test_data::KmlCoordinates(ReadBytes(kPositionKmlFile)); };
+    for (const int32_t everyMs : {60000, 30}) {
+        SetPositionFileEvery(everyMs);
+        ClearRecorded();
+        ASSERT_TRUE(ViewerStart());
+        ViewerOpen();
+        Post(kFirst);
+        ASSERT_TRUE(WaitFor([] { return Scripts().size() == 1; }));
+        EXPECT_EQ(points(), first);
+        Post(kSecond);
+        ASSERT_TRUE(WaitFor([] { return Scripts().size() == 2; }));
+        // Either written when its time is up, or not yet.
+        EXPECT_TRUE(everyMs == 30 ? WaitFor([&] { return points() == both; }) : points() == first);
+        ViewerClose();
+        ASSERT_TRUE(ViewerStop(5000));
+        EXPECT_EQ(points(), both);
+    }
 }
 
 }  // namespace

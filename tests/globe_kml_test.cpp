@@ -1,6 +1,5 @@
-// The live KML files as a real XML parser reads them (the tracker tests compare the position
-// file with its golden one): the link's address, the position's time, speed and course, the
-// run's trail, and failures that keep the old file and do not retry at once.
+// The live KML files as a real XML parser reads them: the link's address, the position's time,
+// speed and course, the run's trail, and failures that keep the old file.
 #include "app/globe_kml.h"
 
 #include <libxml/parser.h>
@@ -19,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -49,32 +49,20 @@ std::string TextAt(const char* file, const std::string& path) {
     return text;
 }
 
-// A position with only its texts, as a test may give any.
-Position At(const char* latitude, const char* longitude) {
-    Position position;
-    position.latitude = latitude;
-    position.longitude = longitude;
-    return position;
+// A position of texts (as a test may give any) and numbers, without fix time, speed or course.
+Position At(const std::string& latitude, const std::string& longitude, double degrees = 0,
+            double longitudeDegrees = 0) {
+    return {latitude, longitude, degrees, longitudeDegrees, "", {}, {}};
 }
 
 bool Write(const char* latitude, const char* longitude, int64_t range) {
     return WritePositionKml(At(latitude, longitude), Trail(), range);
 }
 
-// The position of an RMC line; an empty one when the judge refuses it.
-Position Judged(const std::string& line) {
-    Position position;
-    JudgeRmcLine(line.data(), line.size(), &position);
-    return position;
-}
-
 // The trail's coordinates as a parser reads them, one "longitude,latitude,0" per point.
 std::vector<std::string> TrailTuples(const char* file) {
     std::istringstream text(TextAt(file, "Placemark[2]/k:LineString/k:coordinates"));
-    std::vector<std::string> tuples;
-    for (std::string tuple; text >> tuple;)
-        tuples.push_back(tuple);
-    return tuples;
+    return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
 }
 
 // The names in the working directory, and what lies at path: its kind, inode and bytes.
@@ -96,13 +84,11 @@ class GlobeKmlTest : public ::testing::Test {
         ASSERT_EQ(chdir(scratch_.Path().c_str()), 0);
     }
     void TearDown() override { std::filesystem::current_path(previous_); }
-
     const std::filesystem::path previous_ = std::filesystem::current_path();
     ScratchDirectory scratch_;
 };
 
-// The link's address depends on the directory, so the golden file has @HREF@ in its place; the
-// address itself is checked by the parser's own URL reading.
+// The golden file has @HREF@ for the link's address, which the parser's URL reading checks.
 TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     // Beside the characters a URL must encode, the neighbours of each range that it need not.
     const std::string directory =
@@ -136,7 +122,7 @@ TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
 }
 
 // Fields 2 and 10 give the time stamp, 8 and 9 the description; what is missing or garbled is
-// left out and never costs the position. Written under a locale with a decimal comma.
+// left out, never costing the position. Written under a locale with a decimal comma.
 TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     const char* kFront = "$GPRMC,";
     const char* kPosition = ",A,4807.038,N,01131.000,E,";
@@ -163,7 +149,8 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     std::setlocale(LC_ALL, "de_DE.UTF-8");
     for (const auto& [time, rest, when, description] : cases) {
         const std::string line = kFront + std::string(time) + kPosition + rest;
-        const Position position = Judged(line);
+        Position position;
+        JudgeRmcLine(line.data(), line.size(), &position);
         ASSERT_EQ(position.latitude, "48.117300") << line;
         ASSERT_TRUE(WritePositionKml(position, Trail(), 500));
         EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark/k:TimeStamp/k:when"), when) << line;
@@ -178,17 +165,11 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
 // trail drops its oldest points, and a cleared trail starts again from its next position.
 TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
     // Positions along a meridian at 48°: 0.001' of latitude is 1.853 m.
-    const auto north = [](double metres) {
-        Position position;
-        position.latitudeDegrees = 48.0 + metres / 111200.0;
-        position.longitudeDegrees = 11.5;
-        // Six or seven decimals, so that the lines are not all of one length.
+    const auto north = [](double metres) {  // six or seven decimals: lines of two lengths
+        const double degrees = 48.0 + metres / 111200.0;
         char text[32];
-        std::snprintf(text, sizeof text, "%.*f", 6 + static_cast<int>(metres / 20) % 2,
-                      position.latitudeDegrees);
-        position.latitude = text;
-        position.longitude = "11.5000000";
-        return position;
+        std::snprintf(text, sizeof text, "%.*f", 6 + static_cast<int>(metres / 20) % 2, degrees);
+        return At(text, "11.5000000", degrees, 11.5);
     };
     const auto tuple = [&north](double metres) {
         return "11.5000000," + north(metres).latitude + ",0";
@@ -203,9 +184,7 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
     ASSERT_TRUE(WritePositionKml(north(45.0), trail, 500));
     EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
     EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark[2]/k:LineString/k:tessellate"), "1");
-
-    // Full: 3005 steps of 20 m keep the newest 1000, oldest first (the ring of their texts has
-    // gone round more than once).
+    // Full: 3005 steps of 20 m keep the newest 1000, oldest first (their ring went round thrice).
     trail.Clear();
     expected.clear();
     constexpr int kSteps = 3005;
@@ -215,18 +194,14 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
     }
     ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
     EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
-
     // A new run: its first position starts the trail, even where the old one ended.
     trail.Clear();
     trail.Add(MakeTrailPoint(north(20.0 * (kSteps - 1))));
     ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
     EXPECT_EQ(TrailTuples(kPositionKmlFile), std::vector<std::string>{tuple(20.0 * (kSteps - 1))});
-
     // Texts that are no plain numbers, or too long for a point, go in as numbers.
     for (const std::string& text : {std::string("48<1"), "48.1173" + std::string(60, '0')}) {
-        Position odd = At(text.c_str(), "11.516666666666");
-        odd.latitudeDegrees = 48.1173;
-        odd.longitudeDegrees = 11.516666666666;
+        const Position odd = At(text, "11.516666666666", 48.1173, 11.516666666666);
         trail.Clear();
         trail.Add(MakeTrailPoint(odd));
         ASSERT_TRUE(WritePositionKml(odd, trail, 500));
@@ -249,8 +224,8 @@ TEST_F(GlobeKmlTest, ExistingNetworkLinkFileIsNeverTouched) {
     }
 }
 
-// The fault (files may not grow beyond 64 bytes: writing fails with EFBIG, as on a full disk) is
-// made in a child process. The child reports the first step that went wrong as its exit status.
+// The fault (files may not grow beyond 64 bytes: writes fail with EFBIG, as on a full disk) is
+// made in a child process, whose exit status is the first step that went wrong.
 TEST_F(GlobeKmlTest, AFailedWriteKeepsTheOldFileAndTheNextWriteWorks) {
     ASSERT_TRUE(Write("1", "2", 500));
     const std::string old = Snapshot(kPositionKmlFile);

@@ -1,5 +1,5 @@
-// The reader without sockets or sleeps: cutting the stream into lines, judging each line (and
-// so the coordinate texts), and the real receiver logs split every way a connection may split.
+// The reader without sockets or sleeps: cutting the stream into lines, judging each line, and the
+// real receiver logs split every way a connection may split them.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -72,13 +72,14 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
 
 // The number formatting under the coordinates: half up, padded, and saturating integer parts.
 TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
+    // The most padding there is, and a number that times 10 would reach 2^63.
     const std::tuple<double, int64_t, const char*> fixed[] = {
         {48.1173, 6, "48.117300"},
         {0.125, 2, "0.13"},
         {2.5, 0, "3"},
         {2.0, -3, "2"},
-        {2.0, 10, "2.0000000000"},                         // the most padding there is
-        {922337203685477632.0, 1, "922337203685477632"}};  // times 10 would reach 2^63
+        {2.0, 10, "2.0000000000"},
+        {922337203685477632.0, 1, "922337203685477632"}};
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
     const std::pair<double, int64_t> parts[] = {{7.25, 7},
@@ -108,8 +109,8 @@ std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bo
     return out.first;
 }
 
-// The viewer script against the golden script; the second has the signs and
-// the largest distance, and its arguments lie in the temporary buffer the script is built in.
+// The viewer script against the golden one; the second has signs, the largest distance, and its
+// arguments in the temporary buffer the script is built in.
 TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
     EXPECT_TRUE(test_data::MatchesGolden(
         "viewer-script", TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n")));
@@ -156,8 +157,7 @@ TEST(RealLogsTest, EveryDeliveryShapeGivesTheCheckedPositions) {
     }
 }
 
-// 0.5 s doubled up to 8 s, lengthened by the spread, which is capped at a tenth; shorter limits
-// (as tests set them) keep the shape.
+// 0.5 s doubled up to 8 s, lengthened by the spread (at most a tenth); shorter limits likewise.
 TEST(ReconnectPauseTest, DoublesFromHalfASecondToEightWithASmallSpread) {
     const std::pair<int32_t, double> asked[] = {{0, 0.0}, {1, 0.0},    {2, 0.05}, {3, 0.1},
                                                 {4, 0.0}, {1000, 5.0}, {0, -1.0}};

@@ -1,9 +1,7 @@
 // The Qt binding on the offscreen platform, driven as a user would; stand-in gadgets record.
-// Numbers drawn from cached glyphs look as Qt's own text drawing lays them out.
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QImage>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -140,7 +138,6 @@ TEST_F(QtPlatformTest, ValidatorReturnButtonsAndSliders) {
     platform->focusView(two);
     EXPECT_EQ(first->editEnds, (std::vector<bool>{true, true, false}));
     EXPECT_EQ(second->focusGained, 1);
-
     PlatformView* slider = AddView(window, PlatformViewKind::Slider, &seen, {220, 10, 30, 130});
     EXPECT_EQ(qobject_cast<QSlider*>(Widget(slider))->orientation(), Qt::Vertical);
     platform->setSliderRange(slider, 500, 35000);
@@ -165,7 +162,6 @@ TEST_F(QtPlatformTest, ClosingEndsEveryViewOnceAndClicksReachTheDelegate) {
     EXPECT_FALSE(platform->isWindowVisible(window));
     platform->handleOneEvent(0);  // the widgets go once control is back in the event wait
     EXPECT_TRUE(widget.isNull());
-
     window = OpenWindow(5);  // clicks and the close button reach the delegate
     QWidget* content = Content(window);
     while (NextEvent() != 0) {
@@ -226,16 +222,18 @@ TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
 
 // The labels' numbers: the same ink in the same place as Qt's own drawing, for each alignment;
 // any other text is left to Qt.
-constexpr int kWidth = 120;
-constexpr int kHeight = 24;
-
-// Where the ink lies in an image, and how much of it there is.
-struct Ink {
+struct Ink {  // where the ink lies in an image, and how much of it there is
     QRect box;
     int pixels = 0;
 };
 
-Ink InkOf(const QImage& image) {
+template <typename Paint>
+Ink InkOf(Paint paint) {  // of a blank 120 x 24 image after paint
+    QImage image(120, 24, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    paint(painter);
+    painter.end();
     Ink ink;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
@@ -247,33 +245,21 @@ Ink InkOf(const QImage& image) {
     return ink;
 }
 
-QImage Blank() {
-    QImage image(kWidth, kHeight, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    return image;
-}
-
 TEST(NumberGlyphsTest, NumbersLookAsQtDrawsThem) {
     const QFont font = QApplication::font();
-    const QRect rect(2, 1, kWidth - 4, kHeight - 2);
+    const QRect rect(2, 1, 116, 22);
     NumberGlyphs glyphs;
     for (const Qt::Alignment horizontal : {Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter}) {
         for (const char* text : {"48.117300", "-122.326393", "12:30, +5", "0"}) {
             const Qt::Alignment alignment = horizontal | Qt::AlignVCenter;
-            QImage cached = Blank();
-            {
-                QPainter painter(&cached);
-                ASSERT_TRUE(glyphs.Draw(painter, font, Qt::black, rect, alignment,
-                                        QString::fromLatin1(text)));
-            }
-            QImage drawn = Blank();
-            {
-                QPainter painter(&drawn);
+            const Ink mine = InkOf([&](QPainter& painter) {
+                EXPECT_TRUE(glyphs.Draw(painter, font, Qt::black, rect, alignment, text)) << text;
+            });
+            const Ink qts = InkOf([&](QPainter& painter) {
                 painter.setFont(font);
                 painter.setPen(Qt::black);
-                painter.drawText(rect, static_cast<int>(alignment), QString::fromLatin1(text));
-            }
-            const Ink mine = InkOf(cached), qts = InkOf(drawn);
+                painter.drawText(rect, static_cast<int>(alignment), text);
+            });
             const QRect apart(mine.box.topLeft() - qts.box.topLeft(),
                               mine.box.bottomRight() - qts.box.bottomRight());
             ASSERT_GT(qts.pixels, 0);
@@ -290,14 +276,13 @@ TEST(NumberGlyphsTest, OtherTextsAreLeftToQtAndAnEmptyOneDrawsNothing) {
     NumberGlyphs glyphs;
     for (const QString& text :
          {QString("Navlume"), QString("48.1\u00b0"), QString("1\n2"), QString()}) {
-        QImage image = Blank();
-        QPainter painter(&image);
-        EXPECT_EQ(glyphs.Draw(painter, QApplication::font(), Qt::black, image.rect(),
-                              Qt::AlignLeft | Qt::AlignVCenter, text),
-                  text.isEmpty())
-            << text.toStdString();
-        painter.end();
-        EXPECT_EQ(InkOf(image).pixels, 0) << text.toStdString();
+        const Ink ink = InkOf([&](QPainter& painter) {
+            EXPECT_EQ(glyphs.Draw(painter, QApplication::font(), Qt::black, QRect(0, 0, 120, 24),
+                                  Qt::AlignLeft | Qt::AlignVCenter, text),
+                      text.isEmpty())
+                << text.toStdString();
+        });
+        EXPECT_EQ(ink.pixels, 0) << text.toStdString();
     }
 }
 

@@ -1,13 +1,12 @@
-# What the end-to-end tests share: checks and their summary, bounded waits, ending processes, a
-# private X server, the replay server, and the user's hand on the window (mouse, keyboard and
-# the close button). Sourced by the tests, which set work (their scratch folder) before the
-# helpers that write there run, and list their logs in logs.
+# What the end-to-end tests share: checks, bounded waits, ending processes, a private X server, the
+# replay server, the program, the user's hand on its window, and the golden files.
 # shellcheck shell=bash
 
 # The window's content area, and the centres of the port field and the Start button in it.
 readonly content_width=260 content_height=160 port_x=130 port_y=52 start_x=120 start_y=92
 passed=0 failed=0 work="" logs=() summary=e2e
-python=/usr/bin/python3
+python=/usr/bin/python3 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+xvfb_pid="" replay_pid="" navlume_pid="" marble_pid="" bus_pid=""
 
 # check DESCRIPTION COMMAND...: one line, ok or FAIL, and the command's success.
 check() {
@@ -36,22 +35,41 @@ stop_process() {
     [ -z "$1" ] || { kill -TERM "$1" 2>/dev/null && { wait_until 5 eval "! kill -0 $1 2>/dev/null" || kill -KILL "$1"; }; wait "$1" 2>/dev/null; }
 }
 
+# The program, Marble (woken, should it hang), the servers they use, a test's cleanup_more, work.
+cleanup() {
+    [ -z "$marble_pid" ] || kill -CONT "$marble_pid" 2>/dev/null
+    for pid in "$navlume_pid" "$marble_pid" "$replay_pid" "$xvfb_pid" "$bus_pid"; do stop_process "$pid"; done
+    ! declare -F cleanup_more >/dev/null || cleanup_more
+    [ -z "$work" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# Takes the arguments NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR ($2 to $4); once the tools $1 are
+# found (by $5), makes a scratch folder, a copy of the bundle and a private X server.
+start_e2e() {
+    [ $# -eq 5 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
+    program="$2" replay="$3" golden="$4/tests/data" data="$4/data"
+    require "$1 are installed (bash scripts/install-deps)" eval "${@:5}"
+    require "$program lies in an application bundle, beside $replay" eval '[ -x "$program" ] && [ -x "$replay" ]'
+    work="$(mktemp -d "${TMPDIR:-/tmp}/navlume-e2e.XXXXXX")" || finish
+    require "a copy of the bundle is made" copy_bundle "$program"
+    require "a private X server is up" start_xvfb
+}
+
 # Xvfb takes the first free display number itself and writes it once it accepts clients.
 start_xvfb() {
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 & xvfb_pid=$!
     wait_until 10 grep -q '^[0-9]' "$work/display" && export DISPLAY=":$(head -n 1 "$work/display")"
 }
 
-# Plays log $1 once to one client at $replay_rate lines a second (100 unless the test sets it),
-# on port $2 (0: a free one); sets port. A port just given up may still be held a moment (a
-# client's connect to it can take it for its own end), so a server that could not listen is
-# started again, three times at most.
-replay_rate=100
+# Plays log $1 once to one client at $replay_rate lines a second on port $2 (0: a free one); sets
+# port. A port just given up may be held a moment longer: up to three tries to listen.
+replay_rate=100 # unless the test sets it
 start_replay() {
     local attempt
     for attempt in 1 2 3; do
         "$replay" "$1" --port "$2" --rate "$replay_rate" --once >"$work/replay.out" 2>>"$work/replay.err" & replay_pid=$!
-        # The whole line, not just its start, before the port is read from it.
         wait_until 10 eval 'grep -q "^listening on 127\.0\.0\.1:[0-9][0-9]*\$" "$work/replay.out" ||
             ! kill -0 "$replay_pid" 2>/dev/null'
         port="$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/replay.out")"
@@ -61,8 +79,7 @@ start_replay() {
     return 1
 }
 
-# A fresh copy of the bundle of program $1 in work, as on a newcomer's first start: no settings
-# yet. Sets contents (the copy's Contents folder, as the program sees it).
+# A fresh copy of program $1's bundle in work, without settings; sets contents (its Contents).
 copy_bundle() {
     local bundle && bundle="$(cd "$(dirname "$1")/../.." && pwd)"
     [ "${bundle##*.}" = app ] && cp -R "$bundle" "$work/" &&
@@ -70,9 +87,8 @@ copy_bundle() {
         contents="$(cd "$work/$(basename "$bundle")/Contents" && pwd -P)"
 }
 
-# Of the windows named "Navlume", the one with the content's width (Qt keeps invisible helper
-# windows); the menu bar is added after it is first shown, so its geometry must settle. Sets
-# window, X, Y, WIDTH and HEIGHT; succeeds when the window is on screen with its menu bar.
+# Of the windows named "Navlume" (Qt keeps invisible helpers), the one as wide as the content,
+# once its geometry settled (the menu bar comes later); sets window, X, Y, WIDTH and HEIGHT.
 find_window() {
     X=0 Y=0 WIDTH=0 HEIGHT=0
     for window in $(timeout 15 xdotool search --sync --onlyvisible --name '^Navlume$'); do
@@ -83,11 +99,17 @@ find_window() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH" -eq "$content_width" ] && [ "$HEIGHT" -ge "$content_height" ]
 }
+# The copy of the program on our X server, with the variables "$@"; leaks inside the system
+# libraries behind Qt's X11 platform are not ours.
+start_navlume() {
+    env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@" \
+        LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
+        "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 & navlume_pid=$!
+}
 click_at() { xdotool mousemove --sync $((X + $1)) $((Y + HEIGHT - content_height + $2)) click 1; }
 
-# Types port $1 and presses Start; then succeeds once "${@:2}" does (within 10 s). A try whose
-# typing went astray reaches no server: it is stopped, and the next one meets a fresh server on
-# the same port (log $replay_log).
+# Types port $1, presses Start and waits 10 s for "${@:2}"; a try whose typing went astray is
+# stopped, and the next one meets a fresh server with $replay_log on the same port.
 press_start() {
     local attempt
     for attempt in 1 2 3; do
@@ -99,8 +121,8 @@ press_start() {
     return 1
 }
 
-# The close button: a WM_DELETE_WINDOW client message, as a window manager sends it. Then waits up
-# to $1 seconds for the program to end; sets status (its exit status, or "still running").
+# The close button (WM_DELETE_WINDOW, as a window manager sends it); waits up to $1 s for the
+# program to end and sets status (its exit status, or "still running").
 press_close() {
     "$python" -c 'import sys; from Xlib import X, display, protocol
 c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom
@@ -109,3 +131,8 @@ w.send_event(protocol.event.ClientMessage(window=w, client_type=a("WM_PROTOCOLS"
     status="still running"
     wait_until "$1" eval '! kill -0 "$navlume_pid" 2>/dev/null' && { wait "$navlume_pid"; status=$? navlume_pid=""; }
 }
+
+# Log $1's last accepted position; golden settings with the typed port; golden link file in $1.
+last_of() { tail -n 1 "$golden/$(basename "$1").chk"; }
+settings_with_port() { sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" | cmp -s - "$1"; }
+link_file_in() { sed "s|@HREF@|file://$1/Navlume-position.kml|" "$golden/navlume.kml.chk" | cmp -s - "$1/Navlume.kml"; }

@@ -1,42 +1,17 @@
 #!/usr/bin/env bash
-# Navlume and a real Marble (marble-qt) on a private session bus and X server, while the replay
-# server plays real receivers' logs: Marble's centre and zoom, read back over D-Bus, follow the
-# last position and the track bar's distance; a Marble killed and started again is followed
-# without a click; closing the window ends the program at once, also while Marble hangs. Needs
-# marble-qt, dbus, Xvfb, xdotool, python3-xlib and python3-dbus; fails when any is missing.
-# Marble runs in a network namespace of its own where the machine allows it. One line per check,
-# then "e2e: N passed, M failed"; every wait is bounded, every process is ended.
+# Navlume and a real Marble on a private session bus and X server, while the replay server plays
+# real receivers' logs: Marble's centre and zoom, read over D-Bus, follow the last position; a
+# Marble killed and started again is followed without a click; closing the window ends the
+# program at once, also while Marble hangs. Marble gets a network namespace where one can be had.
 set -uo pipefail
-
-[ $# -eq 3 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
-program="$1" replay="$2" golden="$3/tests/data" first_log="$3/data/quectel-l76k-nmea.log"
-second_log="$3/data/sirfstarv-nmea.log"
-replay_log="$first_log"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$here/e2e_common.sh"
-replay_rate=1000 # the longer log in about 2 s
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 logs=(navlume.log marble.log replay.out replay.err bus.log xvfb.log)
-xvfb_pid="" replay_pid="" navlume_pid="" marble_pid="" bus_pid=""
-readonly theme=earth/openstreetmap/openstreetmap.dgml
-# Marble's zoom for the track bar's first distance, 500 m.
-readonly zoom=3018
-
-# The program first, then Marble, then the servers they use.
-cleanup() {
-    [ -z "$marble_pid" ] || kill -CONT "$marble_pid" 2>/dev/null
-    stop_process "$navlume_pid"; stop_process "$marble_pid"; stop_process "$replay_pid"
-    stop_process "$xvfb_pid"; stop_process "$bus_pid"; [ -z "$work" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
+start_e2e "marble-qt, dbus-daemon, Xvfb, xdotool, python3-xlib and python3-dbus" "$@" \
+    'command -v marble-qt dbus-daemon Xvfb xdotool >/dev/null && "$python" -c "import Xlib, dbus"'
+first_log="$data/quectel-l76k-nmea.log" second_log="$data/sirfstarv-nmea.log"
+replay_log="$first_log" replay_rate=1000 # the longer log in about 2 s
+readonly theme=earth/openstreetmap/openstreetmap.dgml zoom=3018 # the zoom for 500 m
 marble() { "$python" "$here/marble_client.py" "$@"; }
-require "marble-qt, dbus-daemon, Xvfb, xdotool, python3-xlib and python3-dbus are installed (bash scripts/install-deps)" \
-    eval 'command -v marble-qt dbus-daemon Xvfb xdotool >/dev/null && "$python" -c "import Xlib, dbus"'
-require "$program lies in an application bundle, beside $replay" eval '[ -x "$program" ] && [ -x "$replay" ]'
-work="$(mktemp -d "${TMPDIR:-/tmp}/navlume-marble-e2e.XXXXXX")" || finish
-require "a copy of the bundle is made" copy_bundle "$program"
-require "a private X server is up" start_xvfb
 
 # A session bus of our own on a socket in work: never the bus of the session the test runs in.
 dbus-daemon --session --nofork --nopidfile --address="unix:path=$work/bus" --print-address=3 \
@@ -45,8 +20,7 @@ require "a private session bus is up" wait_until 10 grep -q '^unix:' "$work/bus.
 export DBUS_SESSION_BUS_ADDRESS="$(head -n 1 "$work/bus.address")"
 unset DBUS_SYSTEM_BUS_ADDRESS
 
-# Marble with a home and a runtime folder of its own; its web engine refuses to run as root
-# inside its sandbox.
+# Marble with a home and runtime folder of its own; its web engine's sandbox refuses root.
 isolate=()
 unshare --net true 2>/dev/null && isolate=(unshare --net)
 mkdir -p "$work/marble-home" "$work/marble-runtime" && chmod 700 "$work/marble-runtime"
@@ -60,14 +34,9 @@ start_marble() {
 require "Marble is on the bus with the OpenStreetMap theme" start_marble
 
 require "nmea_replay plays $(basename "$first_log")" start_replay "$first_log" 0
-mkdir -p "$work/home"
-env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb HOME="$work/home" \
-    LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 & navlume_pid=$!
+mkdir -p "$work/home" && start_navlume HOME="$work/home"
 require "window \"Navlume\" is on screen with its menu bar" find_window
 
-# "latitude longitude" of a log's last accepted position.
-last_of() { tail -n 1 "$golden/$(basename "$1").chk"; }
 # Succeeds once Marble shows position $1 ("latitude longitude") at the first distance's zoom.
 marble_at() { marble at ${1% *} ${1#* } "$zoom" >"$work/marble.at"; }
 first_last="$(last_of "$first_log")"
@@ -75,8 +44,7 @@ press_start "$port" marble_at "$first_last"
 require "Marble's centre is the last position of $(basename "$first_log") and its zoom $zoom" \
     wait_until 20 marble_at "$first_last"
 
-# Marble dies while tracking goes on, and a new one starts: it is found and followed, with the
-# next log's positions, without a click.
+# Marble dies while tracking goes on, and a new one is followed to the next log's end.
 kill -KILL "$marble_pid" && wait "$marble_pid" 2>/dev/null; marble_pid=""
 require "a second Marble is on the bus" start_marble
 stop_process "$replay_pid"
@@ -86,8 +54,7 @@ check "the second Marble follows to the last position of $(basename "$second_log
     wait_until 30 marble_at "$second_last"
 echo "      $(cat "$work/marble.at")"
 
-# Marble hangs (stopped, its socket fills): the viewer goes on, the position file follows the
-# next log to its end, and the close below must still be prompt.
+# Marble hangs (stopped, its socket fills): the position file still follows the next log.
 kill -STOP "$marble_pid"
 stop_process "$replay_pid"
 require "nmea_replay plays $(basename "$first_log") on port $port again" start_replay "$first_log" "$port"

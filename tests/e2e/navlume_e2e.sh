@@ -1,32 +1,13 @@
 #!/usr/bin/env bash
-# Navlume end to end, as a newcomer meets it: a copy of the built bundle on a private X server,
-# driven with mouse and keyboard, while the replay server plays a real receiver's log, stops and
-# comes back on its port. A stand-in "osascript" keeps the viewer scripts; scripts, settings and
-# KML files are compared with the golden files. Needs Xvfb, xdotool and python3-xlib. One line
-# per check, then "e2e: N passed, M failed"; every wait is bounded, every process is ended.
+# Navlume as a newcomer meets it: a copy of the built bundle on a private X server, driven with
+# mouse and keyboard, while the replay server plays a real receiver's log, stops and comes back on
+# its port. A stand-in "osascript" keeps the viewer scripts; scripts, settings and KML files are
+# compared with the golden files. One line per check, then "e2e: N passed, M failed".
 set -uo pipefail
-
-[ $# -eq 3 ] || { echo "usage: $0 NAVLUME_EXECUTABLE NMEA_REPLAY SOURCE_DIR" >&2; exit 2; }
-program="$1" replay="$2" golden="$3/tests/data" log="$3/data/sirfstarv-nmea.log"
-replay_log="$log"
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-source "$here/e2e_common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 logs=(navlume.log replay.out replay.err xvfb.log)
-xvfb_pid="" replay_pid="" navlume_pid=""
-
-# The program before the servers it uses.
-cleanup() { stop_process "$navlume_pid"; stop_process "$replay_pid"; stop_process "$xvfb_pid"; [ -z "$work" ] || rm -rf "$work"; }
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-
-"$python" -c 'import Xlib' 2>/dev/null || python=""
-require "Xvfb, xdotool and python3-xlib are installed (bash scripts/install-deps)" \
-    eval '[ -n "$python" ] && command -v Xvfb xdotool' '>/dev/null'
-require "$program lies in an application bundle, beside $replay" \
-    eval '[ -x "$program" ] && [ -x "$replay" ]'
-work="$(mktemp -d "${TMPDIR:-/tmp}/navlume-e2e.XXXXXX")" || finish
-require "a copy of the bundle is made" copy_bundle "$program"
-require "a private X server is up" start_xvfb
+start_e2e "Xvfb, xdotool and python3-xlib" "$@" '"$python" -c "import Xlib" 2>/dev/null && command -v Xvfb xdotool >/dev/null'
+log="$data/sirfstarv-nmea.log" replay_log="$log"
 require "nmea_replay plays $(basename "$log")" start_replay "$log" 0
 
 # The stand-in runner keeps each script it is given, numbered in the order of the runs.
@@ -37,14 +18,9 @@ scripts() { ls "$work/scripts" | grep -c '^[0-9]*$'; }
 # "latitude longitude" of script $1, from its lines 3 and 4.
 script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r' | paste -sd ' '; }
 
-# Qt must open the window on our X server, whatever desktop session the test is run from. In
-# a sanitizer build, leaks inside the system libraries behind Qt's X11 platform are not ours.
 # The session bus named is not there: the program runs as on a machine without one (no Marble
 # to follow, nothing to report), and never meets the bus of the session the test runs in.
-env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb PATH="$work/bin:$PATH" \
-    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus" \
-    LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
-    "$contents/MacOS/$(basename "$program")" >"$work/navlume.log" 2>&1 & navlume_pid=$!
+start_navlume PATH="$work/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 check "the first start writes the golden settings.cfg in the bundle's Contents folder" \
     wait_until 15 cmp -s "$contents/settings.cfg" "$golden/first-run-settings.cfg.chk"
 
@@ -61,13 +37,13 @@ check "with the server stopped the title says it retries" wait_until 10 eval \
 wait_until 10 settled 1 scripts # the first connection's last positions may still be on the way
 first_run="$(scripts)"
 require "nmea_replay is back on port $port" start_replay "$log" "$port"
-last_position="$(tail -n 1 "$golden/$(basename "$log").chk")"
+last_position="$(last_of "$log")"
 require "the viewer follows the restarted server to the log's end without a click" wait_until 40 \
     eval 'settled 1 scripts && [ "$(script_position "$(scripts)")" = "$last_position" ]'
 last_script="$(scripts)"
 
-# Scripts $1 to $2 are each the golden script with distance 500 and a position of the log, in
-# the log's order; a slow viewer may skip some.
+# Scripts $1 to $2 are the golden script with the log's positions in order; a slow viewer may
+# skip some.
 scripts_follow_log() {
     local number="$1" position
     while IFS= read -r position && [ "$number" -le "$2" ]; do
@@ -83,10 +59,8 @@ check "scripts 1 to $first_run are the golden script with the log's positions in
 check "scripts $((first_run + 1)) to $last_script (after the restart) likewise" \
     scripts_follow_log $((first_run + 1)) "$last_script"
 
-# The stream has ended and the viewer has run its last script: nothing moves the files now. The
-# position file is the golden one with the log's last position, its time, speed and course
-# (from the last RMC sentence), and a trail of one point: the receiver stands still within a
-# metre, so the run's first position is all of it.
+# Nothing moves the files now. The position file is the golden one with the last RMC's position,
+# time, speed and course, and a trail of the run's first position (the receiver stands still).
 IFS=, read -r _ time _ _ _ _ _ speed course date _ <<<"$(grep -E '^\$..RMC,' "$log" | tail -n 1)"
 when="$((10#${date:4:2} >= 80 ? 19 : 20))${date:4:2}-${date:2:2}-${date:0:2}T${time:0:2}:${time:2:2}:${time:4}Z"
 speed="$(LC_ALL=C awk -v knots="$speed" 'BEGIN { printf "%.1f", knots * 1.852 }')"
@@ -97,13 +71,10 @@ check "Navlume-position.kml is the golden one at the last position, with its tim
         -e "s/48\.117300/${last_position% *}/g" -e "s/11\.516667/${last_position#* }/g" \
         -e "s/1994-03-23T12:35:19Z/$when/" -e "s|Speed 41.5 km/h, course 84.4|Speed $speed km/h, course $course|" \
         "$golden/navlume-position.kml.chk" | cmp -s - "$contents/Navlume-position.kml"'
-check "Navlume.kml is the golden one, linking to the position file" eval \
-    'sed "s|@HREF@|file://$contents/Navlume-position.kml|" "$golden/navlume.kml.chk" |
-        cmp -s - "$contents/Navlume.kml"'
+check "Navlume.kml is the golden one, linking to the position file" link_file_in "$contents"
 
-# A server that sends one sentence and then nothing for 100 s: after the real silence limit the
-# program gives it up and says so (for the half second of its first pause; the server takes the
-# next connection too, so the title comes again). No connection starts before the server does.
+# A server that sends one sentence, then nothing for 100 s: after the real silence limit the
+# program leaves it and says so (during each first pause: the server takes every connection).
 stop_process "$replay_pid"
 silent_since=$SECONDS
 "$replay" "$log" --port "$port" --rate 0.01 >/dev/null 2>>"$work/replay.err" & replay_pid=$!
@@ -114,7 +85,6 @@ stop_process "$replay_pid" && replay_pid=""
 
 press_close 15
 check "the program ends with status 0 within 15 s of the close button, while tracking" [ "$status" = 0 ]
-check "settings.cfg is the golden one with the typed port $port after closing" eval \
-    'sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" |
-        cmp -s - "$contents/settings.cfg"'
+check "settings.cfg is the golden one with the typed port $port after closing" \
+    settings_with_port "$contents/settings.cfg"
 finish

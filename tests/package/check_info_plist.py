@@ -7,14 +7,6 @@ import plistlib
 import sys
 
 path, version = sys.argv[1], sys.argv[2]
-results = []
-
-
-def check(description, condition):
-    print(("ok:   " if condition else "FAIL: ") + description)
-    results.append(bool(condition))
-
-
 with open(path, "rb") as file:
     raw = file.read()
 try:
@@ -22,19 +14,23 @@ try:
 except Exception as error:  # any parse failure is the finding
     print(f"FAIL: {path} is a well-formed property list: {error}")
     sys.exit(1)
-check("the property list is well-formed", isinstance(info, dict))
-check("every value is filled in", b"${" not in raw and b"@" not in raw)
-check("CFBundleName is Navlume", info.get("CFBundleName") == "Navlume")
-check("CFBundleExecutable is Navlume", info.get("CFBundleExecutable") == "Navlume")
 identifier = info.get("CFBundleIdentifier", "")
-check("CFBundleIdentifier is a reverse domain name",
-      identifier.count(".") >= 2 and all(part.isalnum() for part in identifier.split(".")))
-check(f"the version is {version}", info.get("CFBundleShortVersionString") == version
-      and info.get("CFBundleVersion") == version)
-check("CFBundlePackageType is APPL", info.get("CFBundlePackageType") == "APPL")
-check("NSHighResolutionCapable is true", info.get("NSHighResolutionCapable") is True)
 reason = info.get("NSAppleEventsUsageDescription", "")
-check("NSAppleEventsUsageDescription is one sentence about moving Google Earth",
-      "Google Earth" in reason and reason.endswith(".") and reason.count(". ") == 0)
-print(f"info_plist: {results.count(True)} passed, {results.count(False)} failed")
-sys.exit(0 if all(results) else 1)
+results = [(description, bool(condition)) for description, condition in [
+    ("the property list is well-formed", isinstance(info, dict)),
+    ("every value is filled in", b"${" not in raw and b"@" not in raw),
+    ("CFBundleName is Navlume", info.get("CFBundleName") == "Navlume"),
+    ("CFBundleExecutable is Navlume", info.get("CFBundleExecutable") == "Navlume"),
+    ("CFBundleIdentifier is a reverse domain name",
+     identifier.count(".") >= 2 and all(part.isalnum() for part in identifier.split("."))),
+    (f"the version is {version}", info.get("CFBundleShortVersionString") == version
+     and info.get("CFBundleVersion") == version),
+    ("CFBundlePackageType is APPL", info.get("CFBundlePackageType") == "APPL"),
+    ("NSHighResolutionCapable is true", info.get("NSHighResolutionCapable") is True),
+    ("NSAppleEventsUsageDescription is one sentence about moving Google Earth",
+     "Google Earth" in reason and reason.endswith(".") and reason.count(". ") == 0)]]
+for description, ok in results:
+    print(("ok:   " if ok else "FAIL: ") + description)
+passed = sum(ok for _, ok in results)
+print(f"info_plist: {passed} passed, {len(results) - passed} failed")
+sys.exit(0 if passed == len(results) else 1)

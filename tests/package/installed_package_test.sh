@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# The Debian package as a user meets it: scripts/package makes it, apt-get installs it, and an
-# ordinary user (nobody, with a home of its own) starts /usr/bin/navlume on a private X server,
-# types the replay server's port, presses Start and closes the window. The installed bundle
-# cannot be written, so the settings and both KML files must be in ~/.config/navlume. The
-# package must pass desktop-file-validate, appstreamcli and lintian (no errors), and is removed
-# again at the end, also after a failure. Needs root (or sudo). One line per check, then
-# "package: N passed, M failed"; non-zero exit on a failure. Every wait is bounded.
+# The Debian package as a user meets it: scripts/package makes it, apt-get installs it, and nobody
+# (with a home of its own) starts /usr/bin/navlume on a private X server, starts tracking and
+# closes the window; the bundle cannot be written, so the files go to ~/.config/navlume. The
+# package passes desktop-file-validate, appstreamcli and lintian, and is removed at the end,
+# also after a failure. Needs root (or sudo). One line per check, then "package: N passed, ...".
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -14,20 +12,13 @@ replay="$root/build-package/tools/nmea_replay"
 bundle=/usr/lib/navlume/Navlume.app
 source "$root/tests/e2e/e2e_common.sh"
 summary=package logs=(package.log install.log lintian.log navlume.log replay.err xvfb.log)
-home="" xvfb_pid="" replay_pid="" navlume_pid="" installed=""
+home="" installed=""
 as_root=() && [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
 apt() { "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600 "$@"; }
 remove_package() { apt remove navlume >>"$work/install.log" 2>&1 && installed=""; }
 
-cleanup() {
-    stop_process "$navlume_pid"; stop_process "$replay_pid"; stop_process "$xvfb_pid"
-    [ -z "$installed" ] || remove_package
-    [ -z "$home" ] || "${as_root[@]}" rm -rf "$home"
-    [ -z "$work" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
+cleanup_more() { [ -z "$installed" ] || remove_package; [ -z "$home" ] || "${as_root[@]}" rm -rf "$home"; }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/navlume-package.XXXXXX")" || finish
 deb="$(bash "$root/scripts/package" 2>"$work/package.log" | tail -n 1)"
@@ -69,14 +60,11 @@ positions() { [ -f "$folder/Navlume-position.kml" ]; }
 replay_log="$log"
 require "after typing port $port and pressing Start, positions reach ~/.config/navlume" \
     eval 'press_start "$port" positions && wait_until 20 positions'
-check "Navlume.kml links to the position file in ~/.config/navlume" eval \
-    'wait_until 10 eval "sed \"s|@HREF@|file://$folder/Navlume-position.kml|\" \"$golden/navlume.kml.chk\" |
-        cmp -s - \"$folder/Navlume.kml\""'
+check "Navlume.kml links to the position file in ~/.config/navlume" wait_until 10 link_file_in "$folder"
 
 press_close 15
 check "the program ends with status 0 after the close button" [ "$status" = 0 ]
-check "~/.config/navlume/settings.cfg holds the typed port $port" eval \
-    'sed "s/^Port = 10000\$/Port = $port/" "$golden/first-run-settings.cfg.chk" | cmp -s - "$folder/settings.cfg"'
+check "~/.config/navlume/settings.cfg holds the typed port $port" settings_with_port "$folder/settings.cfg"
 check "nothing was written into the installed bundle" \
     eval '[ -z "$(find "$bundle" -name "*.cfg" -o -name "*.kml" -o -name ".*tmp*")" ]'
 check "apt-get removes the package, /usr/bin/navlume with it" eval 'remove_package && [ ! -e /usr/bin/navlume ]'

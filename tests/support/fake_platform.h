@@ -43,8 +43,6 @@ struct PlatformWindow {
 
 struct PlatformMenuBar {};
 
-constexpr double kFakeTitleBarHeight = 28;  // the decorations of a titled window
-
 template <typename T>
 void EraseOwned(std::vector<std::unique_ptr<T>>& owned, const T* item) {
     std::erase_if(owned, [item](const auto& candidate) { return candidate.get() == item; });
@@ -116,35 +114,29 @@ class FakePlatform : public UiPlatform {
     // No HOME unless a test gives one: the program stays in the bundle or where the test is.
     PlatformHomeFolders homeFolders() override { return home; }
     bool handleOneEvent(int32_t timeoutMs) override {
-        std::function<void()> task;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            const auto ready = [this] { return !pending_.empty(); };
-            if (timeoutMs < 0) {
-                arrived_.wait(lock, ready);
-            } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
-                return false;
-            }
-            task = std::move(pending_.front());
-            pending_.pop_front();
-        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto ready = [this] { return !pending_.empty(); };
+        if (timeoutMs < 0) arrived_.wait(lock, ready);
+        if (!arrived_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), ready))
+            return false;
+        std::function<void()> task = std::move(pending_.front());
+        pending_.pop_front();
+        lock.unlock();
         ++handledEvents;
         if (task) task();
         return true;
     }
     void wake() override { postToGuiThread(nullptr); }
     void postToGuiThread(std::function<void()> task) override {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            pending_.push_back(std::move(task));
-        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.push_back(std::move(task));
         arrived_.notify_one();
     }
     void beep() override { ++beeps; }
 
     PlatformRect mainScreenFrame() override { return {0, 0, 1920, 1080}; }
     PlatformRect frameRectForContentRect(PlatformRect content, PlatformWindowStyle style) override {
-        const double bar = style.titled ? kFakeTitleBarHeight : 0;
+        const double bar = style.titled ? 28 : 0;  // a titled window's decorations
         return {content.x, content.y - bar, content.width, content.height + bar};
     }
     PlatformWindow* createWindow(PlatformRect content, PlatformWindowStyle style) override {
@@ -236,17 +228,17 @@ class FakePlatform : public UiPlatform {
     PlatformWindow* viewWindow(PlatformView* v) override { return v->window; }
     std::string viewText(PlatformView* v) override { return v->text; }
     void setViewText(PlatformView* v, const std::string& text) override { v->text = text; }
-    int64_t viewIntValue(PlatformView* view) override {
-        const bool showsValue =
-            view->kind == PlatformViewKind::Button || view->kind == PlatformViewKind::Slider;
-        return showsValue ? view->intValue : std::atoi(view->text.c_str());
+    static bool ShowsValue(PlatformView* view) {  // rather than a text
+        return view->kind == PlatformViewKind::Button || view->kind == PlatformViewKind::Slider;
+    }
+    int64_t viewIntValue(PlatformView* v) override {
+        return ShowsValue(v) ? v->intValue : std::atoi(v->text.c_str());
     }
     void setViewIntValue(PlatformView* view, int64_t value) override {
-        const double clamped = std::clamp(double(value), view->minimum, view->maximum);
-        if (view->kind == PlatformViewKind::Slider) view->intValue = int64_t(clamped);
-        if (view->kind == PlatformViewKind::Button) view->intValue = value;
-        if (view->kind != PlatformViewKind::Button && view->kind != PlatformViewKind::Slider)
-            view->text = std::to_string(value);
+        if (view->kind == PlatformViewKind::Slider)
+            value = int64_t(std::clamp(double(value), view->minimum, view->maximum));
+        if (ShowsValue(view)) view->intValue = value;
+        if (!ShowsValue(view)) view->text = std::to_string(value);
     }
     void setViewEnabled(PlatformView* v, bool enabled) override { v->enabled = enabled; }
     bool isViewEnabled(PlatformView* v) override { return v->enabled; }

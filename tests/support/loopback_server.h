@@ -1,5 +1,5 @@
-// Loopback servers for tests that connect, on 127.0.0.1 only, on a given port or one of the
-// system's choice (0): an ordinary listener, and one that never answers.
+// Loopback servers on 127.0.0.1 only, on a given port or one of the system's choice (0): an
+// ordinary listener, and one that never answers.
 #pragma once
 
 #include <arpa/inet.h>
@@ -82,8 +82,7 @@ class LoopbackServer {
     std::vector<int> clients_;
 };
 
-// A listener whose accept queue is full: further connects to it are left unanswered, so a
-// connect hangs without any traffic leaving the machine.
+// A listener whose accept queue is full: a connect to it hangs, and nothing leaves the machine.
 class SilentServer {
   public:
     SilentServer() : server_(0, 0) {

@@ -1,8 +1,7 @@
-// The recorded receiver logs (in data/) and the golden files (tests/data/<name>.chk: the expected
-// output; a log's .chk has one "latitude longitude" line per position the reader accepts). A
-// missing golden file fails the test that reads it. NAVLUME_REBUILD_GOLDENS=1 in the environment
-// makes MatchesGolden write what the code gives into the .chk file instead (once per name and
-// run); read the changed files before committing them.
+// The recorded receiver logs (data/) and the golden files (tests/data/<name>.chk; a log's has one
+// "latitude longitude" line per position the reader accepts); a missing golden fails its test.
+// NAVLUME_REBUILD_GOLDENS=1 makes MatchesGolden write what the code gives instead (once per name
+// and run); read the changed files before committing them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
@@ -32,8 +32,8 @@ inline std::string Golden(const std::string& name) {
     return ReadBytes(GoldenPath(name));
 }
 
-// EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text, or, when the
-// goldens are being rebuilt, becomes it.
+// EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text (or, rebuilding,
+// becomes it).
 inline ::testing::AssertionResult MatchesGolden(const std::string& name,
                                                 const std::string& actual) {
     static std::set<std::string> rebuilt;
@@ -67,8 +67,7 @@ inline std::string GoldenScript(const std::string& latitude, const std::string& 
                                               {"To 500", "To " + distance}});
 }
 
-// The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped),
-// one after another.
+// The sentences of a log as its receiver sends them, each ended with CR LF ("#" lines dropped).
 inline std::string StreamOfLog(const std::string& log) {
     std::istringstream lines(ReadBytes(std::filesystem::path(NAVLUME_LOG_DATA) / log));
     std::string stream;
@@ -86,6 +85,19 @@ inline std::vector<std::string> CheckedPositions(const std::string& log) {
     for (std::string line; std::getline(lines, line);)
         positions.push_back(line);
     return positions;
+}
+
+// The points of each <coordinates> element in a KML text ("longitude,latitude,0" each), in order:
+// a position file's placemark, then its trail.
+inline std::vector<std::vector<std::string>> KmlCoordinates(const std::string& kml) {
+    std::vector<std::vector<std::string>> lists;
+    for (size_t at = kml.find("<coordinates>"); at != std::string::npos;
+         at = kml.find("<coordinates>", at + 1)) {
+        std::istringstream points(kml.substr(at + 13, kml.find("</coordinates>", at) - at - 13));
+        lists.emplace_back(std::istream_iterator<std::string>(points),
+                           std::istream_iterator<std::string>());
+    }
+    return lists;
 }
 
 }  // namespace test_data
