@@ -11,6 +11,7 @@
 #include <thread>
 #include <tuple>
 
+#include "runtime/memory_block.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/ui_fixture.h"
 #include "ui/gadget_list.h"
@@ -190,6 +191,10 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     ASSERT_NE(CreateMenuBar(0, window), 0);  // replaces the first bar
     EXPECT_EQ(platform.menuBarCount(), 2u);
     EXPECT_NE(platform.installedMenuBar(), defaultBar);
+    MemoryInjectFailures(1, 1);  // short of memory: no bar is made, none is left behind
+    EXPECT_EQ(CreateMenuBar(2, window), 0);
+    MemoryInjectFailures(0, 0);
+    EXPECT_EQ(platform.menuBarCount(), 2u);
     AddMenuItem(-1, "Quit\tCmd+Q");
     EXPECT_FALSE(platform.appMenuEnabled[0]);  // About waits for its own id
     AddMenuItem(-3, "About App");
