@@ -40,10 +40,6 @@ KyGadgetList* KyGadgetList::currentList() {
     return current;
 }
 
-PlatformView* KyGadgetList::currentView() {
-    return current != nullptr ? current->top() : nullptr;
-}
-
 PlatformWindow* KyGadgetList::currentWindow() {
     return current != nullptr ? current->window() : nullptr;
 }

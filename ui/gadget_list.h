@@ -25,7 +25,6 @@ class KyGadgetList {
     void pop();
 
     static KyGadgetList* currentList();
-    static PlatformView* currentView();
     static PlatformWindow* currentWindow();
     static KyGadgetList* listFromWindow(PlatformWindow* window);
     // Makes window's list current (creating it); returns the window that was current before.
