@@ -33,10 +33,11 @@ std::string FixedText(int32_t decimals, double value) {
 
 TEST(TextToIntegerTest, ReadsEveryFormAndWrapsModulo2To64) {
     const std::pair<const char*, int64_t> cases[] = {
-        {"42", 42}, {"  \t 42abc", 42}, {"-42", -42},      {"+42", 42},  {"$FF", 255}, {"$ff", 255},
-        {"$a", 10}, {"-$10", -16},      {"$", 0},          {"$G", 0},    {"%101", 5},  {"%2", 0},
-        {"%", 0},   {"abc", 0},         {"", 0},           {nullptr, 0}, {"- 5", 0},   {"--5", 0},
-        {"+-5", 0}, {"00080", 80},      {"127.0.0.1", 127}};
+        {"42", 42},    {"  \t 42abc", 42}, {"-42", -42},  {"+42", 42}, {"$FF", 255},
+        {"$ff", 255},  {"$a", 10},         {"-$10", -16}, {"$", 0},    {"$G", 0},
+        {"$1:", 1},    {"%101", 5},        {"%2", 0},     {"%", 0},    {"abc", 0},
+        {"", 0},       {nullptr, 0},       {"- 5", 0},    {"--5", 0},  {"+-5", 0},
+        {"00080", 80}, {"127.0.0.1", 127}};
     for (const auto& [text, value] : cases)
         EXPECT_EQ(TextToInteger(text), value) << (text ? text : "null");
     EXPECT_EQ(TextToInteger("9223372036854775808"), kMin);

@@ -63,6 +63,7 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"\xEF\xBB\xBF[G]\nk = Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC\n", "G", "k", "Gr\xFC\xDF ?", 0},
         {"\xEF\xBB\xBF[Stra\xC3\x9F\x65]\nk = v\n", "Stra\xDF\x65", "k", "v", 0},
         {"\xEF\xBB\xBFk = \x80 \t\n", "", "k", "", 0},  // blanks behind a dropped byte
+        {"\xEF\xBB\xBFk = \x80 v\n", "", "k", "v", 0},
         // Integers as the C library's atoi: a long (saturating), then its low 32 bits.
         {"k = \v-42x", "", "k", "\v-42x", -42},
         {"k = +2147483648", "", "k", "+2147483648", INT32_MIN},

@@ -48,14 +48,16 @@ TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
     EXPECT_EQ(EventType(), FocusLost);
     PostEvent(70000, 1, 1, 0);  // kinds above 65535 never coalesce
     PostEvent(70000, 1, 1, 0);
+    PostEvent(65535, 1, 1, 0);
+    PostEvent(65535, 1, 1, 0);
     PostEvent(GadgetEvent, 2, 2, Action, 43, CountRelease);
     PostEvent(GadgetEvent, 3, 1, Action);
     PostEvent(GadgetEvent, 4, 2, Action);
     PurgeWindowEvents(2);
     EXPECT_EQ(released, 1);  // the purged event's data
     PostEvent(GadgetEvent, 5, 1, Action);
-    const std::vector<Taken> left = {
-        {3, 5, 768}, {70000, 1, 0}, {70000, 1, 0}, {3, 3, 0}, {3, 5, 0}};
+    const std::vector<Taken> left = {{3, 5, 768},   {70000, 1, 0}, {70000, 1, 0},
+                                     {65535, 1, 0}, {3, 3, 0},     {3, 5, 0}};
     EXPECT_EQ(TakeAll(), left);
     EXPECT_EQ(released, 2);  // the first event's data went when the next was taken
     // Data without a release is left alone; what still waits at the end is released.
@@ -195,6 +197,10 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     EXPECT_EQ(CreateMenuBar(2, window), 0);
     MemoryInjectFailures(0, 0);
     EXPECT_EQ(platform.menuBarCount(), 2u);
+    const int64_t any = CreateMenuBar(-1, window);  // the next free number
+    EXPECT_GT(any, 0);
+    FreeMenu(any);
+    ASSERT_NE(CreateMenuBar(0, window), 0);  // the bar the items below go to
     AddMenuItem(-1, "Quit\tCmd+Q");
     EXPECT_FALSE(platform.appMenuEnabled[0]);  // About waits for its own id
     AddMenuItem(-3, "About App");
