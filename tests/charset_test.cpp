@@ -68,6 +68,9 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
     EXPECT_EQ(FileToLatin1(utf8), all);
     EXPECT_EQ(PlatformStringToLatin1(TextToPlatformString(all.c_str())), all);
     StringFree(utf8);
+    utf8 = TextToUtf8Copy("");
+    EXPECT_STREQ(utf8, "");
+    StringFree(utf8);
     // Case forms stay inside Latin-1 (ß, ÷ and ÿ stay) and leave malformed bytes alone.
     EXPECT_EQ(PlatformStringUpperCase("a\xC3\xA0\xC3\xBE\xC3\x9F\xC3\xB7\xC3\xBF\xFF"),
               "A\xC3\x80\xC3\x9E\xC3\x9F\xC3\xB7\xC3\xBF\xFF");

@@ -139,11 +139,12 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
         {"123519", "5,1,", "", "Speed 9.3 km/h, course 1.0\xC2\xB0"},  // no date
         {"243519", ",,230394", "", ""},                                // hour 24
         {"126019", ",,230394", "", ""},                                // minute 60
-        {"123519.", ",,230394", "", ""},                               // a point without fractions
-        {"12351", ",,230394", "", ""},                                 // a digit short
-        {"123519", ",,310494", "", ""},                                // 31 April
-        {"123519", ",,231394", "", ""},                                // month 13
-        {"123519", ",,2303945", "", ""},                               // a digit too many
+        {"123519.5", ",,230394", "1994-03-23T12:35:19.5Z", ""},
+        {"123519.", ",,230394", "", ""},      // a point without fractions
+        {"12351", ",,230394", "", ""},        // a digit short
+        {"123519", ",,310494", "", ""},       // 31 April
+        {"123519", ",,231394", "", ""},       // month 13
+        {"123519", ",,2303945", "", ""},      // a digit too many
         {"123519", "-3,361,000194", "", ""},  // negative speed, course past 360, day 0
     };
     std::setlocale(LC_ALL, "de_DE.UTF-8");

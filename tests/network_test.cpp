@@ -156,6 +156,8 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     close(0);
     WakeSignal wake;
     ASSERT_TRUE(wake.Open());
+    const int fd = wake.Fd();
+    EXPECT_TRUE(wake.Open() && wake.Fd() == fd);  // open already: the same pipe
     // However often it is raised, even beyond the pipe's room, one clear lowers it.
     for (int raise = 0; raise < 70000; ++raise)
         wake.Raise();

@@ -42,6 +42,7 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     const ThreadNumber first = StartThread(Procedures::WaitForRelease, 0);
     const ThreadNumber second = StartThread(Procedures::RecordArgument, 4711);
     ASSERT_TRUE(first != 0 && second != 0 && first != second);
+    EXPECT_TRUE(WaitThreadEnd(0, 0));  // no thread: nothing to wait for
     EXPECT_TRUE(WaitThreadEnd(second, 5000));
     EXPECT_EQ(lastArgument, 4711);
     EXPECT_TRUE(ThreadIsRunning(first));
