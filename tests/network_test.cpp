@@ -89,6 +89,8 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_UNIX, open, &address));
     EXPECT_FALSE(ResolveHostAddress(nullptr, AF_INET, open, &address));
     EXPECT_FALSE(ResolveHostAddress("127.0.0.1", AF_INET, open, nullptr));
+    for (const char* any : {static_cast<const char*>(nullptr), ""})  // no local address: any
+        EXPECT_TRUE(ParseLocalAddress(any, AF_INET, open, &address));
     // IPv6 only between NetworkInit and the end of the network objects.
     EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
     NetworkInit();
