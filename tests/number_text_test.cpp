@@ -1,6 +1,7 @@
 #include "runtime/number_text.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 
 #include <clocale>
 #include <cmath>
@@ -82,6 +83,13 @@ TEST(NumberTextTest, ReadsFloatsAndTheWordsWritten) {
     for (const auto& [text, value] : floats)
         EXPECT_DOUBLE_EQ(TextToFloat(text), value) << (text ? text : "null");
     EXPECT_TRUE(std::isnan(TextToFloat("NaN")) && std::isnan(TextToFloat("nan")));
+    // A locale the thread set for itself is still in force after a number is read.
+    const locale_t own = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const locale_t before = uselocale(own);
+    TextToFloat("1.5");
+    EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), own);
+    uselocale(before);
+    freelocale(own);
 }
 
 TEST(NumberTextTest, WritesNumbersTrimmedOrWithClampedDecimals) {
