@@ -268,18 +268,17 @@ int64_t GadgetSnapshotState(int64_t gadget) {
     return found == store.gadgets.end() ? 0 : found->second.state;
 }
 
-bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask) {
+void GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask) {
     SnapshotStore& store = Store();
     std::lock_guard<std::mutex> lock(store.mutex);
     auto found = store.gadgets.find(gadget);
-    if (found == store.gadgets.end()) return false;
+    if (found == store.gadgets.end()) return;
     Snapshot& snapshot = found->second;
     if (!snapshot.pendingText) store.pendingOrder.push_back(gadget);
     snapshot.pendingText = text;
     snapshot.text = text;
     *needsApplyTask = !store.applyTaskQueued;
     store.applyTaskQueued = true;
-    return true;
 }
 
 void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* texts) {

@@ -132,11 +132,11 @@ void GadgetSnapshotDropAll();
 bool GadgetSnapshotText(int64_t gadget, std::string* text);
 // The snapshot's state; 0 when the gadget has none.
 int64_t GadgetSnapshotState(int64_t gadget);
-// Stores text as the gadget's waiting text and as its snapshot text. false when the gadget has
-// no snapshot (it is not live). *needsApplyTask becomes true when no apply task is queued yet:
-// the caller must queue one, which serves every gadget's waiting text; later sets only replace
+// Stores text as the gadget's waiting text and as its snapshot text; a gadget without a snapshot
+// (not live) is left alone. *needsApplyTask becomes true when no apply task is queued yet: the
+// caller must queue one, which serves every gadget's waiting text; later sets only replace
 // waiting texts.
-bool GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask);
+void GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask);
 // GUI thread, in the apply task: takes every waiting text with its gadget, in the order in
 // which the gadgets got them (texts that a newer program set replaced, or of gadgets that are
 // gone, are left out). Either way the task counts as run.
