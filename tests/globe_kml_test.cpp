@@ -139,6 +139,8 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
         {"123519", "5,1,", "", "Speed 9.3 km/h, course 1.0\xC2\xB0"},  // no date
         {"243519", ",,230394", "", ""},                                // hour 24
         {"126019", ",,230394", "", ""},                                // minute 60
+        {"123519", ",360,230394", "1994-03-23T12:35:19Z",
+         "Course 360.0\xC2\xB0"},  // the full circle
         {"123519.5", ",,230394", "1994-03-23T12:35:19.5Z", ""},
         {"123519.", ",,230394", "", ""},      // a point without fractions
         {"12351", ",,230394", "", ""},        // a digit short
