@@ -95,6 +95,7 @@ TEST(NumberTextTest, ReadsFloatsAndTheWordsWritten) {
 TEST(NumberTextTest, WritesNumbersTrimmedOrWithClampedDecimals) {
     TempScope scope;
     EXPECT_STREQ(IntegerToText(kMin, scope.Start()), "-9223372036854775808");
+    EXPECT_STREQ(IntegerToText(0, scope.Start()), "0");
     const std::pair<double, std::string> automatic[] = {
         {48.1173, "48.1173"}, {2.0, "2"},           {0.5, "0.5"},         {-0.0, "0"},
         {100.0, "100"},       {-1e-11, "-0"},       {1e-11, "0"},         {-48.5, "-48.5"},
