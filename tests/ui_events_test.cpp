@@ -122,6 +122,12 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     }
     EXPECT_EQ(WindowHandle(7)->parent, hidden);
     EXPECT_EQ(WindowHandle(6)->parent, nullptr);
+    // Nothing to centre over: the window stays where it was asked to be.
+    OpenMainWindow(8, 10, 20, 100, 60, "placed", 0x2000 | 0x4);
+    platform.makeKeyWindow(nullptr);
+    OpenMainWindow(9, 10, 20, 100, 60, "over nothing", 0x100 | 0x4);
+    EXPECT_EQ(WindowHandle(9)->content.x, WindowHandle(8)->content.x);
+    EXPECT_EQ(WindowHandle(9)->content.y, WindowHandle(8)->content.y);
 }
 
 TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
