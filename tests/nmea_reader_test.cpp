@@ -56,11 +56,12 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"$GPRMC,1,A,-4807.038,N,01131.000,E", ""},     // signs are hemispheres
         {"$GPRMC,1,A,4807,N,01131.,E", ""},             // no point: three degree digits, 480
         {"$GPRMC,1,A,4807.,N,00007,E", "48.117 0.12"},  // odd, but numbers in range
-        {"$GPRMC,1,A,9107.038,N,01131.000,E*06", ""},   // latitude beyond 90
-        {"$GPRMC,1,A,4807.038,N,18131.000,E*0A", ""},   // longitude beyond 180
-        {"$GPRMC,1,A,123456789012345678901.5,N,01131.000,E", ""},  // 64-bit overflow
-        {"$gprmc,1,A,4807.038,N,01131.000,E*22", ""},              // lower-case tag
-        {"$G1RMC,1,A,4807.038,N,01131.000,E", ""},                 // talker not two letters
+        {"$GPRMC,1,A,0000.000,N,00000.000,E", "0.000000 0.000000"},  // zero has no sign
+        {"$GPRMC,1,A,9107.038,N,01131.000,E*06", ""},                // latitude beyond 90
+        {"$GPRMC,1,A,4807.038,N,18131.000,E*0A", ""},                // longitude beyond 180
+        {"$GPRMC,1,A,123456789012345678901.5,N,01131.000,E", ""},    // 64-bit overflow
+        {"$gprmc,1,A,4807.038,N,01131.000,E*22", ""},                // lower-case tag
+        {"$G1RMC,1,A,4807.038,N,01131.000,E", ""},                   // talker not two letters
         {"$GPRMCX,1,A,4807.038,N,01131.000,E", ""},
         {"GPRMC,1,A,4807.038,N,01131.000,E", ""},  // no "$"
         {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47", ""},
