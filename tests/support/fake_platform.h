@@ -116,8 +116,9 @@ class FakePlatform : public UiPlatform {
     bool handleOneEvent(int32_t timeoutMs) override {
         std::unique_lock<std::mutex> lock(mutex_);
         const auto ready = [this] { return !pending_.empty(); };
-        if (timeoutMs < 0) arrived_.wait(lock, ready);
-        if (!arrived_.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), ready))
+        if (timeoutMs < 0)
+            arrived_.wait(lock, ready);
+        else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
             return false;
         std::function<void()> task = std::move(pending_.front());
         pending_.pop_front();
@@ -237,8 +238,10 @@ class FakePlatform : public UiPlatform {
     void setViewIntValue(PlatformView* view, int64_t value) override {
         if (view->kind == PlatformViewKind::Slider)
             value = int64_t(std::clamp(double(value), view->minimum, view->maximum));
-        if (ShowsValue(view)) view->intValue = value;
-        if (!ShowsValue(view)) view->text = std::to_string(value);
+        if (ShowsValue(view))
+            view->intValue = value;
+        else
+            view->text = std::to_string(value);
     }
     void setViewEnabled(PlatformView* v, bool enabled) override { v->enabled = enabled; }
     bool isViewEnabled(PlatformView* v) override { return v->enabled; }
