@@ -59,6 +59,10 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
         Latin1ToUtf8(out, &capacity, text, &length);
         EXPECT_TRUE(capacity == 1 && length == 1 && out[0] == 'a') << text;
     }
+    char fits[3];  // exactly room for "a" and é
+    int64_t capacity = 3, length = 2;
+    Latin1ToUtf8(fits, &capacity, "a\xE9", &length);
+    EXPECT_EQ(std::string(fits, static_cast<size_t>(capacity)), "a\xC3\xA9");
     std::string all;
     for (int c = 1; c < 256; ++c)
         all.push_back(static_cast<char>(c));
