@@ -1,6 +1,5 @@
-// The tracker in one process: its event loop on the test thread against the in-memory window
-// system, a driver thread as the user, loopback servers as NMEA sources, and a recording runner
-// and mover for the viewer scripts and Marble's moves. Then the worker's and the viewer's pace.
+// The tracker in one process: its event loop on the test thread, a driver thread as the user,
+// loopback servers as sources, a recording script runner and Marble mover; then the pace tests.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -111,8 +110,7 @@ std::string PositionOfScript(std::string script = "") {
     return value("latitude of viewInfo To ") + " " + value("longitude of viewInfo To ");
 }
 
-// One move for every viewer script so far, to the script's position at zoom: the viewer hands
-// the same positions to both.
+// One move per viewer script so far, to its position at zoom: the viewer gives both the same.
 std::vector<Move> MovesOfScripts(int32_t zoom) {
     std::vector<Move> moves;
     for (const std::string& script : Scripts()) {
@@ -180,8 +178,7 @@ class TrackerTest : public ::testing::Test {
     std::string Title() {
         return OnGui([] { return WindowHandle(MainWindow)->title; });
     }
-    // The Start button's text and state, whether the server and port fields take input, and
-    // whether the worker runs: "Start 0 fields 11 idle" when idle.
+    // Start's text and state, fields enabled, the worker: "Start 0 fields 11 idle" when idle.
     std::string Controls() {
         return OnGui([this] {
             return platform.viewText(View(StartButton)) + " " +
@@ -233,7 +230,6 @@ constexpr const char* kExampleSentence =
 constexpr const char* kSydney = "$GPRMC,1,A,3351.6234,S,15112.12,E\r\n";
 constexpr const char* kSydneyLabels = "-33.8603900 151.20200";
 
-// Sends bytes, then waits until the viewer has had count scripts in all.
 bool SendAndWaitForScripts(int client, const std::string& bytes, size_t count) {
     return SendAll(client, bytes) && WaitFor([count] { return Scripts().size() >= count; });
 }
@@ -278,7 +274,6 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018},
                                                     {-48.1173, -11.516667, 3018},
                                                     {48.1173, 11.516667, 2382}}));
-        // The trail went down to the south-west and back.
         EXPECT_EQ(Trail(), (Strings{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                     "11.516667,48.117300,0"}));
         // The server closes the connection: the title says so, and a retry follows at once.
@@ -293,8 +288,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
     });
 }
 
-// KML files that cannot be written (directories stand in their place) cost nothing but the
-// files: labels and scripts go on, and no temporary file is left behind.
+// Directories in the KML files' place: no temporary file is left behind either.
 TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
     fs::create_directories(BundleContents() / kPositionKmlFile);
     fs::create_directories(BundleContents() / kNetworkLinkKmlFile);
@@ -311,7 +305,6 @@ TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
     EXPECT_TRUE(fs::is_empty(BundleContents() / kPositionKmlFile));
 }
 
-// Ports outside 1-65535 are refused with a requester, as the About entry shows one.
 TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
     RunProgram([this] {
         const auto lastAlert = [this] {  // "count title: text"
@@ -322,8 +315,7 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
                        alert.text;
             });
         };
-        // The range's ends and leading zeros are fine; nothing listens on those ports here,
-        // which is no error either. A Start right after a Stop may wait for the old worker.
+        // The range's ends and leading zeros are fine, although nothing listens there.
         size_t alerts = 0;
         for (const std::string port :
              {"0", "65536", "", "abc", "-80", "18446744073709551616", "1", "65535", "00080"}) {
@@ -339,7 +331,6 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
             if (valid && port != "00080") Click(StartButton);  // Stop
         }
         ChooseMenu(PlatformAppMenuItem::About);
-        // It names the folder that holds the settings and the KML files.
         EXPECT_EQ(lastAlert(), std::to_string(++alerts) +
                                    " About Navlume: https://navlume.example.org\n\n"
                                    "Settings and KML files are in:\n" +
@@ -348,8 +339,7 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
     });
 }
 
-// A viewer that hangs holds up neither the labels nor Stop and Start; a new run never shares the
-// server with an old one, and the viewer never shows a position of a stopped run.
+// A new run never shares the server with an old one, nor shows a position of a stopped run.
 TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
     RunProgram([this] {
         LoopbackServer server;
@@ -365,8 +355,7 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         ASSERT_GE(second, 0);
         char byte;
         EXPECT_EQ(recv(client, &byte, 1, 0), 0);  // the first connection was closed
-        // Stop and Start in one go: the worker cannot have ended yet, so the new run waits for
-        // it; its connection comes only once the previous one has been closed.
+        // Stop and Start in one go: the new run connects once the old worker closed its own.
         OnGui([this] {
             platform.click(View(StartButton));
             platform.click(View(StartButton));
@@ -403,8 +392,7 @@ TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
     EXPECT_LT(Clock::now() - quitAt, milliseconds(500));
 }
 
-// The real runner on a viewer that never answers: Stop ends the run (the next position starts a
-// new one), and so do closing the window and Quit, promptly; no run starts after them.
+// The real runner on a viewer that never answers; no run starts after Stop, close or Quit.
 std::string hangingRunner;
 char* RunHangingScript(const char* source, int64_t start) {
     return RunScriptWith(hangingRunner.c_str(), source, start);
@@ -432,8 +420,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
     EXPECT_EQ(runs(), 2u);
-    // Quit while a run hangs and the next position waits for the viewer: the run is ended,
-    // and the waiting position never reaches a runner.
+    // Quit while a run hangs and the next position waits: that one never reaches a runner.
     RunProgram([&] {
         LoopbackServer server;
         const int client = StartTracking(server);
@@ -486,9 +473,8 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
     }
 }
 
-// True when the scripts from index first on carry an in-order part of positions that ends with
-// its last position: positions may be skipped when they come faster than the viewer takes them,
-// never reordered, repeated from the past or invented.
+// True when the scripts from index first on show an in-order part of positions ending with its
+// last: a slow viewer may skip positions, never reorder, repeat or invent them.
 ::testing::AssertionResult ScriptsFollow(size_t first, const Strings& positions) {
     auto next = positions.begin();
     std::string last;
@@ -505,8 +491,7 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
     return ::testing::AssertionSuccess();
 }
 
-// A log's stream cut into writes: pieces of the sizes next gives, or (for null) one burst per
-// receiver second, everything up to and with each RMC.
+// A log's stream in writes of the sizes next gives, or (null) one burst up to each RMC.
 Strings Writes(const std::string& log, const std::function<size_t()>& next) {
     const std::string stream = test_data::StreamOfLog(log);
     Strings writes;
@@ -573,8 +558,7 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
         ChooseMenu();
     });
-    // A pause far longer than Stop waits for the worker: only the wake-up can end it in time,
-    // also when it is descriptor 0 (the program was started without standard input).
+    // A pause only the wake-up can cut short, also as descriptor 0 (no standard input).
     SetTrackingLimits({.firstPauseMs = 5000, .longestPauseMs = 5000});
     const int input = dup(0);
     close(0);
@@ -583,8 +567,7 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitForTitle("Navlume - cannot connect to ", false));
         std::this_thread::sleep_for(milliseconds(50));  // inside the pause, Stop
         Click(StartButton);
-        // The worker ends on its own thread: given far less than the 400 ms and more the pause
-        // has left, so a pause that Stop does not cut short fails.
+        // Far less than the pause has left, so a pause that Stop does not cut short fails.
         EXPECT_TRUE(WaitFor(
             [&] { return Controls() + " " + Title() == "Start 0 fields 11 idle Navlume"; }, 250))
             << Controls() << " " << Title();
@@ -594,8 +577,7 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
     close(input);
 }
 
-// A server that closes each connection at once: attempts at 0, 0.2, 0.4 and 0.8 s (each up to a
-// tenth longer) are three in 1.3 s.
+// Closed at once: attempts at 0, 0.2, 0.4 and 0.8 s (each up to a tenth longer), 3 in 1.3 s.
 TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
     SetTrackingLimits(kQuickPauses);
     RunProgram([this] {
@@ -630,16 +612,14 @@ TEST_F(TrackerTest, ASilentServerIsLeftAfterTheSilenceLimit) {
     });
 }
 
-// A receiver's seconds 50 times faster (a burst every 20 ms) against a viewer taking 60 ms a run:
-// the labels keep up; the viewer skips positions instead of falling behind, and ends on the last.
+// A burst every 20 ms against viewer runs of 60 ms: the labels keep up, the viewer skips.
 TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
     constexpr int kRunMs = 60;
     SetScriptRuns(false, kRunMs);
     const char* log = "sirfstarv-nmea.log";
     Strings positions = test_data::CheckedPositions(log);
     ASSERT_FALSE(positions.empty());
-    // The log's receiver stands still (a trail of its first position), then drives north-east in
-    // steps of 0.1' (185 m), each a trail point; minutes with one decimal give four.
+    // The log stands still (one trail point), then steps of 0.1' (185 m, each a point) north-east.
     Strings tuples{positions[0].substr(positions[0].find(' ') + 1) + "," +
                    positions[0].substr(0, positions[0].find(' ')) + ",0"};
     Strings writes = Writes(log, nullptr);
@@ -675,8 +655,7 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
     });
 }
 
-// gpsd, fed by gpsfake with a recorded receiver, greets with JSON and sends NMEA only when asked,
-// several sentences per write. Without gpsd and gpsd-clients (scripts/install-deps) this fails.
+// gpsd greets with JSON and sends NMEA only when asked; gpsfake comes with scripts/install-deps.
 constexpr const char* kGpsfake = "/usr/bin/gpsfake";
 
 TEST_F(TrackerTest, FollowsARealGpsd) {
@@ -684,8 +663,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
     const int32_t port = LoopbackServer().port();  // a free port, given to gpsd
     const fs::path replayed = BundleContents() / "replayed.log", output = BundleContents() / "out";
     std::ofstream(replayed, std::ios::binary) << test_data::StreamOfLog("quectel-l76k-nmea.log");
-    // gpsfake and its gpsd replay the log in a loop at about the receiver's own rate, in a
-    // process group of their own: gpsd outlives a killed gpsfake, so the whole group goes.
+    // gpsfake and its gpsd loop the log in a process group: gpsd outlives a killed gpsfake.
     const std::string command = "exec " + std::string(kGpsfake) + " -P " + std::to_string(port) +
                                 " -q -n -c 0.013 '" + replayed.string() + "' </dev/null >'" +
                                 output.string() + "' 2>&1";
@@ -719,8 +697,7 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
 }
 
 TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) {
-    // Spans between the receives that brought positions (negative: that receive brought two),
-    // the gap, and why.
+    // Spans between receives of positions (negative: that receive brought two), the gap, why.
     const std::tuple<std::vector<int>, int32_t, const char*> cases[] = {
         {{}, 80, "no pace before two spans"},
         {{150}, 80, "one span may be a position that came late"},
@@ -779,8 +756,7 @@ class ViewerFileTest : public ::testing::Test {
     fs::path previous_ = fs::current_path();
 };
 
-// A position that comes before the file's time is up waits: until the time is up, or, sooner,
-// until the viewer thread ends. The file has the placemark's point, then the trail's.
+// A position waits for the file's time or the viewer's end; the placemark's point, the trail's.
 TEST_F(ViewerFileTest, ASoonerPositionWaitsForItsTimeOrTheViewerEnd) {
     const std::vector<Strings> first{{kFirstPoint}, {kFirstPoint}};
     const std::vector<Strings> both{{kSecondPoint}, {kFirstPoint, kSecondPoint}};

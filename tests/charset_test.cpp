@@ -1,5 +1,4 @@
-// The one UTF-8 decoder under both malformed-input rules: files (Utf8ToLatin1) and the window
-// system's strings (PlatformStringToLatin1), and the conversions built on it.
+// The one UTF-8 decoder under the file rule and the window system's, and conversions on it.
 #include "runtime/charset.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +20,7 @@ std::string FileToLatin1(const std::string& utf8) {
 }
 
 TEST(Utf8DecoderTest, EachRuleMapsEveryByteSequence) {
-    // UTF-8, Latin-1 by the file rule, Latin-1 by the window system's rule (one character per
-    // UTF-16 unit), and how many UTF-16 units the window system counts.
+    // UTF-8, Latin-1 by the file rule, by the window system's (one per UTF-16 unit), the units.
     const std::tuple<std::string, const char*, const char*, int64_t> cases[] = {
         {"Z\xC3\xBCrich", "Z\xFCrich", "Z\xFCrich", 6},
         {"\xC4\x80x", "?x", "?x", 2},                        // outside Latin-1

@@ -1,5 +1,4 @@
-// The live KML files as a real XML parser reads them: the link's address, the position's time,
-// speed and course, the run's trail, and failures that keep the old file.
+// The live KML files as a real XML parser reads them, and failures that keep the old file.
 #include "app/globe_kml.h"
 
 #include <libxml/parser.h>
@@ -32,8 +31,7 @@
 
 namespace {
 
-// The text at path in the KML 2.2 namespace "k" (XPath's string(): empty when nothing matches;
-// the golden files fix the structure); "not XML" when the file does not parse.
+// The text at path in the KML namespace "k" (XPath's string()); "not XML" if it does not parse.
 std::string TextAt(const char* file, const std::string& path) {
     std::unique_ptr<xmlDoc, decltype(&xmlFreeDoc)> document(
         xmlReadFile(file, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING),
@@ -112,8 +110,7 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     EXPECT_TRUE(Snapshot("").starts_with(std::string(kNetworkLinkKmlFile) + " missing"));
 }
 
-// Texts are not trusted to be plain numbers: markup characters are escaped and Latin-1 becomes
-// UTF-8, so a parser reads back exactly what was given.
+// Markup characters are escaped and Latin-1 becomes UTF-8: a parser reads back what was given.
 TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
     ASSERT_TRUE(Write("48<\xB0\"'", "&11\t \x1F\x80\x7F", 500));
     EXPECT_EQ(TextAt(kPositionKmlFile, "LookAt/k:latitude"), "48<\xC2\xB0\"'");
@@ -121,8 +118,7 @@ TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
               "&11\t ?\xC2\x80\x7F,48<\xC2\xB0\"',0");  // a control character XML cannot hold
 }
 
-// Fields 2 and 10 give the time stamp, 8 and 9 the description; what is missing or garbled is
-// left out, never costing the position. Written under a locale with a decimal comma.
+// What is garbled is left out, never costing the position; written under a decimal comma.
 TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     const char* kFront = "$GPRMC,";
     const char* kPosition = ",A,4807.038,N,01131.000,E,";
@@ -164,8 +160,7 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     std::setlocale(LC_ALL, "C");
 }
 
-// A receiver standing still adds nothing, one that moves adds each step of 10 m or more, a full
-// trail drops its oldest points, and a cleared trail starts again from its next position.
+// Steps of 10 m or more join, a full trail drops its oldest, a cleared one starts anew.
 TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
     // Positions along a meridian at 48°: 0.001' of latitude is 1.853 m.
     const auto north = [](double metres) {  // six or seven decimals: lines of two lengths
@@ -227,8 +222,7 @@ TEST_F(GlobeKmlTest, ExistingNetworkLinkFileIsNeverTouched) {
     }
 }
 
-// The fault (files may not grow beyond 64 bytes: writes fail with EFBIG, as on a full disk) is
-// made in a child process, whose exit status is the first step that went wrong.
+// In a child whose files may not pass 64 bytes (EFBIG, as on a full disk); exit: failed step.
 TEST_F(GlobeKmlTest, AFailedWriteKeepsTheOldFileAndTheNextWriteWorks) {
     ASSERT_TRUE(Write("1", "2", 500));
     const std::string old = Snapshot(kPositionKmlFile);

@@ -1,5 +1,4 @@
-// The network client, and the replay server that the end-to-end tests play logs with, on the
-// loopback interface only (127.0.0.1 and ::1).
+// The network client and the end-to-end tests' replay server, on the loopback interface only.
 #include "runtime/network.h"
 
 #include <fcntl.h>
@@ -99,8 +98,7 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
 }
 
-// Bytes sent before the peer closes come first, in receives of at most the buffer's size; then
-// every wait reports the end.
+// Bytes sent before the peer closes come first, in receives of at most the buffer's size.
 TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
@@ -193,8 +191,7 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
 
 using Sentences = std::vector<std::string>;
 
-// count receives of up to 128 bytes, as the tracker makes them ("" once the server has closed),
-// by a client on 127.0.0.1:port whose receives give up after 5 s; it leaves after them and then.
+// count receives of up to 128 bytes ("" once closed; 5 s at most each), then then, then it leaves.
 Sentences Receive(uint16_t port, size_t count, const std::function<void()>& then = {}) {
     const int client = socket(AF_INET, SOCK_STREAM, 0);
     const timeval timeout{5, 0};
@@ -212,8 +209,7 @@ Sentences Receive(uint16_t port, size_t count, const std::function<void()>& then
     return received;
 }
 
-// Each receive holds one sentence; the log loops until Stop, or plays once. A client that leaves
-// ends only its session: the next one is served from the first sentence.
+// The log loops until Stop, or plays once; a client that leaves ends only its own session.
 TEST(ReplayServerTest, OneSentencePerReceiveLoopingOrOnceUntilStop) {
     const Sentences sentences = {"$GPRMC,1*00\r\n", "$GPGGA,2*00\r\n", "$GPRMC,3*00\r\n"};
     for (const bool once : {false, true}) {

@@ -1,5 +1,4 @@
-// The reader without sockets or sleeps: cutting the stream into lines, judging each line, and the
-// real receiver logs split every way a connection may split them.
+// The reader without sockets or sleeps: lines, judging them, and real logs split every way.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -92,8 +91,7 @@ TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
         EXPECT_EQ(ScaledIntegerPart(number), part) << number;
 }
 
-// The lines (or, with judge, the accepted positions, one per line) of stream delivered in the
-// given piece sizes, cycled.
+// The lines (with judge, accepted positions) of stream delivered in the piece sizes, cycled.
 std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bool judge) {
     SentenceLines cutter;
     std::pair<std::string, bool> out{"", judge};
@@ -110,8 +108,7 @@ std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bo
     return out.first;
 }
 
-// The viewer script against the golden one; the second has signs, the largest distance, and its
-// arguments in the temporary buffer the script is built in.
+// Signs, the largest distance, and arguments in the temporary buffer the script is built in.
 TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
     EXPECT_TRUE(test_data::MatchesGolden(
         "viewer-script", TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n")));

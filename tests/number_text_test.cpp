@@ -113,8 +113,7 @@ TEST(NumberTextTest, WritesNumbersTrimmedOrWithClampedDecimals) {
     EXPECT_EQ(FixedText(512, -std::numeric_limits<double>::max()).size(), 1 + 309 + 1 + 512u);
 }
 
-// The window system sets the locale from the environment. Under a locale with a decimal comma
-// the C library's own readers and writers change; ours must not.
+// The window system sets the locale from the environment; a decimal comma must not change ours.
 TEST(DecimalCommaLocaleTest, NumbersKeepTheirPoint) {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     bool comma = false;

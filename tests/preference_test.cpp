@@ -1,5 +1,4 @@
-// The preference file: how bytes become groups, keys and values, which files open, the exact
-// bytes a save leaves on disk, and that a save never loses the settings.
+// The preference file: parsing, which files open, the bytes a save leaves, and safe saves.
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -46,8 +45,7 @@ class PreferenceTest : public ::testing::Test {
 
 TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     const std::string tracker = test_data::Golden("first-run-settings.cfg");
-    // Bytes, group, key, text ("<default>": no such key), integer (PreferenceReadInteger with the
-    // default 77).
+    // Bytes, group, key, text ("<default>": no such key), integer (77 by default).
     const std::tuple<std::string, const char*, const char*, const char*, int64_t> cases[] = {
         {tracker, "sErVeR", "PORT", "10000", 10000},
         {tracker, "Server", "Zoom", "<default>", 77},         // key of another group
@@ -81,9 +79,8 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     EXPECT_EQ(ReadText("Port"), "<default>");
 }
 
-// The tracker's start-up: open, and when that fails, create and write the defaults. A file too
-// large to read (a sparse 2 GiB one) and a FIFO are not replaced by that, a directory does not
-// open; only a missing file is made.
+// Open, and when that fails create: a file too large to read (a sparse 2 GiB), a FIFO and a
+// directory stay as they are; only a missing file is made.
 TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     const std::string fifo = scratch_.File("fifo.cfg"), missing = scratch_.File("missing.cfg");
     const std::string large = scratch_.File("large.cfg");
@@ -155,9 +152,7 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
     }
 }
 
-// A created file replaces the old one only at close, where it was created even if the working
-// directory changed meanwhile; a failed open makes the file at close only if something was
-// written, and not where no file can be made.
+// Made or replaced at close only, where it was created, and after a failed open only if written.
 TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     WriteBytes(settings_, "[Old]\nk = 1\n");
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -191,8 +186,7 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     EXPECT_EQ(ReadBytes(settings_), "k = 7\n");
 }
 
-// A replaced file keeps its permission bits, also those the umask would take from a new file;
-// a new file gets 0666 narrowed by the umask.
+// A replaced file keeps its bits past the umask; a new file gets 0666 narrowed by the umask.
 TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     const mode_t previousMask = umask(022);
     for (const mode_t mode : {mode_t{0640}, mode_t{0666}}) {
@@ -214,8 +208,7 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     // No folder to put the temporary file in: nothing is written, and the call says so.
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("gone/fresh.cfg").c_str(), "new", 3));
     umask(previousMask);
-    // The owner carries over where the process may give the file away (as root); the group of
-    // a member alone otherwise.
+    // The owner carries over where the file may be given away (as root), else a member's group.
     gid_t groups[64];
     const int count = getgroups(64, groups);
     const uid_t owner = geteuid() == 0 ? 65534 : geteuid();
@@ -229,8 +222,7 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
                 status.st_gid == group);
 }
 
-// A writer who may not give the file away still keeps the old file's group where it is one of
-// the writer's groups. Needs a superuser to set up two users.
+// One who may not give the file away keeps its group if a member; needs the superuser.
 TEST_F(PreferenceTest, ANonOwnerKeepsTheGroupItBelongsTo) {
     if (geteuid() != 0) GTEST_SKIP() << "needs the superuser to act as two users";
     const uid_t owner = 65533, writer = 65534;
@@ -256,7 +248,6 @@ TEST_F(PreferenceTest, ANonOwnerKeepsTheGroupItBelongsTo) {
     EXPECT_EQ(ReadBytes(settings_), "new");
 }
 
-// A chain of links is followed to its file for up to 40 links; a longer one is no file to replace.
 TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
     WriteBytes(settings_, "old");
     std::string previous = settings_;
@@ -279,8 +270,7 @@ TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
     EXPECT_EQ(ReadBytes(scratch_.File("s")), "new");
 }
 
-// Saves in a child whose files may not grow beyond 64 bytes, so that writing the new file fails
-// with EFBIG as on a full disk.
+// Saves in a child whose files may not pass 64 bytes: EFBIG, as on a full disk.
 TEST_F(PreferenceTest, FullDiskKeepsTheOldFile) {
     const std::string original = "[Server]\nServer = 192.168.1.20\nPort = 4001\n";
     WriteBytes(settings_, original);

@@ -202,8 +202,7 @@ TEST_F(QtPlatformTest, TheMenuBarKeepsTheContentSizeAndACentredWindowCentred) {
     EXPECT_EQ(Content(second)->size(), QSize(200, 100));
 }
 
-// Placed natively (macOS), the entries carry the roles that move them into the platform's
-// application menu; in a window's bar they keep their place. Quit answers Ctrl+Q (Command-Q).
+// Roles move the entries into macOS's application menu, not in a window's bar; Quit is Ctrl+Q.
 TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
     for (const QtMenuPlacement placement : {QtMenuPlacement::InWindow, QtMenuPlacement::Native}) {
         const bool native = placement == QtMenuPlacement::Native;
@@ -220,8 +219,7 @@ TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
     }
 }
 
-// The labels' numbers: the same ink in the same place as Qt's own drawing, for each alignment;
-// any other text is left to Qt.
+// The labels' numbers: the same ink in the same place as Qt's own drawing, for each alignment.
 struct Ink {  // where the ink lies in an image, and how much of it there is
     QRect box;
     int pixels = 0;

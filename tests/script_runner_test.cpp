@@ -57,8 +57,7 @@ class ScriptRunnerTest : public ::testing::Test {
     ScratchDirectory scratch_;
 };
 
-// The script goes in as UTF-8; what the run prints comes back in Latin-1 with one line feed
-// less (a euro sign and an emoji become "?", bytes that are no UTF-8 are dropped).
+// What the run prints comes back with one line feed less; "?" for € and emoji, bad bytes dropped.
 TEST_F(ScriptRunnerTest, ScriptGoesInAsUtf8AndResultComesBackAsLatin1) {
     const std::string runner = Fake("runner", "cat > received\nprintf 'r\\303\\251sultat\\n'");
     TempScope scope;
@@ -99,9 +98,8 @@ TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     EXPECT_STREQ(RunScriptWith(nullptr, "script", scope.Start()), "");
 }
 
-// The echoing runner writes back while it is still being fed: unless the two directions run
-// at the same time, both sides fill their pipe and wait for each other for ever. Output beyond
-// the limit is dropped; a runner that stops reading early is no failure.
+// The echoing runner writes while it is fed: unless both directions run at once, both pipes fill
+// for ever. Output beyond the limit is dropped; a runner that stops reading early is no failure.
 TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     std::string source;
     while (source.size() < (4u << 20))
@@ -110,17 +108,15 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     EXPECT_TRUE(echoed.size() > kScriptOutputLimit * 9 / 10 && echoed.size() <= kScriptOutputLimit)
         << echoed.size();
     EXPECT_EQ(source.compare(0, echoed.size(), echoed), 0);
-    // Every byte goes in (each é as two), also while output waits to be read: nothing of the
-    // input is given up early.
+    // Every byte goes in (each é as two), also while output waits to be read.
     RunWith(Fake("tee", "exec tee received"), source);
     EXPECT_EQ(fs::file_size(In("received")), source.size() / 17 * 18);
     const std::string impatient = "head -c 1 > /dev/null\nexec 0<&-\nprintf ok";
     EXPECT_EQ(RunWith(Fake("impatient", impatient), std::string(8u << 20, 's')), "ok");
 }
 
-// How a run ends once the runner's output is done: it may close its output and go on running
-// (then its exit is awaited, within the time limit and open to a cancel), or hold its output
-// open past the limit.
+// A runner that closes its output is awaited within the time limit, open to a cancel; one that
+// holds its output open past the limit is ended.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     // The runner, whether CancelScriptRuns comes once it has closed its output, the result.
     const std::tuple<const char*, bool, const char*> cases[] = {
@@ -144,8 +140,7 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     }
 }
 
-// Signals that interrupt the waits (a handler installed without SA_RESTART) neither end the run
-// nor lose its output.
+// Signals that interrupt the waits (a handler without SA_RESTART) lose none of the output.
 TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
     struct sigaction action {};
     struct sigaction previous {};
@@ -167,9 +162,8 @@ TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
     EXPECT_EQ(result, "late");
 }
 
-// A cancel ends the runner, even one that ignores SIGTERM, and what it started, also when the
-// system reaps our children itself (SIGCHLD ignored); no runner starts until runs are allowed
-// again.
+// Also a runner that ignores SIGTERM, or when the system reaps our children (SIGCHLD ignored);
+// no runner starts until runs are allowed again.
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
     const std::pair<const char*, bool> cases[] = {
         {"", false}, {"trap '' TERM\n", false}, {"trap '' TERM\n", true}};

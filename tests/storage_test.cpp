@@ -28,8 +28,7 @@ TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothingAndFailuresCanBeInjected
         MemoryFree(block);
 }
 
-// Blocks never overlap, come back zeroed and are reused before a new chunk is made, and a chunk
-// goes as soon as its last block is back.
+// Blocks never overlap and are reused before a new chunk is made; a chunk goes with its last.
 TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     BlockPool* pool = PoolCreate(13, 4, 4, kPoolPrivate);
     ASSERT_NE(pool, nullptr);
@@ -52,8 +51,7 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
-// Shared pools are one per block stride; the last user's destroy ends one, and a pool made
-// after it (of another stride, then of the same) starts empty.
+// One shared pool per stride; one made after its last user's destroy starts empty.
 TEST(BlockPoolTest, SharedPoolsLastUntilTheirLastUser) {
     BlockPool* pool = PoolCreate(13, 4, 4, kPoolShared);
     EXPECT_EQ(PoolCreate(16, 4, 4, kPoolShared), pool);  // the same stride
@@ -102,8 +100,7 @@ TEST(ListTest, InsertionsAndRemovalsKeepBothDirections) {
     EXPECT_EQ(ListLast(head), nullptr);
 }
 
-// One bucket (a count below 1 is taken as 1): every key collides, and removals from the chain's
-// head, middle and tail keep the rest.
+// One bucket (a count below 1 is taken as 1): every key collides, removals keep the rest.
 TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
     MapLibraryInit();
     TextMap* map = nullptr;
@@ -196,7 +193,6 @@ class ObjectTableTest : public ::testing::Test {
         dynamicNumbers.clear();
         return table_ = releasingTable = ObjectTableCreate(sizeof(Record), growthStep, routine);
     }
-    // Adds `count` live -1 records and remembers their numbers in dynamicNumbers.
     void AddDynamic(int count) {
         for (int i = 0; i < count; ++i)
             if (Record* record = MakeLive(table_, kNewObjectNumber, 100 + i))
@@ -224,8 +220,7 @@ TEST_F(ObjectTableTest, RecordsKeepTheirSlotsAsTheTableGrows) {
     EXPECT_EQ(Walk(table).size(), 6u);
 }
 
-// A recreated number is released first and comes back as the same zeroed record; a released one
-// is dead, zeroed, and its memory is reused.
+// A recreated number is released first; a released one is dead and its memory reused.
 TEST_F(ObjectTableTest, RecreatedAndReleasedNumbersComeBackZeroed) {
     Record* record = MakeLive(Make(ReleaseAndRecord), 3, 77);
     ASSERT_NE(record, nullptr);
@@ -242,9 +237,8 @@ TEST_F(ObjectTableTest, RecreatedAndReleasedNumbersComeBackZeroed) {
     EXPECT_EQ(ObjectFromNumber(table_, 3), record);
 }
 
-// New objects are numbered by their address, above every slot, and are live once their object
-// is set. Walks and ObjectReleaseAll go up through the slots, then over the new objects oldest
-// first, even when the release routine releases records ahead of the walk.
+// New objects are numbered by address above every slot, live once their object is set; walks
+// go over them last, even when the release routine releases records ahead of the walk.
 TEST_F(ObjectTableTest, WalkAndReleaseAllVisitSlotsThenNewObjectsOldestFirst) {
     ObjectTable* table = Make(ReleaseAndRecord, 4);
     for (int64_t number : {9, 1, 4, 0})

@@ -61,8 +61,7 @@ TEST(TempBufferTest, ThreadsHaveSeparateBuffers) {
     TempSetPosition(0);
 }
 
-// A variable takes a copy, even of its own text; null frees it; taking from the buffer pops what
-// was built there, and nothing built gives the empty text, not null.
+// A copy, even of its own text; null frees; taking from the buffer pops it, nothing gives "".
 TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
     StringVariable kept;
     EXPECT_EQ(StringAssign(kept.Slot(), "$GPRMC,123519"), 14);
@@ -83,8 +82,7 @@ TEST(StringVariableTest, AssignCopiesAndTakesFromTheBuffer) {
     EXPECT_STREQ(kept.IsNull() ? "null" : kept.Text(), "");
 }
 
-// Runs one operation in a scope of its own (the start its last argument) and checks that it
-// leaves the position on the zero.
+// Runs operation in a scope of its own and checks that it leaves the position on the zero.
 template <typename Operation, typename... Arguments>
 std::string Result(Operation operation, Arguments... arguments) {
     TempScope scope;
@@ -170,8 +168,7 @@ TEST(TextOpsTest, FromMemoryStopsAtZeroAndLength) {
         EXPECT_EQ(Result(TextFromMemory, memory, length), expected) << length;
 }
 
-// A source in the buffer survives the buffer moving when the result needs more room than is
-// free, and a result may be written over its own source when it starts at or before it.
+// A source survives the buffer moving, and a result may overwrite its source from at or before.
 TEST(TextOpsTest, SourcesInsideTheBufferSurviveGrowthAndOverlap) {
     StringSystemEnd();
     StringSystemInit();  // a fresh, small buffer, so results far out force growth

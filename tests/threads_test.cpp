@@ -1,5 +1,4 @@
-// Starting threads and learning of their end, and the slot through which Marble is moved: the
-// zoom for the track bar's distances, and a mover replaced only once no call of it is in progress.
+// Threads and their end, and the slot through which Marble is moved.
 #include "runtime/threads.h"
 
 #include <gtest/gtest.h>
@@ -35,8 +34,7 @@ struct Procedures {  // for the started threads
     static int64_t Throw(int64_t) { throw std::runtime_error("procedure failed"); }
 };
 
-// Threads that run together have numbers of their own and are waited for; a procedure that
-// throws still ends its thread.
+// Threads that run together have numbers of their own; one whose procedure throws still ends.
 TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     ThreadLibraryInit();
     const ThreadNumber first = StartThread(Procedures::WaitForRelease, 0);
@@ -55,8 +53,7 @@ TEST(ThreadsTest, StartedThreadsRunAndTheirEndIsSeen) {
     EXPECT_EQ(selfWait, 0) << "a thread waiting for itself is told no at once";
 }
 
-// Once a thread has started, SIGUSR1 pauses only a thread whose pause count is above 0: a thread
-// of ours with none and a thread of no count at all go on.
+// SIGUSR1 pauses only a thread whose pause count is above 0: ours with none, and others, go on.
 TEST(ThreadsTest, ThePauseSignalLeavesUnpausedThreadsRunning) {
     ThreadLibraryInit();
     release = false;

@@ -1,6 +1,5 @@
 // The event queue, windows, menus and the requester against the in-memory platform; and where
-// the program keeps its files: the bundle's Contents folder, or the user's own folder when the
-// bundle cannot hold them (scratch folders as HOME, never the real environment).
+// the program keeps its files (scratch folders as HOME, never the real environment).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -283,10 +282,9 @@ mode_t ModeOf(const std::string& path) {
     return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-// In every row "@" stands for the scratch folder, where "home" is a folder. Before the call the
-// plain file (if any) is made holding "mine", and the folder (if any) with mode 0755; after it,
-// the chosen folder ("": stay) and each folder made on the way have the mode, and the plain file
-// is untouched. A null home or XDG_CONFIG_HOME is unset.
+// "@" is the scratch folder, holding "home". The plain file is made holding "mine", the folder
+// with mode 0755; the chosen folder ("": stay) and those made on the way get the mode. A null
+// home or XDG_CONFIG_HOME is unset.
 struct Row {
     const char* name;
     bool contentsWritable;
@@ -341,8 +339,7 @@ TEST(UserFolderTest, WhereTheFilesGo) {
         umask(previousMask);
         EXPECT_EQ(chosen, At(scratch, row.chosen));
         EXPECT_TRUE(chosen.empty() || fs::is_directory(chosen));
-        // Every folder made is the chosen one or on the way to it, with the mode; staying makes
-        // nothing. The row's own file and folders stay as they were.
+        // Every folder made is on the way to the chosen one, with the mode; the row's own stay.
         for (const auto& entry : fs::recursive_directory_iterator(scratch.Path())) {
             const std::string path = entry.path().string();
             if (path == scratch.File("home") || (plain + "/").starts_with(path + "/")) continue;
@@ -354,8 +351,7 @@ TEST(UserFolderTest, WhereTheFilesGo) {
     }
 }
 
-// The start-up: an executable outside any bundle works in the user's folder, one in a writable
-// bundle in its Contents folder; the HOME comes from the platform.
+// Outside any bundle the user's folder, in a writable one its Contents; HOME from the platform.
 TEST(UserFolderTest, TheStartUpEntersTheChosenFolder) {
     ScratchDirectory scratch;
     ASSERT_TRUE(scratch.Valid());

@@ -1,5 +1,4 @@
-// Gadgets against the in-memory platform: the record protocol, binding, the five kinds, and
-// calls from a worker thread (texts handed to the GUI thread, getters read from the snapshot).
+// Gadgets against the in-memory platform: records, binding, the five kinds, and worker calls.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -52,8 +51,7 @@ TEST_F(GadgetsTest, NumbersRecordsAndReleases) {
     }
 }
 
-// A view reports to its functions object from birth, before the object has its gadget: every
-// kind then answers with nothing and posts nothing.
+// A view reports to its functions object from birth, before the object has its gadget.
 TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
     KyGadgetFunctions plain;
     KyTextGadgetFunctions text;
@@ -83,8 +81,7 @@ TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
     EXPECT_EQ(QueuedEventCount(), 0);
 }
 
-// Containers that receive gadgets nest: each push saves the one before, beyond the stack's
-// first size too, and pops give them back in reverse, then the content area.
+// Each push saves the container before, beyond the stack's first size too; then the content area.
 TEST(GadgetListTest, PushedContainersComeBackInReverse) {
     KyGadgetList list(nullptr);
     PlatformView views[12];
@@ -148,8 +145,7 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     EXPECT_TRUE(View(1)->greyed && View(1)->enabled);
     ResizeGadget(3, 5, -65535, 90, -65535);  // still 25 high: still rounded
     EXPECT_TRUE(View(3)->rounded && View(3)->frame.width == 90);
-    // Place in the content area (modes 0, 2) and on the screen (mode 1; the window's frame is
-    // at 830, 446, its title bar 28 high).
+    // In the content area (modes 0, 2), on the screen (1: frame at 830, 446, title bar 28 high).
     KyGadgetFunctions* functions = GadgetRecord(3)->functions;
     const std::vector<int64_t> geometry = {functions->GadgetX(0),    functions->GadgetX(1),
                                            functions->GadgetY(2),    functions->GadgetY(1),
@@ -166,8 +162,7 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     EXPECT_FALSE(View(3)->rounded);  // square for good
 }
 
-// Button flags: toggling, alignment, and the default button, which only a rounded (25 high)
-// button can be.
+// Only a rounded (25 high) button can be the default button.
 TEST_F(GadgetsTest, ButtonFlagsSetTheirViews) {
     using A = PlatformTextAlignment;
     const std::tuple<int32_t, int32_t, bool, A, bool, bool> cases[] = {

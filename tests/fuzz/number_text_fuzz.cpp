@@ -1,5 +1,4 @@
-// Feeds arbitrary bytes to the number readers, the text operations and the coordinate
-// conversion, and checks that coordinates always come out as plain numbers.
+// Arbitrary bytes to the number readers and text operations; coordinates come out plain numbers.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

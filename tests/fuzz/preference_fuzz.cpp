@@ -1,5 +1,4 @@
-// Arbitrary bytes as a settings file (the first byte chooses the flags and the group), in memory:
-// a value written reads back, and a save is stable when its text is read and written again.
+// Arbitrary bytes as a settings file (the first byte: flags and group): written values read back.
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -19,8 +18,7 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Reads probe keys of the selected group, "fuzz" last, and gives its value: a found value never
-// has surrounding blanks, and the result lands where asked.
+// Reads probe keys, "fuzz" last, and gives its value; no value has surrounding blanks.
 std::string ReadProbeKeys() {
     std::string value;
     for (const char* key : {"Server", "PORT", "zoom", "", "\xC4", "fuzz"}) {
@@ -43,8 +41,7 @@ std::string Rendered() {
     return rendered;
 }
 
-// Opens content, writes value to "Fuzz" in group, checks it reads back, and returns the text a
-// save would write. The open state stays for the caller.
+// Opens content, writes value to "Fuzz" in group, checks it reads back; the text a save writes.
 std::string WriteAndRender(const std::string& content, int32_t flags, const char* group,
                            std::string value) {
     Check(PreferenceOpenBytes(content.data(), content.size(), flags) != 0);
@@ -72,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (!value.empty() || !IsBlank(c)))
             value += c;
     const std::string saved = WriteAndRender(content, flags, group, value);
-    // A Latin-1 file whose first line begins with the three bytes of the UTF-8 mark is read as
-    // a marked file once those bytes open the saved file; anything else must be stable.
+    // A save is stable, but for a Latin-1 file whose first bytes become the UTF-8 mark.
     const auto marked = [](const std::string& bytes) { return bytes.starts_with("\xEF\xBB\xBF"); };
     if (marked(saved) == marked(content))
         Check(WriteAndRender(saved, flags, group, value) == saved);

@@ -1,9 +1,6 @@
-// Arbitrary bytes through the reader's path, as a stream split at arbitrary points: line cutting,
-// the RMC judge, the coordinate conversion and the viewer script. Whatever arrives, the lines
-// handed on (so the positions accepted) do not depend on the split; no line is longer than the
-// limit or holds a line end or a zero byte (the reader's memory stays bounded); latitude and
-// longitude are plain numbers and the script keeps its eight lines (the network cannot change
-// what the script means).
+// Arbitrary bytes through the reader's path, split at arbitrary points: the lines handed on do
+// not depend on the split, none is too long or holds a line end or zero, coordinates are plain
+// numbers and the script keeps its eight lines (the network cannot change what it means).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +29,6 @@ void Collect(const char* line, size_t length, void* context) {
 }
 
 void CheckScript(const Position& position) {
-    // An optional "-", digits, and optionally "." followed by digits.
     static const std::regex kPlainNumber("-?[0-9]+(\\.[0-9]*)?");
     Check(std::regex_match(position.latitude, kPlainNumber) &&
           std::regex_match(position.longitude, kPlainNumber));

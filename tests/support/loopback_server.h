@@ -1,5 +1,4 @@
-// Loopback servers on 127.0.0.1 only, on a given port or one of the system's choice (0): an
-// ordinary listener, and one that never answers.
+// Loopback servers on 127.0.0.1 only, on a port or one of the system's (0); one never answers.
 #pragma once
 
 #include <arpa/inet.h>

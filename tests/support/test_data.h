@@ -1,7 +1,6 @@
-// The recorded receiver logs (data/) and the golden files (tests/data/<name>.chk; a log's has one
-// "latitude longitude" line per position the reader accepts); a missing golden fails its test.
-// NAVLUME_REBUILD_GOLDENS=1 makes MatchesGolden write what the code gives instead (once per name
-// and run); read the changed files before committing them.
+// The receiver logs (data/) and golden files (tests/data/<name>.chk; a log's has a "latitude
+// longitude" line per accepted position); a missing golden fails. NAVLUME_REBUILD_GOLDENS=1
+// makes MatchesGolden write what the code gives (once per name and run): read before committing.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,8 +31,7 @@ inline std::string Golden(const std::string& name) {
     return ReadBytes(GoldenPath(name));
 }
 
-// EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden file's text (or, rebuilding,
-// becomes it).
+// EXPECT_TRUE(MatchesGolden(name, actual)): actual is the golden text (or, rebuilding, becomes it).
 inline ::testing::AssertionResult MatchesGolden(const std::string& name,
                                                 const std::string& actual) {
     static std::set<std::string> rebuilt;
@@ -58,8 +56,7 @@ inline std::string Replaced(std::string text,
     return text;
 }
 
-// The golden viewer script (48.117300, 11.516667, 500) with other values put in, each after its
-// line's fixed text so that one value is never taken for another.
+// The golden viewer script (48.117300, 11.516667, 500) with other values after the fixed texts.
 inline std::string GoldenScript(const std::string& latitude, const std::string& longitude,
                                 const std::string& distance) {
     return Replaced(Golden("viewer-script"), {{"To 48.117300", "To " + latitude},
@@ -87,8 +84,7 @@ inline std::vector<std::string> CheckedPositions(const std::string& log) {
     return positions;
 }
 
-// The points of each <coordinates> element in a KML text ("longitude,latitude,0" each), in order:
-// a position file's placemark, then its trail.
+// The points of each <coordinates> in a KML text, in order: the placemark's, then the trail's.
 inline std::vector<std::vector<std::string>> KmlCoordinates(const std::string& kml) {
     std::vector<std::vector<std::string>> lists;
     for (size_t at = kml.find("<coordinates>"); at != std::string::npos;
