@@ -79,12 +79,11 @@ void SetScriptRuns(bool hold, int runMs = 0) {
     recorded.changed.notify_all();
 }
 
-void ClearRecorded() {  // and runs neither held nor slow
+void ClearRecorded() {
+    SetScriptRuns(false);
     std::lock_guard<std::mutex> lock(recorded.mutex);
     recorded.scripts.clear();
     recorded.moves.clear();
-    recorded.hold = false;
-    recorded.runMs = 0;
 }
 
 template <typename T>
@@ -149,8 +148,7 @@ class TrackerTest : public ::testing::Test {
             test_data::KmlCoordinates(ReadBytes(BundleContents() / kPositionKmlFile));
         return lists.size() == 2 ? lists[1] : Strings{};
     }
-    // Runs the program while the driver plays the user on another thread and ends it; a driver
-    // that stopped early (a failed assertion) is followed by a Quit, which a normal end drops.
+    // Runs the program while driver plays the user on another thread, then chooses Quit.
     void RunProgram(const std::function<void()>& driver) {
         std::thread user([this, &driver] {
             driver();
@@ -298,7 +296,6 @@ TEST_F(TrackerTest, UnwritableKmlFilesLeaveTrackingAlone) {
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         ASSERT_TRUE(SendAndWaitForScripts(client, kSydney, 2));
         EXPECT_EQ(Labels(), kSydneyLabels);
-        ChooseMenu();
     });
     for (const auto& entry : fs::directory_iterator(BundleContents()))
         EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
@@ -335,7 +332,6 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
                                    " About Navlume: https://navlume.example.org\n\n"
                                    "Settings and KML files are in:\n" +
                                    fs::canonical(BundleContents()).string());
-        ChooseMenu();
     });
 }
 
@@ -374,7 +370,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
         // The new run's trail starts afresh: none of the first run's positions are in it.
         EXPECT_EQ(Trail(), Strings{"151.20200,-33.75205750,0"});
-        ChooseMenu();
     });
 }
 
@@ -468,7 +463,6 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
         RunProgram([&] {
             EXPECT_EQ(Text(ServerField) + " " + Text(PortField),
                       cases[i + 1] + std::string(" 4001x"));
-            ChooseMenu();
         });
     }
 }
@@ -540,7 +534,6 @@ TEST_F(TrackerTest, RealReceiversInEveryDeliveryShape) {
         ASSERT_TRUE(SendAll(StartTracking(server), test_data::StreamOfLog("GPSmap-76S.log")));
         Settle();
         EXPECT_EQ(Scripts().size(), scripts);
-        ChooseMenu();
     });
 }
 
@@ -556,7 +549,6 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         ASSERT_TRUE(server.Ok());
         EXPECT_GE(server.Accept(2000), 0);
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
-        ChooseMenu();
     });
     // A pause only the wake-up can cut short, also as descriptor 0 (no standard input).
     SetTrackingLimits({.firstPauseMs = 5000, .longestPauseMs = 5000});
@@ -571,7 +563,6 @@ TEST_F(TrackerTest, AServerThatIsNotUpYetIsTriedAgainAndStopEndsTheWait) {
         EXPECT_TRUE(WaitFor(
             [&] { return Controls() + " " + Title() == "Start 0 fields 11 idle Navlume"; }, 250))
             << Controls() << " " << Title();
-        ChooseMenu();
     });
     dup2(input, 0);
     close(input);
@@ -591,7 +582,6 @@ TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
         for (int client; (client = server.Accept(left())) >= 0; ++attempts)
             server.CloseClient(client);
         EXPECT_EQ(attempts, 3);
-        ChooseMenu();
     });
 }
 
@@ -608,7 +598,6 @@ TEST_F(TrackerTest, ASilentServerIsLeftAfterTheSilenceLimit) {
             WaitForTitle("Navlume - no data from " + name + " for 0.3 s, retrying in ", false));
         EXPECT_GE(server.Accept(3000), 0);
         EXPECT_GE(Clock::now() - connected, milliseconds(kSilenceMs));
-        ChooseMenu();
     });
 }
 
@@ -651,7 +640,6 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         EXPECT_EQ(MarbleMoves(), MovesOfScripts(3018));
         // The trail has every position, also those the viewer skipped, in order.
         EXPECT_EQ(Trail(), tuples);
-        ChooseMenu();
     });
 }
 
@@ -689,7 +677,6 @@ TEST_F(TrackerTest, FollowsARealGpsd) {
         EXPECT_TRUE(WaitFor([&] { return Scripts().size() > 0; }));
         EXPECT_TRUE(isLoggedPosition(PositionOfScript()));
         EXPECT_TRUE(WaitForTitle("Navlume"));
-        ChooseMenu();
     });
     // gpsfake may hang in its own SIGTERM handler: the whole group is killed at once.
     kill(-gpsfake, SIGKILL);
