@@ -1,5 +1,4 @@
-// The tracker in one process: its event loop on the test thread, a driver thread as the user,
-// loopback servers as sources, a recording script runner and Marble mover; then the pace tests.
+// The tracker in one process, a driver thread as the user; then the worker's and viewer's pace.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -160,7 +159,6 @@ class TrackerTest : public ::testing::Test {
         user.join();
         platform.discardPendingActions();
     }
-    // fn's result, run on the GUI thread inside the program's event loop.
     template <typename Function>
     auto OnGui(Function fn) -> decltype(fn()) {
         auto task = std::make_shared<std::packaged_task<decltype(fn())()>>(fn);
@@ -274,11 +272,9 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
                                                     {48.1173, 11.516667, 2382}}));
         EXPECT_EQ(Trail(), (Strings{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                     "11.516667,48.117300,0"}));
-        // The server closes the connection: the title says so, and a retry follows at once.
         server.CloseClient(client);
         EXPECT_TRUE(
             WaitForTitle("Navlume - connection to " + name + " lost, retrying in 0.", false));
-        // Stop: the button and fields return to idle, the worker ends, the labels stay.
         Click(StartButton);
         EXPECT_TRUE(WaitFor([this] { return Controls() == "Start 0 fields 11 idle"; }));
         EXPECT_EQ(Title() + " " + Labels(), "Navlume 48.117300 11.516667");
@@ -368,7 +364,6 @@ TEST_F(TrackerTest, AHangingViewerNeverLocksTracking) {
         Settle();
         EXPECT_EQ(Scripts().size(), 2u);
         EXPECT_EQ(PositionOfScript(), "-33.75205750 151.20200");
-        // The new run's trail starts afresh: none of the first run's positions are in it.
         EXPECT_EQ(Trail(), Strings{"151.20200,-33.75205750,0"});
     });
 }
@@ -467,8 +462,7 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
     }
 }
 
-// True when the scripts from index first on show an in-order part of positions ending with its
-// last: a slow viewer may skip positions, never reorder, repeat or invent them.
+// Scripts from index first on show an in-order part of positions ending with its last (skips).
 ::testing::AssertionResult ScriptsFollow(size_t first, const Strings& positions) {
     auto next = positions.begin();
     std::string last;

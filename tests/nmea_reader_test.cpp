@@ -1,7 +1,6 @@
 // The reader without sockets or sleeps: lines, judging them, and real logs split every way.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>

@@ -79,8 +79,7 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
     EXPECT_EQ(ReadText("Port"), "<default>");
 }
 
-// Open, and when that fails create: a file too large to read (a sparse 2 GiB), a FIFO and a
-// directory stay as they are; only a missing file is made.
+// After a failed open only a missing file is made: not a 2 GiB one, a FIFO or a directory.
 TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
     const std::string fifo = scratch_.File("fifo.cfg"), missing = scratch_.File("missing.cfg");
     const std::string large = scratch_.File("large.cfg");
@@ -201,7 +200,6 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     errno = EINTR;  // left by an earlier call: no write was interrupted, the bytes go in once
     EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "newer", 5));
     EXPECT_EQ(ReadBytes(fresh), "newer");
-    // No folder to put the temporary file in: nothing is written, and the call says so.
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("gone/fresh.cfg").c_str(), "new", 3));
     umask(previousMask);
     // The owner carries over where the file may be given away (as root), else a member's group.

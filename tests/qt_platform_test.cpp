@@ -71,7 +71,6 @@ class QtPlatformTest : public ::testing::Test {
         EXPECT_TRUE(QTest::qWaitForWindowActive(Widget(window)));
         return window;
     }
-    // A view whose reports go to a new Reports, returned through seen.
     PlatformView* AddView(PlatformWindow* window, PlatformViewKind kind, Reports** seen,
                           PlatformRect frame = {10, 10, 120, 25}) {
         *seen = &reports.emplace_back();
@@ -103,7 +102,6 @@ TEST_F(QtPlatformTest, ValidatorReturnButtonsAndSliders) {
         {nullptr, "a b", "100a b", 3}};
     // clang-format on
     for (const auto& [validator, typed, shown, changes] : cases) {
-        Reports* seen;
         PlatformView* field = AddView(window, PlatformViewKind::TextField, &seen);
         platform->setTextValidator(field, validator);
         platform->setViewText(field, "100");

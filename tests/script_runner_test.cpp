@@ -45,7 +45,6 @@ class ScriptRunnerTest : public ::testing::Test {
         AllowScriptRuns();
         EXPECT_LE(waitpid(-1, nullptr, WNOHANG), 0) << "a child was left unreaped";
     }
-    // A runner script that starts in the scratch directory.
     std::string Fake(const std::string& name, const std::string& body,
                      fs::perms permissions = fs::perms::owner_all) {
         WriteBytes(In(name), "#!/bin/sh\ncd '" + scratch_.Path() + "'\n" + body + "\n");
@@ -115,8 +114,7 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
     EXPECT_EQ(RunWith(Fake("impatient", impatient), std::string(8u << 20, 's')), "ok");
 }
 
-// A runner that closes its output is awaited within the time limit, open to a cancel; one that
-// holds its output open past the limit is ended.
+// Closing its output or holding it open, the runner is awaited within the limit, open to cancel.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     // The runner, whether CancelScriptRuns comes once it has closed its output, the result.
     const std::tuple<const char*, bool, const char*> cases[] = {
@@ -162,8 +160,7 @@ TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
     EXPECT_EQ(result, "late");
 }
 
-// Also a runner that ignores SIGTERM, or when the system reaps our children (SIGCHLD ignored);
-// no runner starts until runs are allowed again.
+// Even a runner ignoring SIGTERM, or with SIGCHLD ignored; none starts until runs are allowed.
 TEST_F(ScriptRunnerTest, CancelEndsAHangingRunAndEverythingItStarted) {
     const std::pair<const char*, bool> cases[] = {
         {"", false}, {"trap '' TERM\n", false}, {"trap '' TERM\n", true}};

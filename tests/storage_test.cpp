@@ -237,8 +237,7 @@ TEST_F(ObjectTableTest, RecreatedAndReleasedNumbersComeBackZeroed) {
     EXPECT_EQ(ObjectFromNumber(table_, 3), record);
 }
 
-// New objects are numbered by address above every slot, live once their object is set; walks
-// go over them last, even when the release routine releases records ahead of the walk.
+// New objects, numbered by address above the slots, come last, even released ahead of the walk.
 TEST_F(ObjectTableTest, WalkAndReleaseAllVisitSlotsThenNewObjectsOldestFirst) {
     ObjectTable* table = Make(ReleaseAndRecord, 4);
     for (int64_t number : {9, 1, 4, 0})

@@ -1,5 +1,4 @@
-// The event queue, windows, menus and the requester against the in-memory platform; and where
-// the program keeps its files (scratch folders as HOME, never the real environment).
+// The event queue, windows, menus, the requester, and where the files go (HOME in scratch).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -29,6 +28,10 @@ void CountRelease(int64_t) {
 }
 
 using EventsTest = UiTest;
+
+std::pair<double, double> Origin(const PlatformWindow* window) {  // of the content area
+    return {window->content.x, window->content.y};
+}
 
 TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
     PostEvent(GadgetEvent, 7, 0, FocusLost, 42, CountRelease);
@@ -92,11 +95,8 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     const std::tuple<int32_t, int32_t, double, double> places[] = {  // 28-point title bar
         {0x4, 100, 100, 78}, {0x80, 100, 100, 50}, {0x44, 0, 830, 474}, {0x4, kWindowCentered, 830, 474}};
     // clang-format on
-    for (const auto& [flags, x, contentX, contentY] : places) {
-        PlatformWindow* window = Open(1, flags, x);
-        EXPECT_EQ(window->content.x, contentX) << flags;
-        EXPECT_EQ(window->content.y, contentY) << flags;
-    }
+    for (const auto& [flags, x, contentX, contentY] : places)
+        EXPECT_EQ(Origin(Open(1, flags, x)), std::pair(contentX, contentY)) << flags;
     PlatformWindow* hidden = Open(2, 0x1 | 0x4);
     EXPECT_FALSE(hidden->visible);
     EXPECT_EQ(KyGadgetList::currentWindow(), hidden);
@@ -115,18 +115,15 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     platform.makeKeyWindow(WindowHandle(1));  // frame 830, 446, 260 x 188
     OpenMainWindow(6, 0, 0, 100, 60, "over the key window", 0x100 | 0x4);
     OpenMainWindow(7, 0, 0, 100, 60, "over its parent", 0x100 | 0x4, hidden);  // 100, 50
-    for (const auto& [number, x, y] : {std::tuple{6, 910.0, 524.0}, std::tuple{7, 180.0, 128.0}}) {
-        EXPECT_EQ(WindowHandle(number)->content.x, x) << number;
-        EXPECT_EQ(WindowHandle(number)->content.y, y) << number;
-    }
+    EXPECT_EQ(Origin(WindowHandle(6)), std::pair(910.0, 524.0));
+    EXPECT_EQ(Origin(WindowHandle(7)), std::pair(180.0, 128.0));
     EXPECT_EQ(WindowHandle(7)->parent, hidden);
     EXPECT_EQ(WindowHandle(6)->parent, nullptr);
     // Nothing to centre over: the window stays where it was asked to be.
     OpenMainWindow(8, 10, 20, 100, 60, "placed", 0x2000 | 0x4);
     platform.makeKeyWindow(nullptr);
     OpenMainWindow(9, 10, 20, 100, 60, "over nothing", 0x100 | 0x4);
-    EXPECT_EQ(WindowHandle(9)->content.x, WindowHandle(8)->content.x);
-    EXPECT_EQ(WindowHandle(9)->content.y, WindowHandle(8)->content.y);
+    EXPECT_EQ(Origin(WindowHandle(9)), Origin(WindowHandle(8)));
 }
 
 TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {

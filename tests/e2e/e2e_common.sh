@@ -1,5 +1,4 @@
-# What the end-to-end tests share: checks, bounded waits, ending processes, a private X server, the
-# replay server, the program, the user's hand on its window, and the golden files.
+# What the end-to-end tests share: checks, waits, an X server, the replay server, the user's hand.
 # shellcheck shell=bash
 
 # The window's content area, and the centres of the port field and the Start button in it.
@@ -63,8 +62,7 @@ start_xvfb() {
     wait_until 10 grep -q '^[0-9]' "$work/display" && export DISPLAY=":$(head -n 1 "$work/display")"
 }
 
-# Plays log $1 once to one client at $replay_rate lines a second on port $2 (0: a free one); sets
-# port. A port just given up may be held a moment longer: up to three tries to listen.
+# Plays log $1 once on port $2 (0: any) and sets port; three tries, as a port given up may linger.
 replay_rate=100 # unless the test sets it
 start_replay() {
     local attempt
@@ -99,8 +97,7 @@ find_window() {
     eval "$(xdotool getwindowgeometry --shell "$window")"
     [ "$WIDTH" -eq "$content_width" ] && [ "$HEIGHT" -ge "$content_height" ]
 }
-# The copy of the program on our X server, with the variables "$@"; leaks inside the system
-# libraries behind Qt's X11 platform are not ours.
+# The program's copy on our X server with "$@"; leaks in the X11 system libraries are not ours.
 start_navlume() {
     env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@" \
         LSAN_OPTIONS="suppressions=$here/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}" \
@@ -108,8 +105,7 @@ start_navlume() {
 }
 click_at() { xdotool mousemove --sync $((X + $1)) $((Y + HEIGHT - content_height + $2)) click 1; }
 
-# Types port $1, presses Start and waits 10 s for "${@:2}"; a try whose typing went astray is
-# stopped, and the next one meets a fresh server with $replay_log on the same port.
+# Types port $1, presses Start, waits for "${@:2}"; a try gone astray gets a fresh server.
 press_start() {
     local attempt
     for attempt in 1 2 3; do
@@ -121,8 +117,7 @@ press_start() {
     return 1
 }
 
-# The close button (WM_DELETE_WINDOW, as a window manager sends it); waits up to $1 s for the
-# program to end and sets status (its exit status, or "still running").
+# The close button (WM_DELETE_WINDOW); waits $1 s for the end, sets status (or "still running").
 press_close() {
     "$python" -c 'import sys; from Xlib import X, display, protocol
 c = display.Display(); w = c.create_resource_object("window", int(sys.argv[1])); a = c.intern_atom

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Navlume and a real Marble on a private session bus and X server, while the replay server plays
-# real receivers' logs: Marble's centre and zoom, read over D-Bus, follow the last position; a
-# Marble killed and started again is followed without a click; closing the window ends the
-# program at once, also while Marble hangs. Marble gets a network namespace where one can be had.
+# Navlume and a real Marble on a private bus and X server: Marble's centre and zoom (over D-Bus)
+# follow the logs, also a Marble started again; closing ends the program at once, also while
+# Marble hangs. Marble gets a network namespace where one can be had.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 logs=(navlume.log marble.log replay.out replay.err bus.log xvfb.log)

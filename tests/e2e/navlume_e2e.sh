@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Navlume as a newcomer meets it: a copy of the built bundle on a private X server, driven with
-# mouse and keyboard, while the replay server plays a real receiver's log, stops and comes back on
-# its port. A stand-in "osascript" keeps the viewer scripts; scripts, settings and KML files are
-# compared with the golden files. One line per check, then "e2e: N passed, M failed".
+# A copy of the bundle on a private X server, driven with mouse and keyboard, while a real log is
+# played, stopped and played again; a stand-in "osascript" keeps the scripts. Scripts, settings and
+# KML files against the golden files; one line per check, then "e2e: N passed, M failed".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 logs=(navlume.log replay.out replay.err xvfb.log)
@@ -18,8 +17,7 @@ scripts() { ls "$work/scripts" | grep -c '^[0-9]*$'; }
 # "latitude longitude" of script $1, from its lines 3 and 4.
 script_position() { sed -n '3s/.* //p;4s/.* //p' "$work/scripts/$1" | tr -d '\r' | paste -sd ' '; }
 
-# The session bus named is not there: the program runs as on a machine without one (no Marble
-# to follow, nothing to report), and never meets the bus of the session the test runs in.
+# A session bus that is not there: no Marble to follow, and never the bus the test runs under.
 start_navlume PATH="$work/bin:$PATH" DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
 check "the first start writes the golden settings.cfg in the bundle's Contents folder" \
     wait_until 15 cmp -s "$contents/settings.cfg" "$golden/first-run-settings.cfg.chk"
@@ -42,8 +40,7 @@ require "the viewer follows the restarted server to the log's end without a clic
     eval 'settled 1 scripts && [ "$(script_position "$(scripts)")" = "$last_position" ]'
 last_script="$(scripts)"
 
-# Scripts $1 to $2 are the golden script with the log's positions in order; a slow viewer may
-# skip some.
+# Scripts $1 to $2 are the golden script with the log's positions in order, some maybe skipped.
 scripts_follow_log() {
     local number="$1" position
     while IFS= read -r position && [ "$number" -le "$2" ]; do

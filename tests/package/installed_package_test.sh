@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The Debian package as a user meets it: scripts/package makes it, apt-get installs it, and nobody
-# (with a home of its own) starts /usr/bin/navlume on a private X server, starts tracking and
-# closes the window; the bundle cannot be written, so the files go to ~/.config/navlume. The
-# package passes desktop-file-validate, appstreamcli and lintian, and is removed at the end,
-# also after a failure. Needs root (or sudo). One line per check, then "package: N passed, ...".
+# The Debian package as a user meets it: made, installed and checked by desktop-file-validate,
+# appstreamcli and lintian; nobody starts /usr/bin/navlume, tracks and closes, the files going to
+# ~/.config/navlume. Removed at the end, also after a failure. Needs root (or sudo).
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
