@@ -93,9 +93,6 @@ T Locked(const T& value) {
 Strings Scripts() {
     return Locked(recorded.scripts);
 }
-std::vector<Move> MarbleMoves() {
-    return Locked(recorded.moves);
-}
 
 // "latitude longitude" as lines 3 and 4 of a viewer script (by default the last one) name them.
 std::string PositionOfScript(std::string script = "") {
@@ -246,7 +243,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_TRUE(
             MatchesGolden("navlume-position.kml", ReadBytes(BundleContents() / kPositionKmlFile)));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / kNetworkLinkKmlFile));
-        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
+        EXPECT_EQ(Locked(recorded.moves), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
         ASSERT_TRUE(SendAll(client, "$GPGGA,1,4807.038,N,01131.000,E,1,08*4B\r\n$GPRMC,1,A,48"));
         Settle();
@@ -267,9 +264,9 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
         EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
-        EXPECT_EQ(MarbleMoves(), (std::vector<Move>{{48.1173, 11.516667, 3018},
-                                                    {-48.1173, -11.516667, 3018},
-                                                    {48.1173, 11.516667, 2382}}));
+        EXPECT_EQ(Locked(recorded.moves), (std::vector<Move>{{48.1173, 11.516667, 3018},
+                                                             {-48.1173, -11.516667, 3018},
+                                                             {48.1173, 11.516667, 2382}}));
         EXPECT_EQ(Trail(), (Strings{"11.516667,48.117300,0", "-11.516667,-48.117300,0",
                                     "11.516667,48.117300,0"}));
         server.CloseClient(client);
@@ -631,7 +628,7 @@ TEST_F(TrackerTest, ASlowViewerGetsTheNewestPositionNeverABacklog) {
         Settle();
         EXPECT_LE(Scripts().size(), size_t((Clock::now() - sentFirst) / milliseconds(kRunMs)) + 1);
         EXPECT_TRUE(ScriptsFollow(0, positions));
-        EXPECT_EQ(MarbleMoves(), MovesOfScripts(3018));
+        EXPECT_EQ(Locked(recorded.moves), MovesOfScripts(3018));
         // The trail has every position, also those the viewer skipped, in order.
         EXPECT_EQ(Trail(), tuples);
     });

@@ -98,7 +98,6 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
 }
 
-// Bytes sent before the peer closes come first, in receives of at most the buffer's size.
 TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
@@ -123,7 +122,6 @@ TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     EXPECT_EQ(ConnectionReceive(pair.connection, buffer, 128), 0);
 }
 
-// A peer that never answers: a connect gives up after its time-out, or at once when woken.
 TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     SilentServer server;
     if (!server.Silent()) GTEST_SKIP() << "the loopback listener answers even with a full queue";

@@ -69,7 +69,6 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         EXPECT_EQ(Judged(line), expected) << line;
 }
 
-// The number formatting under the coordinates: half up, padded, and saturating integer parts.
 TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
     // The most padding there is, and a number that times 10 would reach 2^63.
     const std::tuple<double, int64_t, const char*> fixed[] = {
@@ -136,7 +135,6 @@ TEST(SentenceLinesTest, CutsAtLineFeedsAndDropsWhatCannotBeASentence) {
     }
 }
 
-// Each log's accepted positions are in <log>.chk; every way of splitting the stream gives them.
 TEST(RealLogsTest, EveryDeliveryShapeGivesTheCheckedPositions) {
     std::mt19937 random(7);
     std::vector<size_t> randomPieces(1000);
@@ -152,7 +150,6 @@ TEST(RealLogsTest, EveryDeliveryShapeGivesTheCheckedPositions) {
     }
 }
 
-// 0.5 s doubled up to 8 s, lengthened by the spread (at most a tenth); shorter limits likewise.
 TEST(ReconnectPauseTest, DoublesFromHalfASecondToEightWithASmallSpread) {
     const std::pair<int32_t, double> asked[] = {{0, 0.0}, {1, 0.0},    {2, 0.05}, {3, 0.1},
                                                 {4, 0.0}, {1000, 5.0}, {0, -1.0}};

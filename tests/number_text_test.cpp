@@ -46,7 +46,6 @@ TEST(TextToIntegerTest, ReadsEveryFormAndWrapsModulo2To64) {
     EXPECT_EQ(TextToInteger("$FFFFFFFFFFFFFFFF"), -1);
 }
 
-// The one leading-integer reader: its blank and sign rules, where it stops, and saturation.
 TEST(LeadingIntegerTest, BlanksSignsDigitsAndWhereReadingStopped) {
     using B = LeadingBlanks;
     using S = LeadingSign;

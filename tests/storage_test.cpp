@@ -28,7 +28,6 @@ TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothingAndFailuresCanBeInjected
         MemoryFree(block);
 }
 
-// Blocks never overlap and are reused before a new chunk is made; a chunk goes with its last.
 TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     BlockPool* pool = PoolCreate(13, 4, 4, kPoolPrivate);
     ASSERT_NE(pool, nullptr);
@@ -77,7 +76,6 @@ std::string Walked(ListNode* head) {
     return forward == backward ? forward : forward + " but back " + backward;
 }
 
-// Nodes go in at the head or after a node, and come out of the head, the middle and the tail.
 TEST(ListTest, InsertionsAndRemovalsKeepBothDirections) {
     ListNode* head = nullptr;
     const auto add = [&head](void* after, char payload) {
@@ -220,7 +218,6 @@ TEST_F(ObjectTableTest, RecordsKeepTheirSlotsAsTheTableGrows) {
     EXPECT_EQ(Walk(table).size(), 6u);
 }
 
-// A recreated number is released first; a released one is dead and its memory reused.
 TEST_F(ObjectTableTest, RecreatedAndReleasedNumbersComeBackZeroed) {
     Record* record = MakeLive(Make(ReleaseAndRecord), 3, 77);
     ASSERT_NE(record, nullptr);

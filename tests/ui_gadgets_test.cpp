@@ -81,7 +81,6 @@ TEST_F(GadgetsTest, FunctionsBeforeTheirGadgetDoNothing) {
     EXPECT_EQ(QueuedEventCount(), 0);
 }
 
-// Each push saves the container before, beyond the stack's first size too; then the content area.
 TEST(GadgetListTest, PushedContainersComeBackInReverse) {
     KyGadgetList list(nullptr);
     PlatformView views[12];
