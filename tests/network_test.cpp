@@ -38,11 +38,7 @@ struct Pair {
 
 TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     LoopbackServer server;
-    int32_t closed = 0;
-    {
-        LoopbackServer closedAgain;  // a loopback port on which nothing listens
-        closed = closedAgain.port();
-    }
+    const int32_t closed = LoopbackServer().port();  // a loopback port nothing listens on
     ASSERT_TRUE(server.Ok() && closed != 0);
     const int32_t open = server.port();
     enum Connect { kPlain, kWatched, kTimed };  // blocking, watching a wake-up, with a time-out

@@ -215,8 +215,7 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
     EXPECT_EQ(platform.installedMenuBar(), before);
     platform.makeKeyWindow(WindowHandle(1));
-    PlatformMenuBar* own = platform.installedMenuBar();
-    EXPECT_NE(own, before);
+    EXPECT_NE(platform.installedMenuBar(), before);
     CloseWindowByNumber(1);  // frees its own bar only; window 0 is key again, with its bar
     EXPECT_EQ(platform.menuBarCount(), 2u);
     EXPECT_EQ(platform.installedMenuBar(), before);

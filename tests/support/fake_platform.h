@@ -25,7 +25,7 @@ struct PlatformView {
     std::string text;
     int64_t intValue = 0, tickMarks = 0;
     bool enabled = true, hidden = false, bordered = true, editable = true, greyed = false;
-    bool rounded = false, toggles = false, isDefault = false, snapToTicks = false;
+    bool rounded = false, toggles = false, isDefault = false;
     PlatformTextAlignment alignment = PlatformTextAlignment::Natural;
     PlatformTextValidator* validator = nullptr;
     double minimum = 0, maximum = 1;
@@ -265,10 +265,7 @@ class FakePlatform : public UiPlatform {
     }
     double sliderMinimum(PlatformView* v) override { return v->minimum; }
     double sliderMaximum(PlatformView* v) override { return v->maximum; }
-    void setSliderTickMarks(PlatformView* v, int64_t count, bool snap) override {
-        v->tickMarks = count;
-        v->snapToTicks = snap;
-    }
+    void setSliderTickMarks(PlatformView* v, int64_t count, bool) override { v->tickMarks = count; }
 
     void buildApplicationMenu(const std::string& name, KyMenuDelegate* delegate) override {
         appMenuName = name;
