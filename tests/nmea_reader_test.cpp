@@ -106,8 +106,11 @@ std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bo
     return out.first;
 }
 
-// Signs, the largest distance, and arguments in the temporary buffer the script is built in.
+// The default script, then one with signs, the largest distance, and arguments in the temporary
+// buffer the script is built in (which the first has grown, so that they stay where they are).
 TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
+    EXPECT_TRUE(test_data::MatchesGolden(
+        "viewer-script", TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n")));
     TempScope scope;
     const char* latitude = TextFromMemory("-48.117300", 10, scope.Start());
     const char* longitude = TextFromMemory("-11.516667", 10, TempPosition() + 1);
