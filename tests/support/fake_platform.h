@@ -98,7 +98,6 @@ class FakePlatform : public UiPlatform {
     }
     void answerNextAlert(int64_t tag) { alertAnswers_.push_back(tag); }
 
-    // What the test inspects.
     size_t menuBarCount() const { return menuBars_.size(); }
     std::vector<FakeAlert> alerts;
     int beeps = 0;

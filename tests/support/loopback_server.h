@@ -107,7 +107,6 @@ class SilentServer {
     bool silent_ = false;
 };
 
-// Sends all bytes or reports false; never raises SIGPIPE.
 inline bool SendAll(int socket, const std::string& bytes) {
     return SendWithoutSigpipe(socket, bytes.data(), bytes.size(), 0) ==
            static_cast<ssize_t>(bytes.size());

@@ -75,7 +75,6 @@ inline std::string StreamOfLog(const std::string& log) {
     return stream;
 }
 
-// The positions the reader accepts from a log, "latitude longitude" each.
 inline std::vector<std::string> CheckedPositions(const std::string& log) {
     std::istringstream lines(Golden(log));
     std::vector<std::string> positions;
