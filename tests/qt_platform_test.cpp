@@ -178,6 +178,18 @@ TEST_F(QtPlatformTest, ClosingEndsEveryViewOnceAndClicksReachTheDelegate) {
     EXPECT_TRUE(Widget(window)->isVisible());
 }
 
+TEST_F(QtPlatformTest, DelayedTasksRunInALaterEventWaitOnly) {
+    std::vector<int32_t> ran;
+    for (const int32_t delay : {20, 0, -1})
+        platform->runOnGuiThreadAfter(delay, [&ran, delay] { ran.push_back(delay); });
+    platform->runOnGuiThreadAfter(0, nullptr);  // nothing to run, nothing broken
+    EXPECT_TRUE(ran.empty());
+    for (int waits = 0; ran.size() < 3 && waits < 100; ++waits)
+        platform->handleOneEvent(100);
+    std::sort(ran.begin(), ran.end());
+    EXPECT_EQ(ran, (std::vector<int32_t>{-1, 0, 20}));
+}
+
 TEST_F(QtPlatformTest, TheMenuBarKeepsTheContentSizeAndACentredWindowCentred) {
     PlatformWindow* first = OpenWindow(1);
     PlatformWindow* second = OpenWindow(2, {400, 120, 200, 100});

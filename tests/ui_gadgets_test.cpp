@@ -265,7 +265,8 @@ TEST_F(GadgetsTest, IPAddressEditsMustStayFullAddresses) {
               (std::vector<Taken>{{3, 4, FocusGained}, {3, 4, TextChanged}, {3, 4, FocusLost}}));
 }
 
-TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
+TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) {
+    platform.holdDelayedTasks = true;
     CreateTextGadget(1, 0, 0, 100, 20, "", 0);
     CreateTextGadget(2, 0, 20, 100, 20, "", 0);
     CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000);
@@ -296,18 +297,36 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedAndReadFromTheSnapshot) {
     EXPECT_EQ(shown(), "48.1173 | -11.5");
     std::thread([&] { state = GetGadgetState(4); }).join();
     EXPECT_EQ(state, 0x04030201);
-    // The program's own later text wins; a gadget that went takes no text.
+    // The texts shown are held; what comes meanwhile waits. The program's own later text wins;
+    // a gadget that went takes no text; with nothing left to show, the hold ends.
+    EXPECT_EQ(platform.delays, std::vector<int32_t>{200});
     std::thread([] { SetGadgetText(1, "from the worker"), SetGadgetText(2, "late"); }).join();
+    EXPECT_EQ(Drain(), 0);
     SetGadgetText(1, "from the program");
     RemoveGadget(2);
     CreateTextGadget(2, 0, 20, 100, 20, "fresh", 0);
-    Drain();
+    EXPECT_EQ(platform.runDelayedTasks(), 1u);
     EXPECT_EQ(shown(), "from the program | fresh");
-    // Texts set together reach the GUI thread in one task; there they are set at once.
+    EXPECT_EQ(platform.delays.size(), 1u);
+    // After the hold, texts set together reach the GUI thread in one task and are shown at
+    // once; of those that come during the next hold, the newest are shown at its end.
     const GadgetText together[] = {{1, "47.6"}, {2, "-122.3"}};
     std::thread([&] { SetGadgetTexts(together); }).join();
     EXPECT_EQ(Drain(), 1);
     EXPECT_EQ(shown(), "47.6 | -122.3");
+    std::thread([] {
+        SetGadgetTexts(std::vector<GadgetText>{{1, "47.7"}, {2, "-122.4"}});
+        SetGadgetText(1, "47.8");
+    }).join();
+    EXPECT_EQ(Drain(), 0);
+    EXPECT_EQ(shown(), "47.6 | -122.3");
+    EXPECT_EQ(platform.runDelayedTasks(), 1u);
+    EXPECT_EQ(shown(), "47.8 | -122.4");
+    EXPECT_EQ(platform.runDelayedTasks(), 1u);  // held in turn, then nothing more
+    EXPECT_EQ(platform.delays.size(), 3u);
+    std::thread([] { SetGadgetText(1, "47.9"); }).join();
+    EXPECT_EQ(Drain(), 1);
+    EXPECT_EQ(shown(), "47.9 | -122.4");
     const GadgetText here[] = {{1, "1"}, {2, "2"}};
     SetGadgetTexts(here);
     EXPECT_EQ(shown(), "1 | 2");

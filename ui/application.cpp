@@ -50,6 +50,13 @@ void WakeGuiThread() {
     if (UiPlatform* platform = platformInUse.load()) platform->wake();
 }
 
+bool RunOnGuiThreadAfter(int32_t delayMs, std::function<void()> task) {
+    UiPlatform* platform = CurrentUiPlatform();
+    if (platform == nullptr || !IsGuiThread()) return false;
+    platform->runOnGuiThreadAfter(delayMs, std::move(task));
+    return true;
+}
+
 void BringProcessToFront() {
     if (UiPlatform* platform = CurrentUiPlatform()) platform->bringToFront();
 }

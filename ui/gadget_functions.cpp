@@ -29,6 +29,7 @@ struct SnapshotStore {
     std::mutex mutex;
     std::unordered_map<int64_t, Snapshot> gadgets;
     // One apply task serves every gadget with a waiting text, in the order the texts came.
+    // While it is queued, or while the texts it showed are held, sets queue no other task.
     bool applyTaskQueued = false;
     std::vector<int64_t> pendingOrder;
 };
@@ -250,6 +251,9 @@ void GadgetSnapshotDropAll() {
     SnapshotStore& store = Store();
     std::lock_guard<std::mutex> lock(store.mutex);
     store.gadgets.clear();
+    // A task that was queued or held went with the platform: the next set queues a new one.
+    store.applyTaskQueued = false;
+    store.pendingOrder.clear();
 }
 
 bool GadgetSnapshotText(int64_t gadget, std::string* text) {
@@ -284,7 +288,7 @@ void GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* nee
 void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* texts) {
     SnapshotStore& store = Store();
     std::lock_guard<std::mutex> lock(store.mutex);
-    store.applyTaskQueued = false;
+    const size_t before = texts->size();
     for (const int64_t gadget : store.pendingOrder) {
         auto found = store.gadgets.find(gadget);
         if (found == store.gadgets.end() || !found->second.pendingText) continue;
@@ -292,6 +296,13 @@ void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* 
         found->second.pendingText.reset();
     }
     store.pendingOrder.clear();
+    store.applyTaskQueued = texts->size() > before;
+}
+
+void GadgetSnapshotEndHold() {
+    SnapshotStore& store = Store();
+    std::lock_guard<std::mutex> lock(store.mutex);
+    store.applyTaskQueued = false;
 }
 
 void GadgetSnapshotClearPending(int64_t gadget) {

@@ -139,7 +139,10 @@ int64_t GadgetSnapshotState(int64_t gadget);
 void GadgetSnapshotSetPending(int64_t gadget, const std::string& text, bool* needsApplyTask);
 // GUI thread, in the apply task: takes every waiting text with its gadget, in the order in
 // which the gadgets got them (texts that a newer program set replaced, or of gadgets that are
-// gone, are left out). Either way the task counts as run.
+// gone, are left out). When it took none, the task counts as run; when it took some, they are
+// held: later sets only wait, until the holder takes again or ends the hold.
 void GadgetSnapshotTakeAllPending(std::vector<std::pair<int64_t, std::string>>* texts);
+// The holder cannot take again: the next set queues an apply task of its own.
+void GadgetSnapshotEndHold();
 // GUI thread: the program set a text itself, so an older waiting text must not overwrite it.
 void GadgetSnapshotClearPending(int64_t gadget);

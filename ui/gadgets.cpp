@@ -23,23 +23,26 @@ KyGadgetFunctions* LiveFunctions(int64_t gadget) {
     return record->functions->isReleasing() ? nullptr : record->functions;
 }
 
-// GUI thread, queued by a set from another thread: shows the text set last of each gadget that
-// is still there and has not had a newer text from the program itself. The snapshot holds
-// these texts already; only a kind that makes something else of a text (a slider reads it as
-// its value) is read back.
+// GUI thread, queued by a set from another thread or at the end of a hold: shows the text set
+// last of each gadget that is still there and has not had a newer text from the program itself,
+// then holds those texts. The snapshot holds these texts already; only a kind that makes
+// something else of a text (a slider reads it as its value) is read back.
 void ApplyPendingTexts() {
     std::vector<std::pair<int64_t, std::string>> texts;
     GadgetSnapshotTakeAllPending(&texts);
+    if (texts.empty()) return;  // nothing came during the hold, which ends here
     for (const auto& [gadget, text] : texts) {
         KyGadgetFunctions* functions = LiveFunctions(gadget);
         if (functions == nullptr) continue;
         functions->SetGadgetText(TextToPlatformString(text.c_str()));
         if (functions->Gadget->type != kGadgetText) functions->refreshSnapshot();
     }
+    if (!RunOnGuiThreadAfter(kHandedTextHoldMs, ApplyPendingTexts)) GadgetSnapshotEndHold();
 }
 
 // Another thread may not touch a widget: its texts wait for the GUI thread, and only one
-// apply task is queued however many sets (of however many gadgets) come before it runs. All
+// apply task is queued however many sets (of however many gadgets) come before it runs or
+// while its texts are held. All
 // texts of one call wait before the task is queued, so that one task shows them all.
 void HandTextsToGuiThread(std::span<const GadgetText> texts) {
     bool needsApplyTask = false;

@@ -23,6 +23,11 @@ Ky_GadgetStructure* GadgetRecord(int64_t gadget);
 
 void SetGadgetText(int64_t gadget, const char* text);
 
+// From another thread, a text is shown at once and then held for this long; of the texts set
+// meanwhile only the newest are shown, when the hold ends. A receiver sets the labels ten times
+// a second or more, faster than anyone can read them, and each change costs a repaint.
+constexpr int32_t kHandedTextHoldMs = 200;
+
 // Several gadgets' texts at once. From another thread they reach the GUI thread together, in
 // one task, so the window repaints once; set one by one, the GUI thread may take the first
 // before the second is set, and repaint twice.

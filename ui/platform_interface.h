@@ -95,6 +95,9 @@ class UiPlatform {
     virtual void wake() = 0;
     // Runs task on the GUI thread inside a later handleOneEvent. Any thread.
     virtual void postToGuiThread(std::function<void()> task) = 0;
+    // Runs task inside a handleOneEvent once delayMs have passed (or later). Never inside this
+    // call, also for 0.
+    virtual void runOnGuiThreadAfter(int32_t delayMs, std::function<void()> task) = 0;
     // Sounds the alert sound (a field refused a keystroke).
     virtual void beep() = 0;
 
@@ -196,3 +199,6 @@ UiPlatform* CurrentUiPlatform();
 void PostToGuiThread(std::function<void()> task);
 // Any thread: the platform's wake, when there is a platform.
 void WakeGuiThread();
+// GUI thread: hands task to the platform's runOnGuiThreadAfter; false (task dropped) when there
+// is no platform or this is another thread.
+bool RunOnGuiThreadAfter(int32_t delayMs, std::function<void()> task);

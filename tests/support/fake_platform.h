@@ -97,6 +97,16 @@ class FakePlatform : public UiPlatform {
         pending_.clear();
     }
     void answerNextAlert(int64_t tag) { alertAnswers_.push_back(tag); }
+    // Delayed tasks run as soon as posted ones (this clock is as fast as the program looks),
+    // unless the test holds them and runs them itself: how many there were.
+    bool holdDelayedTasks = false;
+    size_t runDelayedTasks() {
+        std::vector<std::function<void()>> due;
+        due.swap(delayed_);
+        for (const auto& task : due)
+            task();
+        return due.size();
+    }
 
     size_t menuBarCount() const { return menuBars_.size(); }
     std::vector<FakeAlert> alerts;
@@ -107,6 +117,7 @@ class FakePlatform : public UiPlatform {
     std::string executable = "/opt/Navlume.app/Contents/MacOS/Navlume";
     PlatformHomeFolders home;
     int64_t handledEvents = 0;
+    std::vector<int32_t> delays;  // of every runOnGuiThreadAfter
 
     void bringToFront() override {}
     std::string executablePath() override { return executable; }
@@ -131,6 +142,13 @@ class FakePlatform : public UiPlatform {
         std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(std::move(task));
         arrived_.notify_one();
+    }
+    void runOnGuiThreadAfter(int32_t delayMs, std::function<void()> task) override {
+        delays.push_back(delayMs);
+        if (holdDelayedTasks)
+            delayed_.push_back(std::move(task));
+        else
+            postToGuiThread(std::move(task));
     }
     void beep() override { ++beeps; }
 
@@ -323,4 +341,5 @@ class FakePlatform : public UiPlatform {
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<std::function<void()>> pending_;
+    std::vector<std::function<void()>> delayed_;  // GUI thread only
 };

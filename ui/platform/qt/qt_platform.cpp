@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #if NAVLUME_HAVE_NSGETEXECUTABLEPATH
 #include <mach-o/dyld.h>
@@ -139,6 +140,20 @@ void QtUiPlatform::wake() {
     if (dispatcher_ != nullptr) dispatcher_->wakeUp();
 }
 
+namespace {
+
+// A task of the layer, run by the event loop: its failure stays with the task, and the event
+// loop goes on.
+void RunLayerTask(const std::function<void()>& task) {
+    LayerCall scope;
+    try {
+        task();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
 void QtUiPlatform::postToGuiThread(std::function<void()> task) {
     if (!task) {
         wake();
@@ -147,16 +162,16 @@ void QtUiPlatform::postToGuiThread(std::function<void()> task) {
     // A queued call on an object of the GUI thread: posting wakes the dispatcher, and the task
     // runs inside a later handleOneEvent.
     QMetaObject::invokeMethod(
-        taskReceiver_.get(),
-        [task = std::move(task)] {
-            LayerCall scope;
-            try {
-                task();
-            } catch (...) {
-                // A task's failure stays with the task; the event loop goes on.
-            }
-        },
+        taskReceiver_.get(), [task = std::move(task)] { RunLayerTask(task); },
         Qt::QueuedConnection);
+}
+
+void QtUiPlatform::runOnGuiThreadAfter(int32_t delayMs, std::function<void()> task) {
+    if (!task) return;
+    // A coarse timer may fire a few milliseconds late, which saves wake-ups; none of the
+    // layer's delays needs more precision. It goes with the receiver.
+    QTimer::singleShot(std::max(delayMs, 0), Qt::CoarseTimer, taskReceiver_.get(),
+                       [task = std::move(task)] { RunLayerTask(task); });
 }
 
 void QtUiPlatform::beep() {

@@ -52,6 +52,7 @@ class QtUiPlatform final : public UiPlatform {
     bool handleOneEvent(int32_t timeoutMs) override;
     void wake() override;
     void postToGuiThread(std::function<void()> task) override;
+    void runOnGuiThreadAfter(int32_t delayMs, std::function<void()> task) override;
     void beep() override;
 
     // --- windows ------------------------------------------------------------------------------
@@ -133,7 +134,7 @@ class QtUiPlatform final : public UiPlatform {
     char* arguments_[2] = {programName_, nullptr};
     std::unique_ptr<QApplication> ownApplication_;
 
-    // Receives the tasks of postToGuiThread; lives on the GUI thread.
+    // Receives the tasks of postToGuiThread and runOnGuiThreadAfter; lives on the GUI thread.
     std::unique_ptr<QObject> taskReceiver_;
     QAbstractEventDispatcher* dispatcher_ = nullptr;
     bool hasWidgets_ = false;
