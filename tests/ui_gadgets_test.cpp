@@ -330,6 +330,15 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) 
     const GadgetText here[] = {{1, "1"}, {2, "2"}};
     SetGadgetTexts(here);
     EXPECT_EQ(shown(), "1 | 2");
+    // A hold that ends with the layers ends with them: the next start shows a text at once.
+    EndLayers(LayerEnd::Everything);
+    StartLayers();
+    ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Test", 0x44), 0);
+    CreateTextGadget(1, 0, 0, 100, 20, "", 0);
+    Drain();
+    std::thread([] { SetGadgetText(1, "48.0"); }).join();
+    EXPECT_EQ(Drain(), 1);
+    EXPECT_EQ(View(1)->text, "48.0");
 }
 
 }  // namespace
