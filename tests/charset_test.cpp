@@ -57,6 +57,10 @@ TEST(Utf8DecoderTest, ConversionsNeverSplitASequenceAndKeepLatin1) {
         Latin1ToUtf8(out, &capacity, text, &length);
         EXPECT_TRUE(capacity == 1 && length == 1 && out[0] == 'a') << text;
     }
+    char some[8];  // the length ends the input, not a zero byte
+    int64_t room = 8, one = 1;
+    Latin1ToUtf8(some, &room, "ab", &one);
+    EXPECT_EQ(std::string(some, static_cast<size_t>(room)) + std::to_string(one), "a1");
     char fits[3];  // exactly room for "a" and é
     int64_t capacity = 3, length = 2;
     Latin1ToUtf8(fits, &capacity, "a\xE9", &length);

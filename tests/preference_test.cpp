@@ -166,6 +166,14 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
         PreferenceClose();
         EXPECT_EQ(ReadBytes(missing), write ? "Port = 4001\n" : "");
     }
+    // Without standard input, the trial file beside the settings is descriptor 0.
+    const int input = dup(0);
+    close(0);
+    const int64_t createdWithoutInput = PreferenceCreate(settings_.c_str());
+    dup2(input, 0);
+    close(input);
+    EXPECT_NE(createdWithoutInput, 0);
+    PreferenceClose();
     EXPECT_EQ(PreferenceCreate(scratch_.File("no/such/dir/settings.cfg").c_str()), 0);
     PreferenceWriteText("k", "v");
     PreferenceClose();

@@ -300,6 +300,9 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) 
     // The texts shown are held; what comes meanwhile waits. The program's own later text wins;
     // a gadget that went takes no text; with nothing left to show, the hold ends.
     EXPECT_EQ(platform.delays, std::vector<int32_t>{200});
+    bool delayedElsewhere = true;  // only the GUI thread may start a delay
+    std::thread([&] { delayedElsewhere = RunOnGuiThreadAfter(0, [] {}); }).join();
+    EXPECT_FALSE(delayedElsewhere);
     std::thread([] { SetGadgetText(1, "from the worker"), SetGadgetText(2, "late"); }).join();
     EXPECT_EQ(Drain(), 0);
     SetGadgetText(1, "from the program");
