@@ -97,8 +97,8 @@ char* IntegerToText(int64_t value, int64_t start) {
 }
 
 double TextToFloat(const char* text) {
-    if (text == nullptr) return 0.0;
     // strtod reads the words FloatToText writes ("+Infinity", "-Infinity", "NaN") in any case.
+    if (text == nullptr) return 0.0;
 #if NAVLUME_HAVE_STRTOD_L
     return strtod_l(text, nullptr, CLocale());
 #else
