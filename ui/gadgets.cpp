@@ -42,8 +42,8 @@ void ApplyPendingTexts() {
 
 // Another thread may not touch a widget: its texts wait for the GUI thread, and only one
 // apply task is queued however many sets (of however many gadgets) come before it runs or
-// while its texts are held. All
-// texts of one call wait before the task is queued, so that one task shows them all.
+// while its texts are held. All texts of one call wait before the task is queued, so that one
+// task shows them all.
 void HandTextsToGuiThread(std::span<const GadgetText> texts) {
     bool needsApplyTask = false;
     for (const GadgetText& one : texts) {
