@@ -85,6 +85,22 @@ TEST_F(ScriptRunnerTest, RunnersAreFoundOnThePath) {
     EXPECT_FALSE(FindProgramOnPath("sh", path, 4));
 }
 
+// A changed PATH is searched again at once, without waiting for the cache to age.
+TEST_F(ScriptRunnerTest, TheRunnerFollowsAChangedPath) {
+    const std::string saved = getenv("PATH") ? getenv("PATH") : "";
+    for (const char* name : {"a", "b"}) {
+        fs::create_directory(In(name));
+        Fake(std::string(name) + "/osascript", std::string("printf ") + name);
+    }
+    const std::pair<const char*, const char*> steps[] = {{"a", "a"}, {"b", "b"}, {"none", ""}};
+    for (const auto& [directory, expected] : steps) {
+        setenv("PATH", In(directory).c_str(), 1);
+        TempScope scope;
+        EXPECT_STREQ(RunAppleScript("x", scope.Start()), expected) << directory;
+    }
+    setenv("PATH", saved.c_str(), 1);
+}
+
 TEST_F(ScriptRunnerTest, FailuresGiveTheEmptyText) {
     fs::create_directory(In("directory"));
     const std::string exits = Fake("exits-1", "cat > /dev/null\necho partial\nexit 1");
