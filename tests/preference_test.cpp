@@ -56,6 +56,7 @@ TEST_F(PreferenceTest, BytesBecomeGroupsKeysAndValues) {
         {"[G]\rk=v\rm=w\r", "G", "m", "w", 0},
         {"\n\r\nk = 1\n", "", "k", "1", 1},  // empty lines first
         {"[G]\nalone  \t\nnext = 5\n", "G", "alone", "", 0},
+        {"[G]\n  = 7\n", "G", "", "7", 7},  // an empty key behind blanks
         {"[G]\n; k = 1\nk = 2\n", "G", "k", "2", 2},
         {"[G]\nk = 1\nK = 2\n[g]\nk = 3\n", "g", "k", "1", 1},
         {"[G]\nk = a\0b\nm = c\n"s, "G", "m", "c", 0},
