@@ -256,13 +256,11 @@ void GadgetSnapshotDropAll() {
     store.pendingOrder.clear();
 }
 
-bool GadgetSnapshotText(int64_t gadget, std::string* text) {
+std::string GadgetSnapshotText(int64_t gadget) {
     SnapshotStore& store = Store();
     std::lock_guard<std::mutex> lock(store.mutex);
     auto found = store.gadgets.find(gadget);
-    if (found == store.gadgets.end()) return false;
-    *text = found->second.text;
-    return true;
+    return found == store.gadgets.end() ? std::string() : found->second.text;
 }
 
 int64_t GadgetSnapshotState(int64_t gadget) {

@@ -128,8 +128,8 @@ void GadgetSnapshotStore(int64_t gadget, const std::string& text, int64_t state)
 // The gadget is gone: forgets its snapshot and any waiting text.
 void GadgetSnapshotDrop(int64_t gadget);
 void GadgetSnapshotDropAll();
-// The snapshot's text; false (text untouched) when the gadget has none.
-bool GadgetSnapshotText(int64_t gadget, std::string* text);
+// The snapshot's text; the empty text when the gadget has none.
+std::string GadgetSnapshotText(int64_t gadget);
 // The snapshot's state; 0 when the gadget has none.
 int64_t GadgetSnapshotState(int64_t gadget);
 // Stores text as the gadget's waiting text and as its snapshot text; a gadget without a snapshot

@@ -127,8 +127,7 @@ void SetGadgetText(int64_t gadget, const char* text) {
 
 char* GetGadgetText(int64_t gadget, int64_t start) {
     if (!IsGuiThread()) {
-        std::string text;
-        GadgetSnapshotText(gadget, &text);
+        const std::string text = GadgetSnapshotText(gadget);
         return TextFromMemory(text.c_str(), static_cast<int64_t>(text.size()), start);
     }
     KyGadgetFunctions* functions = LiveFunctions(gadget);
