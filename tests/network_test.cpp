@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/time.h>
 
 #include <cerrno>
@@ -181,6 +182,28 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     ConnectionClose(blocked.connection);
     reader.join();
     EXPECT_LE(received, 0);
+}
+
+// A signal that interrupts a blocked receive (a handler without SA_RESTART) is waited out.
+TEST(NetworkTest, SignalsDuringAReceiveAreWaitedOut) {
+    Pair pair;
+    ASSERT_TRUE(pair.Ok());
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &action, &previous);
+    char byte = 0;
+    int64_t received = 0;
+    std::thread reader([&] { received = ConnectionReceive(pair.connection, &byte, 1); });
+    for (int signal = 0; signal < 5; ++signal) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pthread_kill(reader.native_handle(), SIGUSR1);
+    }
+    ASSERT_TRUE(SendAll(pair.peer, "x"));
+    reader.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(received, 1);
+    EXPECT_EQ(byte, 'x');
 }
 
 using Sentences = std::vector<std::string>;

@@ -78,7 +78,8 @@ TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
         {2.5, 0, "3"},
         {2.0, -3, "2"},
         {2.0, 10, "2.0000000000"},
-        {922337203685477632.0, 1, "922337203685477632"}};
+        {922337203685477632.0, 1, "922337203685477632"},
+        {1e19, 2, "9223372036854775808"}};  // beyond 64 bits: saturated
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
     const std::pair<double, int64_t> parts[] = {{7.25, 7},
