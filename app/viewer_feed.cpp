@@ -155,20 +155,24 @@ void ViewerOpen() {
 
 void ViewerPost(std::span<const Position> positions) {
     if (positions.empty()) return;
-    std::lock_guard<std::mutex> guard(mailbox.lock);
-    if (!mailbox.open) return;
-    try {
-        for (const Position& position : positions)
-            mailbox.joining.push_back(MakeTrailPoint(position));
-        if (mailbox.joining.size() > kMostJoining) {
-            mailbox.joining.erase(mailbox.joining.begin(),
-                                  mailbox.joining.end() - Trail::kMostPoints);
+    {
+        std::lock_guard<std::mutex> guard(mailbox.lock);
+        if (!mailbox.open) return;
+        try {
+            for (const Position& position : positions)
+                mailbox.joining.push_back(MakeTrailPoint(position));
+            if (mailbox.joining.size() > kMostJoining) {
+                mailbox.joining.erase(mailbox.joining.begin(),
+                                      mailbox.joining.end() - Trail::kMostPoints);
+            }
+            mailbox.waiting = positions.back();
+        } catch (const std::bad_alloc&) {
+            return;  // the position is lost, the next one comes
         }
-        mailbox.waiting = positions.back();
-    } catch (const std::bad_alloc&) {
-        return;  // the position is lost, the next one comes
+        mailbox.hasWaiting = true;
     }
-    mailbox.hasWaiting = true;
+    // After the unlock: a viewer woken inside the lock would only wake to wait for it again,
+    // two wake-ups a position instead of one.
     mailbox.changed.notify_one();
 }
 
