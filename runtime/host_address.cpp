@@ -28,18 +28,6 @@ uint16_t NetworkPort(int32_t port) {
     return htons(static_cast<uint16_t>(static_cast<uint32_t>(port)));
 }
 
-// RFC 6761: names under "invalid" never resolve, and resolvers should say so without asking.
-bool IsReservedInvalidName(const char* host) {
-    size_t length = std::strlen(host);
-    if (length > 0 && host[length - 1] == '.') --length;  // a fully qualified form
-    constexpr char kLabel[] = "invalid";
-    constexpr size_t kLabelLength = sizeof(kLabel) - 1;
-    if (length < kLabelLength) return false;
-    const char* tail = host + length - kLabelLength;
-    if (strncasecmp(tail, kLabel, kLabelLength) != 0) return false;
-    return length == kLabelLength || tail[-1] == '.';
-}
-
 // First address of the family that the system's resolver gives for name, copied into address.
 bool LookUpName(const char* name, int family, SocketAddress* address) {
     if (name[0] == '\0' || IsReservedInvalidName(name)) return false;
@@ -95,6 +83,18 @@ bool ResolveIPv6(const char* host, int32_t port, SocketAddress* address) {
 }
 
 }  // namespace
+
+// RFC 6761: names under "invalid" never resolve, and resolvers should say so without asking.
+bool IsReservedInvalidName(const char* host) {
+    size_t length = std::strlen(host);
+    if (length > 0 && host[length - 1] == '.') --length;  // a fully qualified form
+    constexpr char kLabel[] = "invalid";
+    constexpr size_t kLabelLength = sizeof(kLabel) - 1;
+    if (length < kLabelLength) return false;
+    const char* tail = host + length - kLabelLength;
+    if (strncasecmp(tail, kLabel, kLabelLength) != 0) return false;
+    return length == kLabelLength || tail[-1] == '.';
+}
 
 int64_t NetworkInit() {
     if (!initialised.exchange(true)) ipv6Allowed.store(true);

@@ -25,6 +25,9 @@ struct SocketAddress {
 // Returns false on any failure.
 bool ResolveHostAddress(const char* host, int family, int32_t port, SocketAddress* address);
 
+// Whether host is "invalid" or a name under it ("a.invalid", "A.INVALID."), in any case.
+bool IsReservedInvalidName(const char* host);
+
 // The local end to bind to: an empty or null text means any address of the family; otherwise a
 // numeric address of that family. Returns false when the text is not one.
 bool ParseLocalAddress(const char* text, int family, int32_t port, SocketAddress* address);

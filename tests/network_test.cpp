@@ -95,6 +95,15 @@ TEST(NetworkTest, HostTextsResolveByTheAddressRulesAndClosedPortsRefuse) {
     EXPECT_FALSE(ResolveHostAddress("::1", AF_INET6, open, &address));
 }
 
+// Names under "invalid" fail before the resolver is asked; only a whole label counts.
+TEST(NetworkTest, ReservedInvalidNames) {
+    const std::pair<const char*, bool> cases[] = {
+        {"invalid", true},      {"a.invalid", true}, {"A.INVALID.", true}, {"ainvalid", false},
+        {"invalid.com", false}, {"nvalid", false},   {"", false}};
+    for (const auto& [host, reserved] : cases)
+        EXPECT_EQ(IsReservedInvalidName(host), reserved) << host;
+}
+
 TEST(NetworkTest, BytesArriveInChunksAndThenTheDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
