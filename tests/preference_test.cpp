@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -171,10 +172,14 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     const int input = dup(0);
     close(0);
     const int64_t createdWithoutInput = PreferenceCreate(settings_.c_str());
+    PreferenceWriteText("k", "w");
+    PreferenceClose();  // the new file and the folder's flush get descriptor 0 too, and free it
+    const bool inputLeftFree = fcntl(0, F_GETFD) == -1;
     dup2(input, 0);
     close(input);
     EXPECT_NE(createdWithoutInput, 0);
-    PreferenceClose();
+    EXPECT_TRUE(inputLeftFree);
+    EXPECT_EQ(ReadBytes(settings_), "k = w\n");
     EXPECT_EQ(PreferenceCreate(scratch_.File("no/such/dir/settings.cfg").c_str()), 0);
     PreferenceWriteText("k", "v");
     PreferenceClose();
