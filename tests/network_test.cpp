@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/time.h>
 
 #include <cerrno>
@@ -17,6 +16,7 @@
 
 #include "runtime/host_address.h"
 #include "runtime/wake_signal.h"
+#include "tests/support/interrupting_signal.h"
 #include "tests/support/loopback_server.h"
 #include "tools/replay.h"
 
@@ -197,20 +197,16 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
 TEST(NetworkTest, SignalsDuringAReceiveAreWaitedOut) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = [](int) {};
-    sigaction(SIGUSR1, &action, &previous);
+    const InterruptingSignal interrupt;
     char byte = 0;
     int64_t received = 0;
     std::thread reader([&] { received = ConnectionReceive(pair.connection, &byte, 1); });
-    for (int signal = 0; signal < 5; ++signal) {
+    for (int sent = 0; sent < 5; ++sent) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        pthread_kill(reader.native_handle(), SIGUSR1);
+        interrupt.Send(reader);
     }
     ASSERT_TRUE(SendAll(pair.peer, "x"));
     reader.join();
-    sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(received, 1);
     EXPECT_EQ(byte, 'x');
 }

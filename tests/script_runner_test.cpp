@@ -15,6 +15,7 @@
 
 #include "runtime/child_process.h"
 #include "runtime/temp_buffer.h"
+#include "tests/support/interrupting_signal.h"
 #include "tests/support/scratch_directory.h"
 
 namespace {
@@ -156,10 +157,7 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
 
 // Signals that interrupt the waits (a handler without SA_RESTART) lose none of the output.
 TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
-    struct sigaction action {};
-    struct sigaction previous {};
-    action.sa_handler = [](int) {};
-    sigaction(SIGUSR1, &action, &previous);
+    const InterruptingSignal interrupt;
     const std::string runner = Fake("slow", "cat > /dev/null\nsleep 0.3\nprintf late");
     std::atomic<bool> done{false};
     std::string result;
@@ -168,11 +166,10 @@ TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
         done = true;
     });
     while (!done) {
-        pthread_kill(worker.native_handle(), SIGUSR1);
+        interrupt.Send(worker);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     worker.join();
-    sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(result, "late");
 }
 
