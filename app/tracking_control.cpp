@@ -117,7 +117,9 @@ void SetTrackingLimits(const TrackingLimits& limits) {
 }
 
 bool TrackingWorkerRunning() {
-    return worker != 0 && ThreadIsRunning(worker);
+    // A Start that waits for the previous worker counts: between that worker's end and the
+    // launch of the next one, the run is still under way.
+    return startWaiting || (worker != 0 && ThreadIsRunning(worker));
 }
 
 int64_t StartButtonHandler() {

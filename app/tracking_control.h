@@ -25,7 +25,8 @@ int64_t ZoomBarHandler();
 // Shutdown: stops the worker and the viewer thread (ending a connect, pause or script run in
 // progress) and waits, about half a second at most, for both. True when neither runs any more.
 bool StopTrackingAndWait();
-// True while a worker thread runs.
+// True while a tracking run is under way: a worker thread runs, or a Start waits for the
+// previous worker to end.
 bool TrackingWorkerRunning();
 // The time limits that the next runs get (GUI thread). The program keeps the defaults; tests
 // shorten them so that silence and reconnection take milliseconds.

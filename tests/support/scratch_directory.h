@@ -52,11 +52,14 @@ inline std::vector<std::string> NamesIn(const std::string& directory) {
     return names;
 }
 
-// Polls condition every 5 ms for at most ms milliseconds; its last answer.
+// Polls condition every 5 ms for at most ms milliseconds: true as soon as it holds. The answer
+// that ends the wait is the one returned, never a second look that may already differ.
 template <typename Condition>
 bool WaitFor(Condition condition, int ms = 3000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return condition();
+    }
 }
