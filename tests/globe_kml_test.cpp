@@ -109,6 +109,15 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     EXPECT_TRUE(Snapshot("").starts_with(std::string(kNetworkLinkKmlFile) + " missing"));
 }
 
+// A working folder that was removed has no path for the link to point at: nothing is written.
+TEST_F(GlobeKmlTest, NoLinkFileWithoutAWorkingFolder) {
+    const std::string directory = scratch_.File("gone");
+    std::filesystem::create_directories(directory);
+    ASSERT_EQ(chdir(directory.c_str()), 0);
+    ASSERT_EQ(rmdir(directory.c_str()), 0);
+    EXPECT_FALSE(EnsureNetworkLinkKml());
+}
+
 // Markup characters are escaped and Latin-1 becomes UTF-8: a parser reads back what was given.
 TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
     ASSERT_TRUE(Write("48<\xB0\"'", "&11\t \x1F\x80\x7F", 500));

@@ -50,6 +50,17 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
+// A pool takes no memory for blocks until the first is asked for: the largest block size is
+// taken, one byte more is refused.
+TEST(BlockPoolTest, BlocksUpTo4GiBAreTaken) {
+    for (const auto& [size, taken] :
+         {std::pair{int64_t{1} << 32, true}, {(int64_t{1} << 32) + 1, false}}) {
+        BlockPool* pool = PoolCreate(size, 1, 1, kPoolPrivate);
+        EXPECT_EQ(pool != nullptr, taken) << size;
+        if (pool != nullptr) PoolDestroy(pool);
+    }
+}
+
 // One shared pool per stride; one made after its last user's destroy starts empty.
 TEST(BlockPoolTest, SharedPoolsLastUntilTheirLastUser) {
     BlockPool* pool = PoolCreate(13, 4, 4, kPoolShared);
