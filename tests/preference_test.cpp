@@ -125,6 +125,7 @@ TEST_F(PreferenceTest, RewriteProducesExactBytes) {
          "[A]\na = 2\n[Y]\nk = v\n",
          [] {
              PreferenceGroup("X");
+             EXPECT_EQ(ReadText("a"), "<default>");  // a pending group holds no keys
              EXPECT_EQ(PreferenceGroup("Y"), 0);
              PreferenceWriteText("k", "v");
              EXPECT_EQ(PreferenceGroup("y"), 1);

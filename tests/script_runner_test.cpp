@@ -133,17 +133,18 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
 
 // Closing its output or holding it open, the runner is awaited within the limit, open to cancel.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
-    // The runner, whether CancelScriptRuns comes once it has closed its output, the result.
-    const std::tuple<const char*, bool, const char*> cases[] = {
-        {"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done"},
-        {"exec sleep 30", false, ""},
-        {"exec >&-\nexec sleep 30", false, ""},
-        {"exec >&-\ntouch closed\nexec sleep 30", true, ""}};
-    for (const auto& [body, cancel, expected] : cases) {
+    // The runner, whether CancelScriptRuns comes once it has closed its output, the result, the
+    // time limit (1 ms is the shortest that limits at all).
+    const std::tuple<const char*, bool, const char*, int64_t> cases[] = {
+        {"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done", 1000},
+        {"exec sleep 30", false, "", 1},
+        {"exec >&-\nexec sleep 30", false, "", 1000},
+        {"exec >&-\ntouch closed\nexec sleep 30", true, "", 1000}};
+    for (const auto& [body, cancel, expected, limitMs] : cases) {
         const std::string runner = Fake("runner", body);
         const Clock::time_point start = Clock::now();
         std::string result = "not returned";
-        std::thread worker([&] { result = RunWith(runner, "x", 1000); });
+        std::thread worker([&] { result = RunWith(runner, "x", limitMs); });
         if (cancel) {
             EXPECT_TRUE(WaitFor([&] { return fs::exists(In("closed")); }, 5000));
             CancelScriptRuns();

@@ -222,6 +222,9 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
 
 TEST_F(GadgetsTest, TrackBarAndIPAddress) {
     CreateTrackBarGadget(0, 200, 0, 20, 150, 500, 35000, kTrackBarTicks);
+    CreateTrackBarGadget(1, 230, 0, 20, 150, 500, 35000, 0);
+    EXPECT_EQ(std::to_string(View(0)->tickMarks) + " " + std::to_string(View(1)->tickMarks),
+              "34501 0");
     BindGadgetCallback(0, RecordEvent);
     platform.moveSlider(View(0), 12000);
     EXPECT_EQ(seen, (std::vector<Taken>{{0, Action, 12000}}));
