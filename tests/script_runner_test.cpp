@@ -144,7 +144,8 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
         const std::string runner = Fake("runner", body);
         const Clock::time_point start = Clock::now();
         std::string result = "not returned";
-        std::thread worker([&] { result = RunWith(runner, "x", limitMs); });
+        // Clang before 16 cannot capture a structured binding, so the limit goes in as a copy.
+        std::thread worker([&, limit = limitMs] { result = RunWith(runner, "x", limit); });
         if (cancel) {
             EXPECT_TRUE(WaitFor([&] { return fs::exists(In("closed")); }, 5000));
             CancelScriptRuns();
