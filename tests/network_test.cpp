@@ -193,22 +193,28 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     EXPECT_LE(received, 0);
 }
 
-// A signal that interrupts a blocked receive (a handler without SA_RESTART) is waited out.
-TEST(NetworkTest, SignalsDuringAReceiveAreWaitedOut) {
+// Signals that interrupt a blocked wait, then a blocked receive (a handler without SA_RESTART),
+// are waited out.
+TEST(NetworkTest, SignalsDuringAWaitOrAReceiveAreWaitedOut) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
     const InterruptingSignal interrupt;
-    char byte = 0;
-    int64_t received = 0;
-    std::thread reader([&] { received = ConnectionReceive(pair.connection, &byte, 1); });
-    for (int sent = 0; sent < 5; ++sent) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        interrupt.Send(reader);
+    std::string bytes(2, '\0');
+    int64_t event = 0, received = 0;
+    std::thread reader([&] {
+        event = ConnectionWait(pair.connection, -1, -1);
+        received = ConnectionReceive(pair.connection, &bytes[0], 1);
+        received += ConnectionReceive(pair.connection, &bytes[1], 1);
+    });
+    for (const char* next : {"x", "y"}) {
+        for (int sent = 0; sent < 5; ++sent) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            interrupt.Send(reader);
+        }
+        ASSERT_TRUE(SendAll(pair.peer, next));
     }
-    ASSERT_TRUE(SendAll(pair.peer, "x"));
     reader.join();
-    EXPECT_EQ(received, 1);
-    EXPECT_EQ(byte, 'x');
+    EXPECT_EQ(std::to_string(event) + " " + std::to_string(received) + " " + bytes, "2 2 xy");
 }
 
 using Sentences = std::vector<std::string>;
