@@ -109,7 +109,7 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     EXPECT_TRUE(Snapshot("").starts_with(std::string(kNetworkLinkKmlFile) + " missing"));
 }
 
-// A working folder that was removed has no path for the link to point at: nothing is written.
+// A working folder that was removed has no path for the link to point at, and the call says so.
 TEST_F(GlobeKmlTest, NoLinkFileWithoutAWorkingFolder) {
     const std::string directory = scratch_.File("gone");
     std::filesystem::create_directories(directory);
