@@ -154,21 +154,22 @@ TEST_F(EventsTest, NotificationsBecomeEvents) {
     events->windowDidDeminiaturize();
     window->zoomed = false;
     events->windowDidDeminiaturize();
-    // A zoom that grows the window in one direction only still makes it larger.
+    // A zoom that grows the window in one direction only makes it larger; one to its size not.
     const PlatformRect frame = platform.windowFrame(window);
-    for (const PlatformRect proposed : {PlatformRect{frame.x, frame.y, frame.width + 1, 1},
-                                        PlatformRect{frame.x, frame.y, 1, frame.height + 1}}) {
+    for (const PlatformRect proposed :
+         {PlatformRect{frame.x, frame.y, frame.width + 1, 1},
+          PlatformRect{frame.x, frame.y, 1, frame.height + 1}, frame}) {
         events->windowShouldZoom(proposed);
         events->windowDidResize();
     }
     std::vector<int64_t> kinds;
     for (const Taken& taken : TakeAll())
         kinds.push_back(taken.kind);
-    EXPECT_EQ(kinds,
-              (std::vector<int64_t>{WindowMoved, WindowZoomedLarger, WindowResized, WindowMoved,
-                                    WindowRestored, WindowResized, WindowMinimized,
-                                    WindowZoomedLarger, WindowRestored, WindowZoomedLarger,
-                                    WindowResized, WindowZoomedLarger, WindowResized}));
+    EXPECT_EQ(kinds, (std::vector<int64_t>{WindowMoved, WindowZoomedLarger, WindowResized,
+                                           WindowMoved, WindowRestored, WindowResized,
+                                           WindowMinimized, WindowZoomedLarger, WindowRestored,
+                                           WindowZoomedLarger, WindowResized, WindowZoomedLarger,
+                                           WindowResized, WindowRestored, WindowResized}));
 }
 
 TEST(ApplicationTest, BundleDirectoryAndMenuItemTexts) {
