@@ -43,8 +43,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 namespace fs = std::filesystem;
-using test_data::GoldenScript;
-using test_data::MatchesGolden;
 using Strings = std::vector<std::string>;
 using Move = std::tuple<double, double, int32_t>;  // latitude, longitude, zoom
 
@@ -126,10 +124,11 @@ class TrackerTest : public ::testing::Test {
         SetScriptRunner(RecordScript);
         SetPositionFileEvery(0);  // each position is read back from the file at once
         SetMarbleMover(RecordMarbleMove);
-        SetTrackingLimits({});
         ClearRecorded();
     }
     void TearDown() override {
+        ViewerClose();
+        EXPECT_TRUE(ViewerStop(5000));
         fs::current_path(previousDirectory_);
         SetTrackingLimits({});
         SetScriptRunner(nullptr);
@@ -139,9 +138,9 @@ class TrackerTest : public ::testing::Test {
     }
     fs::path BundleContents() const { return root_ / "Navlume.app/Contents"; }
     fs::path SettingsPath() const { return BundleContents() / "settings.cfg"; }
+    std::string Kml() const { return ReadBytes(BundleContents() / kPositionKmlFile); }
     Strings Trail() const {  // the points after the placemark's
-        const auto lists =
-            test_data::KmlCoordinates(ReadBytes(BundleContents() / kPositionKmlFile));
+        const auto lists = test_data::KmlCoordinates(Kml());
         return lists.size() == 2 ? lists[1] : Strings{};
     }
     // Runs the program while driver plays the user on another thread, then chooses Quit.
@@ -191,9 +190,6 @@ class TrackerTest : public ::testing::Test {
     void PressClose() {
         OnGui([this] { platform.pressCloseButton(WindowHandle(MainWindow)); });
     }
-    void ChooseMenu(PlatformAppMenuItem item = PlatformAppMenuItem::Quit) {
-        OnGui([this, item] { platform.chooseAppMenuItem(item); });
-    }
     void StartTracking(int32_t port) {
         TypePort(std::to_string(port));
         Click(StartButton);
@@ -203,8 +199,8 @@ class TrackerTest : public ::testing::Test {
         return server.Accept();
     }
     // Until the title is prefix, or (whole false) starts with it.
-    bool WaitForTitle(const std::string& prefix, bool whole = true, int ms = 3000) {
-        return WaitFor([&] { return whole ? Title() == prefix : Title().starts_with(prefix); }, ms);
+    bool WaitForTitle(const std::string& prefix, bool whole = true) {
+        return WaitFor([&] { return whole ? Title() == prefix : Title().starts_with(prefix); });
     }
     static void Settle() { std::this_thread::sleep_for(milliseconds(80)); }
     FakePlatform platform;
@@ -237,11 +233,10 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_TRUE(WaitForTitle("Navlume - connected to " + name + ", waiting for a position"));
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 1));
         EXPECT_EQ(Labels(), "48.117300 11.516667");
-        EXPECT_TRUE(MatchesGolden("viewer-script", Scripts()[0]));
+        EXPECT_TRUE(test_data::MatchesGolden("viewer-script", Scripts()[0]));
         EXPECT_TRUE(WaitForTitle("Navlume"));
         // KML viewers get the same position beside the settings, and a link file to follow.
-        EXPECT_TRUE(
-            MatchesGolden("navlume-position.kml", ReadBytes(BundleContents() / kPositionKmlFile)));
+        EXPECT_TRUE(test_data::MatchesGolden("navlume-position.kml", Kml()));
         EXPECT_TRUE(fs::is_regular_file(BundleContents() / kNetworkLinkKmlFile));
         EXPECT_EQ(Locked(recorded.moves), (std::vector<Move>{{48.1173, 11.516667, 3018}}));
         // A sentence in pieces, behind another sentence in the same write, field 7 last.
@@ -250,7 +245,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         EXPECT_EQ(Scripts().size(), 1u);
         ASSERT_TRUE(SendAndWaitForScripts(client, "07.038,S,01131.000,W*0D\r\n", 2));
         EXPECT_EQ(Labels(), "-48.117300 -11.516667");
-        EXPECT_EQ(Scripts()[1], GoldenScript("-48.117300", "-11.516667", "500"));
+        EXPECT_EQ(Scripts()[1], test_data::GoldenScript("-48.117300", "-11.516667", "500"));
         // What is not a usable position changes nothing, and the labels keep the last one.
         ASSERT_TRUE(SendAll(client, std::string("$gprmc,1,A,1111.111,N,02222.222,E\r\n"
                                                 "$GPRMC,,V,,,,,,,,,,N*53\r\n"
@@ -263,7 +258,7 @@ TEST_F(TrackerTest, PositionsReachTheLabelsTheViewerScriptAndTheKmlFile) {
         // The next script takes the distance the track bar shows now.
         OnGui([this] { platform.moveSlider(View(ZoomBar), 12000); });
         ASSERT_TRUE(SendAndWaitForScripts(client, kExampleSentence, 3));
-        EXPECT_EQ(Scripts()[2], GoldenScript("48.117300", "11.516667", "12000"));
+        EXPECT_EQ(Scripts()[2], test_data::GoldenScript("48.117300", "11.516667", "12000"));
         EXPECT_EQ(Locked(recorded.moves), (std::vector<Move>{{48.1173, 11.516667, 3018},
                                                              {-48.1173, -11.516667, 3018},
                                                              {48.1173, 11.516667, 2382}}));
@@ -314,13 +309,11 @@ TEST_F(TrackerTest, PortsOutsideTheRangeAreRefusedAndAboutShowsItsRequester) {
             Click(StartButton);
             EXPECT_EQ(lastAlert(), std::to_string(valid ? alerts : ++alerts) +
                                        " Invalid Port: Please select a port in the range 1-65535");
-            EXPECT_TRUE(WaitFor([&] {
-                return Controls() ==
-                       (valid ? "Stop 1 fields 00 running" : "Start 0 fields 11 idle");
-            })) << port;
+            const char* controls = valid ? "Stop 1 fields 00 running" : "Start 0 fields 11 idle";
+            EXPECT_TRUE(WaitFor([&] { return Controls() == controls; })) << port;
             if (valid && port != "00080") Click(StartButton);  // Stop
         }
-        ChooseMenu(PlatformAppMenuItem::About);
+        OnGui([this] { platform.chooseAppMenuItem(PlatformAppMenuItem::About); });
         EXPECT_EQ(lastAlert(), std::to_string(++alerts) +
                                    " About Navlume: https://navlume.example.org\n\n"
                                    "Settings and KML files are in:\n" +
@@ -373,25 +366,21 @@ TEST_F(TrackerTest, QuitEndsPromptlyWhileTheConnectHangs) {
         StartTracking(server.port());
         std::this_thread::sleep_for(milliseconds(100));
         EXPECT_EQ(Controls(), "Stop 1 fields 00 running");
-        quitAt = Clock::now();
-        ChooseMenu();
+        quitAt = Clock::now();  // RunProgram chooses Quit next
     });
     EXPECT_LT(Clock::now() - quitAt, milliseconds(500));
 }
 
 // The real runner on a viewer that never answers; no run starts after Stop, close or Quit.
-std::string hangingRunner;
-char* RunHangingScript(const char* source, int64_t start) {
-    return RunScriptWith(hangingRunner.c_str(), source, start);
-}
-
 TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
-    const fs::path runner = BundleContents() / "hanging-osascript";
+    static fs::path runner;  // where a runner without captures finds it
+    runner = BundleContents() / "hanging-osascript";
     const fs::path started = BundleContents() / "runs";
     std::ofstream(runner) << "#!/bin/sh\necho run >> '" << started.string() << "'\nexec sleep 30\n";
     fs::permissions(runner, fs::perms::owner_all);
-    hangingRunner = runner.string();
-    SetScriptRunner(RunHangingScript);
+    SetScriptRunner([](const char* source, int64_t start) {
+        return RunScriptWith(runner.c_str(), source, start);
+    });
     const auto runs = [&started] { return ReadBytes(started).size() / 4; };
     Clock::time_point pressedAt;
     RunProgram([&] {
@@ -415,8 +404,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
         ASSERT_TRUE(WaitFor([&] { return runs() == 3; }));
         ASSERT_TRUE(SendAll(client, kSydney));
         ASSERT_TRUE(WaitFor([this] { return Labels() == kSydneyLabels; }));
-        pressedAt = Clock::now();
-        ChooseMenu();
+        pressedAt = Clock::now();  // then Quit
     });
     EXPECT_LT(Clock::now() - pressedAt, milliseconds(500));
     Settle();
@@ -425,7 +413,7 @@ TEST_F(TrackerTest, StopAndCloseEndAHangingScriptRun) {
 
 TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
     RunProgram([this] { PressClose(); });
-    EXPECT_TRUE(MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
+    EXPECT_TRUE(test_data::MatchesGolden("first-run-settings.cfg", ReadBytes(SettingsPath())));
     RunProgram([this] {
         OnGui([] { SetGadgetState(ServerField, MakeIPv4Address(192, 168, 1, 20)); });
         TypePort("4001");
@@ -441,7 +429,6 @@ TEST_F(TrackerTest, SettingsAreCreatedSavedOnCloseAndNotOnQuit) {
         EXPECT_EQ(Text(ServerField) + " " + Text(PortField), "192.168.1.20 4001");
         EXPECT_EQ(OnGui([] { return GetGadgetState(ZoomBar); }), 12000);
         TypePort("5555");
-        ChooseMenu();
     });
     EXPECT_EQ(ReadBytes(SettingsPath()), saved);
 }
@@ -480,12 +467,10 @@ TEST_F(TrackerTest, StoredServerTextsCarryAndFill) {
 Strings Writes(const std::string& log, const std::function<size_t()>& next) {
     const std::string stream = test_data::StreamOfLog(log);
     Strings writes;
-    for (size_t at = 0, size = 0; at < stream.size(); at += size) {
-        const size_t rmc = next ? 0 : stream.find("RMC,", at);
-        size = next                       ? next()
-               : rmc == std::string::npos ? stream.size()
-                                          : stream.find('\n', rmc) + 1 - at;
-        writes.push_back(stream.substr(at, size = std::min(size, stream.size() - at)));
+    for (size_t at = 0; at < stream.size(); at += writes.back().size()) {
+        const size_t rmc = next ? 0 : stream.find("RMC,", at);  // none: the rest is one burst
+        const size_t end = std::min(stream.find('\n', rmc), stream.size() - 1);
+        writes.push_back(stream.substr(at, next ? next() : end + 1 - at));
     }
     return writes;
 }
@@ -567,9 +552,7 @@ TEST_F(TrackerTest, ReconnectsNeverComeFasterThanThePauses) {
         const Clock::time_point end = Clock::now() + milliseconds(1300);
         StartTracking(server.port());
         int attempts = 0;
-        const auto left = [&end] {
-            return std::max<int>(0, (end - Clock::now()) / milliseconds(1));
-        };
+        const auto left = [&] { return std::max<int>(0, (end - Clock::now()) / milliseconds(1)); };
         for (int client; (client = server.Accept(left())) >= 0; ++attempts)
             server.CloseClient(client);
         EXPECT_EQ(attempts, 3);
@@ -702,53 +685,35 @@ TEST(PositionPaceTest, TheGapAfterAPositionLastsUntilShortlyBeforeTheNextIsDue) 
     }
 }
 
-constexpr const char* kFirst = "$GPRMC,1,A,4807.038,N,01131.000,E";
-constexpr const char* kSecond = "$GPRMC,1,A,4807.038,S,01131.000,W";
 constexpr const char* kFirstPoint = "11.516667,48.117300,0";
 constexpr const char* kSecondPoint = "-11.516667,-48.117300,0";
 
-// The viewer thread on its own, its scripts recorded, in a scratch folder of its own.
-class ViewerFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(folder_.Valid());
-        fs::current_path(folder_.Path());
-        ThreadLibraryInit();
-        SetScriptRunner(RecordScript);
-    }
-    void TearDown() override {
-        ViewerClose();
-        EXPECT_TRUE(ViewerStop(5000));
-        SetScriptRunner(nullptr);
-        SetPositionFileEvery(kPositionFileEveryMs);
-        fs::current_path(previous_);
-    }
-    static void Post(const char* sentence) {
-        Position position;
-        ASSERT_TRUE(JudgeRmcLine(sentence, std::strlen(sentence), &position));
-        ViewerPost(std::span<const Position>(&position, 1));
-    }
+// The viewer thread on its own, its scripts recorded, in the bundle without the program.
+using ViewerFileTest = TrackerTest;
 
-  private:
-    ScratchDirectory folder_;
-    fs::path previous_ = fs::current_path();
-};
+void Post(const char* sentence) {
+    Position position;
+    ASSERT_TRUE(JudgeRmcLine(sentence, std::strlen(sentence), &position));
+    ViewerPost(std::span<const Position>(&position, 1));
+}
 
 // A position waits for the file's time or the viewer's end; the placemark's point, the trail's.
 TEST_F(ViewerFileTest, ASoonerPositionWaitsForItsTimeOrTheViewerEnd) {
+    fs::current_path(BundleContents());
+    ThreadLibraryInit();
     const std::vector<Strings> first{{kFirstPoint}, {kFirstPoint}};
     const std::vector<Strings> both{{kSecondPoint}, {kFirstPoint, kSecondPoint}};
-    const auto points = [] { return test_data::KmlCoordinates(ReadBytes(kPositionKmlFile)); };
+    const auto points = [this] { return test_data::KmlCoordinates(Kml()); };
     for (const int32_t everyMs : {60000, 30}) {
         SetPositionFileEvery(everyMs);
         ClearRecorded();
         ASSERT_TRUE(ViewerStart());
         ASSERT_TRUE(ViewerStart());  // already running counts as started
         ViewerOpen();
-        Post(kFirst);
+        Post("$GPRMC,1,A,4807.038,N,01131.000,E");
         ASSERT_TRUE(WaitFor([] { return Scripts().size() == 1; }));
         EXPECT_EQ(points(), first);
-        Post(kSecond);
+        Post("$GPRMC,1,A,4807.038,S,01131.000,W");
         ASSERT_TRUE(WaitFor([] { return Scripts().size() == 2; }));
         // Either written when its time is up, or not yet.
         EXPECT_TRUE(everyMs == 30 ? WaitFor([&] { return points() == both; }) : points() == first);

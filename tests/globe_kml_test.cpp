@@ -56,9 +56,10 @@ bool Write(const char* latitude, const char* longitude, int64_t range) {
     return WritePositionKml(At(latitude, longitude), Trail(), range);
 }
 
-// The trail's coordinates as a parser reads them, one "longitude,latitude,0" per point.
-std::vector<std::string> TrailTuples(const char* file) {
-    std::istringstream text(TextAt(file, "Placemark[2]/k:LineString/k:coordinates"));
+// Writes position and trail, then reads the trail back: one "longitude,latitude,0" per point.
+std::vector<std::string> WrittenTrail(const Position& position, const Trail& trail) {
+    EXPECT_TRUE(WritePositionKml(position, trail, 500));
+    std::istringstream text(TextAt(kPositionKmlFile, "Placemark[2]/k:LineString/k:coordinates"));
     return {std::istream_iterator<std::string>(text), std::istream_iterator<std::string>()};
 }
 
@@ -99,11 +100,9 @@ TEST_F(GlobeKmlTest, NetworkLinkPointsAtThePositionFile) {
     EXPECT_EQ(std::string(uri->scheme) + " " + uri->path,
               "file " + directory + "/" + kPositionKmlFile);
     EXPECT_TRUE(uri->server == nullptr && uri->fragment == nullptr) << href;
-    EXPECT_TRUE(
-        href.ends_with("/Trips%20%26%20100%25%20M%C3%BCnchen%20AZaz09-._~%40%5B%60%7B%3A/"
-                       "N.app%231/" +
-                       std::string(kPositionKmlFile)))
-        << href;
+    const std::string encoded =
+        "/Trips%20%26%20100%25%20M%C3%BCnchen%20AZaz09-._~%40%5B%60%7B%3A/N.app%231/";
+    EXPECT_TRUE(href.ends_with(encoded + kPositionKmlFile)) << href;
     EXPECT_TRUE(test_data::MatchesGolden(
         "navlume.kml", test_data::Replaced(ReadBytes(kNetworkLinkKmlFile), {{href, "@HREF@"}})));
     EXPECT_TRUE(Snapshot("").starts_with(std::string(kNetworkLinkKmlFile) + " missing"));
@@ -128,9 +127,7 @@ TEST_F(GlobeKmlTest, PositionTextsReadBackExactly) {
 
 // What is garbled is left out, never costing the position; written under a decimal comma.
 TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
-    const char* kFront = "$GPRMC,";
-    const char* kPosition = ",A,4807.038,N,01131.000,E,";
-    // Field 2; fields 8 to 10; the time stamp; the description.
+    // RMC field 2; fields 8 to 10; the time stamp; the description.
     const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
         {"123519", "022.4,084.4,230394", "1994-03-23T12:35:19Z",
          "Speed 41.5 km/h, course 84.4\xC2\xB0"},
@@ -155,7 +152,8 @@ TEST_F(GlobeKmlTest, FixTimeSpeedAndCourseOrNothing) {
     };
     std::setlocale(LC_ALL, "de_DE.UTF-8");
     for (const auto& [time, rest, when, description] : cases) {
-        const std::string line = kFront + std::string(time) + kPosition + rest;
+        const std::string line =
+            "$GPRMC," + std::string(time) + ",A,4807.038,N,01131.000,E," + rest;
         Position position;
         JudgeRmcLine(line.data(), line.size(), &position);
         ASSERT_EQ(position.latitude, "48.117300") << line;
@@ -187,8 +185,7 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
         EXPECT_EQ(trail.Add(MakeTrailPoint(north(metres))), joins) << metres;
         if (joins) expected.push_back(tuple(metres));
     }
-    ASSERT_TRUE(WritePositionKml(north(45.0), trail, 500));
-    EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
+    EXPECT_EQ(WrittenTrail(north(45.0), trail), expected);
     EXPECT_EQ(TextAt(kPositionKmlFile, "Placemark[2]/k:LineString/k:tessellate"), "1");
     // Full: 3005 steps of 20 m keep the newest 1000, oldest first (their ring went round thrice).
     trail.Clear();
@@ -198,20 +195,18 @@ TEST_F(GlobeKmlTest, TrailKeepsTheRunsStepsInOrder) {
         ASSERT_TRUE(trail.Add(MakeTrailPoint(north(20.0 * step))));
         if (step >= kSteps - 1000) expected.push_back(tuple(20.0 * step));
     }
-    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
-    EXPECT_EQ(TrailTuples(kPositionKmlFile), expected);
+    const double last = 20.0 * (kSteps - 1);
+    EXPECT_EQ(WrittenTrail(north(last), trail), expected);
     // A new run: its first position starts the trail, even where the old one ended.
     trail.Clear();
-    trail.Add(MakeTrailPoint(north(20.0 * (kSteps - 1))));
-    ASSERT_TRUE(WritePositionKml(north(20.0 * (kSteps - 1)), trail, 500));
-    EXPECT_EQ(TrailTuples(kPositionKmlFile), std::vector<std::string>{tuple(20.0 * (kSteps - 1))});
+    trail.Add(MakeTrailPoint(north(last)));
+    EXPECT_EQ(WrittenTrail(north(last), trail), std::vector<std::string>{tuple(last)});
     // Texts that are no plain numbers, or too long for a point, go in as numbers.
     for (const std::string& text : {std::string("48<1"), "48.1173" + std::string(60, '0')}) {
         const Position odd = At(text, "11.516666666666", 48.1173, 11.516666666666);
         trail.Clear();
         trail.Add(MakeTrailPoint(odd));
-        ASSERT_TRUE(WritePositionKml(odd, trail, 500));
-        EXPECT_EQ(TrailTuples(kPositionKmlFile),
+        EXPECT_EQ(WrittenTrail(odd, trail),
                   std::vector<std::string>{"11.516666667,48.117300000,0"});
     }
 }
@@ -241,15 +236,13 @@ TEST_F(GlobeKmlTest, AFailedWriteKeepsTheOldFileAndTheNextWriteWorks) {
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlim_t unlimited = limit.rlim_cur;
         limit.rlim_cur = 64;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);
-        if (Write("3", "4", 600)) _exit(2);
-        if (Snapshot(kPositionKmlFile) != old) _exit(3);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(1);  // no fault
+        if (Write("3", "4", 600)) _exit(2);                  // the write succeeded
+        if (Snapshot(kPositionKmlFile) != old) _exit(3);     // old file changed or temporary left
         limit.rlim_cur = unlimited;
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(4);
-        _exit(Write("5", "6", 700) ? 0 : 5);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(4);  // fault not cleared
+        _exit(Write("5", "6", 700) ? 0 : 5);                 // no write once the fault has gone
     }
-    // 1: no fault, 2: the write succeeded, 3: old file changed or temporary file left,
-    // 4: fault not cleared, 5: no write once the fault has gone.
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_EQ(status, 0);

@@ -136,8 +136,7 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 150), 0);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(140));
-    // 1 ms is a limit, watched or not.
-    EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);
+    EXPECT_EQ(ConnectionOpen("127.0.0.1", server.port(), NetworkModeTcp, 1), 0);  // 1 ms limits
     EXPECT_EQ(ConnectionOpenWatched("127.0.0.1", server.port(), wake.Fd(), 1), 0);
     // A raised wake-up ends the wait at once, also one on descriptor 0 (no standard input).
     const int input = dup(0);
@@ -153,7 +152,6 @@ TEST(NetworkTest, ConnectsWithATimeOutGiveUpAfterIt) {
     close(input);
 }
 
-// The worker's one wait: the peer's end, a wake-up or the time, whichever comes first.
 TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());
@@ -195,8 +193,6 @@ TEST(NetworkTest, WaitReportsWakeTimeAndDisconnect) {
     EXPECT_LE(received, 0);
 }
 
-// Signals that interrupt a blocked wait, then a blocked receive (a handler without SA_RESTART),
-// are waited out.
 TEST(NetworkTest, SignalsDuringAWaitOrAReceiveAreWaitedOut) {
     Pair pair;
     ASSERT_TRUE(pair.Ok());

@@ -25,7 +25,6 @@ std::string Judged(const std::string& line) {
                : "";
 }
 
-// One row per kind of line a receiver, a hub or a broken link may deliver.
 TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
     const std::pair<const char*, const char*> cases[] = {
         {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A",
@@ -82,11 +81,8 @@ TEST(CoordinateTest, FixedDecimalsRoundHalfUpAndIntegerPartsSaturate) {
         {1e19, 2, "9223372036854775808"}};  // beyond 64 bits: saturated
     for (const auto& [number, decimals, text] : fixed)
         EXPECT_EQ(TempText(FormatFixedDecimals, number, decimals), text) << number;
-    const std::pair<double, int64_t> parts[] = {{7.25, 7},
-                                                {-12.5, -12},
-                                                {11.99999999999999, 12},
-                                                {9223372036854775808.0, INT64_MAX},
-                                                {-1e300, INT64_MIN}};
+    const std::pair<double, int64_t> parts[] = {
+        {7.25, 7}, {-12.5, -12}, {11.99999999999999, 12}, {0x1p63, INT64_MAX}, {-1e300, INT64_MIN}};
     for (const auto& [number, part] : parts)
         EXPECT_EQ(ScaledIntegerPart(number), part) << number;
 }
@@ -108,8 +104,8 @@ std::string Cut(const std::string& stream, const std::vector<size_t>& pieces, bo
     return out.first;
 }
 
-// The default script, then one with signs, the largest distance, and arguments in the temporary
-// buffer the script is built in (which the first has grown, so that they stay where they are).
+// The default script, then one with signs, the largest distance and arguments inside the buffer
+// the script is built in (which the first has grown, so that they stay where they are).
 TEST(ViewerScriptTest, ComposedScriptsEqualTheGoldenScript) {
     EXPECT_TRUE(test_data::MatchesGolden(
         "viewer-script", TempText(ComposeViewerScript, "48.117300", "11.516667", 500, "\r\n")));
@@ -133,11 +129,10 @@ TEST(SentenceLinesTest, CutsAtLineFeedsAndDropsWhatCannotBeASentence) {
         {longest + "y\r\n$C\n", "$C\n"},              // one byte more is dropped
         {std::string(5000, 'z') + "\n$D\n", "$D\n"},  // far too long is dropped
         {std::string("$A\0B\r\n$E\n", 9), "$E\n"}};   // a zero byte drops the line
-    for (const auto& [stream, lines] : cases) {
-        // Whole, then one byte at a time: the same lines either way.
+    // Whole, then one byte at a time: the same lines either way.
+    for (const auto& [stream, lines] : cases)
         for (const size_t piece : {stream.size(), size_t{1}})
             EXPECT_EQ(Cut(stream, {piece}, false), lines) << stream << ", pieces of " << piece;
-    }
 }
 
 TEST(RealLogsTest, EveryDeliveryShapeGivesTheCheckedPositions) {

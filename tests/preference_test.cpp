@@ -32,8 +32,14 @@ std::string ReadText(const char* key) {
     return PreferenceReadText(key, "<default>", scope.Start());
 }
 
-class PreferenceTest : public ::testing::Test {
-  protected:
+// What lstat says of path: all zero, and a failure, when it says nothing.
+struct stat StatOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+    return status;
+}
+
+struct PreferenceTest : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(scratch_.Valid());
         PreferenceLibraryInit();
@@ -94,11 +100,8 @@ TEST_F(PreferenceTest, OnlyWhatIsMissingIsCreatedAfterAFailedOpen) {
         PreferenceWriteInteger("Port", 10000);
         PreferenceClose();
     }
-    struct stat status {};
-    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
-    EXPECT_TRUE(S_ISFIFO(status.st_mode));
-    ASSERT_EQ(stat(large.c_str(), &status), 0);
-    EXPECT_EQ(status.st_size, off_t{1} << 31);
+    EXPECT_TRUE(S_ISFIFO(StatOf(fifo).st_mode));
+    EXPECT_EQ(StatOf(large).st_size, off_t{1} << 31);
     EXPECT_EQ(ReadBytes(missing), "Port = 10000\n");
 }
 
@@ -191,8 +194,7 @@ TEST_F(PreferenceTest, FilesAreMadeOrReplacedAtCloseOnly) {
     ASSERT_NE(PreferenceOpen(link.c_str()), 0);
     PreferenceWriteInteger("k", 7);
     PreferenceClose();
-    struct stat status {};
-    EXPECT_TRUE(lstat(link.c_str(), &status) == 0 && S_ISLNK(status.st_mode));
+    EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
     EXPECT_EQ(ReadBytes(settings_), "k = 7\n");
 }
 
@@ -203,14 +205,11 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
         WriteBytes(settings_, "old");
         ASSERT_EQ(chmod(settings_.c_str(), mode), 0);
         EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "new", 3)) << std::oct << mode;
-        struct stat status {};
-        ASSERT_EQ(stat(settings_.c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, mode);
+        EXPECT_EQ(StatOf(settings_).st_mode & 07777, mode);
     }
     const std::string fresh = scratch_.File("fresh.cfg");
     EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "new", 3, FileFlush::NotFlushed));
-    struct stat status {};
-    EXPECT_TRUE(stat(fresh.c_str(), &status) == 0 && (status.st_mode & 07777) == 0644);
+    EXPECT_EQ(StatOf(fresh).st_mode & 07777, 0644u);
     EXPECT_EQ(ReadBytes(settings_), "new");
     errno = EINTR;  // left by an earlier call: no write was interrupted, the bytes go in once
     EXPECT_TRUE(ReplaceFileContents(fresh.c_str(), "newer", 5));
@@ -227,8 +226,8 @@ TEST_F(PreferenceTest, ReplacedFilesKeepTheirPermissionBitsAndOwner) {
     if (owner == geteuid() && group == getegid()) GTEST_SKIP() << "no owner or group to give";
     ASSERT_EQ(chown(settings_.c_str(), owner, group), 0);
     EXPECT_TRUE(ReplaceFileContents(settings_.c_str(), "newer", 5));
-    EXPECT_TRUE(stat(settings_.c_str(), &status) == 0 && status.st_uid == owner &&
-                status.st_gid == group);
+    const struct stat given = StatOf(settings_);
+    EXPECT_TRUE(given.st_uid == owner && given.st_gid == group);
 }
 
 // One who may not give the file away keeps its group if a member; needs the superuser.
@@ -250,8 +249,7 @@ TEST_F(PreferenceTest, ANonOwnerKeepsTheGroupItBelongsTo) {
     int status = -1;
     waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
-    struct stat after {};
-    ASSERT_EQ(stat(settings_.c_str(), &after), 0);
+    const struct stat after = StatOf(settings_);
     EXPECT_EQ(after.st_uid, writer);
     EXPECT_EQ(after.st_gid, sharedGroup);
     EXPECT_EQ(ReadBytes(settings_), "new");
@@ -259,22 +257,18 @@ TEST_F(PreferenceTest, ANonOwnerKeepsTheGroupItBelongsTo) {
 
 TEST_F(PreferenceTest, LinkChainsAreFollowedForFortyLinks) {
     WriteBytes(settings_, "old");
-    std::string previous = settings_;
+    std::filesystem::path previous = settings_;
     for (int link = 1; link <= 41; ++link) {
         const std::string name = scratch_.File("link" + std::to_string(link));
-        // Every other link is relative to its own folder.
-        const std::filesystem::path target = link % 2 == 0
-                                                 ? std::filesystem::path(previous)
-                                                 : std::filesystem::path(previous).filename();
-        ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
+        const auto target = link % 2 == 0 ? previous : previous.filename();
+        ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);  // odd ones relative to their folder
         previous = name;
     }
     EXPECT_TRUE(ReplaceFileContents(scratch_.File("link40").c_str(), "new", 3));
     EXPECT_FALSE(ReplaceFileContents(scratch_.File("link41").c_str(), "newer", 5));
     EXPECT_EQ(ReadBytes(settings_), "new");
-    // The shortest link text there is: one character.
     WriteBytes(scratch_.File("s"), "old");
-    ASSERT_EQ(symlink("s", scratch_.File("short").c_str()), 0);
+    ASSERT_EQ(symlink("s", scratch_.File("short").c_str()), 0);  // the shortest link text there is
     EXPECT_TRUE(ReplaceFileContents(scratch_.File("short").c_str(), "new", 3));
     EXPECT_EQ(ReadBytes(scratch_.File("s")), "new");
 }

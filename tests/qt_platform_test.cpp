@@ -32,23 +32,19 @@ struct Reports {                          // what a view reported to its gadget
     int textChanges = 0, focusGained = 0, destroyed = 0;
 };
 
-class RecordingFunctions final : public KyGadgetFunctions {
-  public:
-    explicit RecordingFunctions(Reports& reports) : seen_(reports) {}
+struct RecordingFunctions final : KyGadgetFunctions {
+    explicit RecordingFunctions(Reports& reports) : seen(reports) {}
     void EventHandler(PlatformView* sender) override {
-        seen_.statesAtAction.push_back(CurrentUiPlatform()->viewIntValue(sender));
+        seen.statesAtAction.push_back(CurrentUiPlatform()->viewIntValue(sender));
     }
-    void controlTextDidChange() override { ++seen_.textChanges; }
-    void becomeFirstResponder() override { ++seen_.focusGained; }
-    void textDidEndEditing(bool byReturn) override { seen_.editEnds.push_back(byReturn); }
-    void FreeGadget() override { ++seen_.destroyed; }
-
-  private:
-    Reports& seen_;
+    void controlTextDidChange() override { ++seen.textChanges; }
+    void becomeFirstResponder() override { ++seen.focusGained; }
+    void textDidEndEditing(bool byReturn) override { seen.editEnds.push_back(byReturn); }
+    void FreeGadget() override { ++seen.destroyed; }
+    Reports& seen;
 };
 
-class QtPlatformTest : public ::testing::Test {
-  protected:
+struct QtPlatformTest : ::testing::Test {
     void SetUp() override {
         platform = std::make_unique<QtUiPlatform>(PlatformHomeFolders{});  // stays out of HOME
         SetUiPlatform(platform.get());
@@ -222,9 +218,8 @@ TEST(QtApplicationMenuTest, EntriesHaveTheirRolesOnlyWhenPlacedNatively) {
               {PlatformAppMenuItem::Preferences, QAction::PreferencesRole},
               {PlatformAppMenuItem::Quit, QAction::QuitRole}})
             EXPECT_EQ(menu.action(item)->menuRole(), native ? role : QAction::NoRole);
-        EXPECT_TRUE(menu.action(PlatformAppMenuItem::Quit)
-                        ->shortcuts()
-                        .contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
+        const QAction* quit = menu.action(PlatformAppMenuItem::Quit);
+        EXPECT_TRUE(quit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
         EXPECT_EQ(menu.action(PlatformAppMenuItem::About)->text(), "About Navlume");
     }
 }
@@ -243,17 +238,16 @@ Ink InkOf(Paint paint) {  // of a blank 120 x 24 image after paint
     paint(painter);
     painter.end();
     Ink ink;
-    for (int y = 0; y < image.height(); ++y) {
+    for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
             if (qGray(image.pixel(x, y)) > 160) continue;
             ++ink.pixels;
             ink.box |= QRect(x, y, 1, 1);
         }
-    }
     return ink;
 }
 
-TEST(NumberGlyphsTest, NumbersLookAsQtDrawsThem) {
+TEST(NumberGlyphsTest, NumbersLookAsQtDrawsThemOtherTextsAreLeftToQt) {
     const QFont font = QApplication::font();
     const QRect rect(2, 1, 116, 22);
     NumberGlyphs glyphs;
@@ -278,14 +272,11 @@ TEST(NumberGlyphsTest, NumbersLookAsQtDrawsThem) {
                 << text << " aligned " << horizontal;
         }
     }
-}
-
-TEST(NumberGlyphsTest, OtherTextsAreLeftToQtAndAnEmptyOneDrawsNothing) {
-    NumberGlyphs glyphs;
+    // Other texts are left to Qt; an empty one is drawn, as nothing.
     for (const QString& text :
          {QString("Navlume"), QString("48.1\u00b0"), QString("1\n2"), QString()}) {
         const Ink ink = InkOf([&](QPainter& painter) {
-            EXPECT_EQ(glyphs.Draw(painter, QApplication::font(), Qt::black, QRect(0, 0, 120, 24),
+            EXPECT_EQ(glyphs.Draw(painter, font, Qt::black, QRect(0, 0, 120, 24),
                                   Qt::AlignLeft | Qt::AlignVCenter, text),
                       text.isEmpty())
                 << text.toStdString();

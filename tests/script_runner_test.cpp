@@ -133,8 +133,7 @@ TEST_F(ScriptRunnerTest, LargeScriptsAndOutputsDoNotDeadlock) {
 
 // Closing its output or holding it open, the runner is awaited within the limit, open to cancel.
 TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
-    // The runner, whether CancelScriptRuns comes once it has closed its output, the result, the
-    // time limit (1 ms is the shortest that limits at all).
+    // The runner, whether to cancel once it closed its output, the result, the limit (1 ms limits).
     const std::tuple<const char*, bool, const char*, int64_t> cases[] = {
         {"printf 'done\\n'\nexec >&-\nsleep 0.3", false, "done", 1000},
         {"exec sleep 30", false, "", 1},
@@ -157,7 +156,6 @@ TEST_F(ScriptRunnerTest, TheRunEndsWithTheRunnerWhateverItsOutputDoes) {
     }
 }
 
-// Signals that interrupt the waits (a handler without SA_RESTART) lose none of the output.
 TEST_F(ScriptRunnerTest, SignalsDuringTheRunAreWaitedOut) {
     const InterruptingSignal interrupt;
     const std::string runner = Fake("slow", "cat > /dev/null\nsleep 0.3\nprintf late");

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,9 +19,7 @@ TEST(MemoryBlockTest, SizesBelowOneOrTooLargeGiveNothingAndFailuresCanBeInjected
     for (int64_t size : {int64_t{0}, int64_t{-1}, INT64_MIN, INT64_MAX})
         EXPECT_EQ(MemoryAllocate(size), nullptr) << size;
     MemoryInjectFailures(1, 1);  // one success, one failure, then normal again
-    void* blocks[3];
-    for (void*& block : blocks)
-        block = MemoryAllocate(24);
+    void* blocks[] = {MemoryAllocate(24), MemoryAllocate(24), MemoryAllocate(24)};
     EXPECT_TRUE(blocks[0] != nullptr && blocks[1] == nullptr && blocks[2] != nullptr);
     EXPECT_EQ(MemorySize(blocks[2]), 24);
     for (void* block : blocks)
@@ -51,11 +48,9 @@ TEST(BlockPoolTest, BlocksAreReusedZeroedAndChunksFreedWhenEmpty) {
     PoolDestroy(pool);
 }
 
-// Sizes whose chunks could not be counted in 64 bits are refused, never wrapped; a large one is
-// taken, since a pool allocates no block before the first is asked for.
+// Chunks too large to count in 64 bits are refused, not wrapped; 1 GiB is taken: none is made yet.
 TEST(BlockPoolTest, AbsurdBlockSizesAreRefused) {
-    for (const auto& [size, taken] :
-         {std::pair{int64_t{1} << 30, true}, {std::numeric_limits<int64_t>::max(), false}}) {
+    for (const auto& [size, taken] : {std::pair{int64_t{1} << 30, true}, {INT64_MAX, false}}) {
         BlockPool* pool = PoolCreate(size, 1, 1, kPoolPrivate);
         EXPECT_EQ(pool != nullptr, taken) << size;
         if (pool != nullptr) PoolDestroy(pool);
@@ -158,8 +153,7 @@ TEST(TextMapTest, KeysAreCopiedAndOneBucketHoldsALongChain) {
 
 // A record as the interface layer keeps them: the platform object first (the liveness word).
 struct Record {
-    int64_t platformObject;
-    int64_t data;
+    int64_t platformObject, data;
 };
 
 // What the release routines saw; plain function pointers cannot carry state.
@@ -194,8 +188,7 @@ std::vector<int64_t> Walk(ObjectTable* table) {
     return numbers;
 }
 
-class ObjectTableTest : public ::testing::Test {
-  protected:
+struct ObjectTableTest : ::testing::Test {
     void TearDown() override { ObjectTableFree(table_); }
     ObjectTable* Make(ObjectReleaseRoutine routine, int32_t growthStep = 8) {
         ObjectTableFree(table_);

@@ -5,6 +5,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "runtime/string_variable.h"
 #include "runtime/temp_buffer.h"
@@ -111,30 +112,20 @@ TEST(TextOpsTest, LeftMidAndMidToEndClampToTheText) {
 }
 
 TEST(TextOpsTest, SearchFromAStartWithOrWithoutCaseAndCompare) {
-    constexpr int32_t kCase = 0, kNoCase = kTextIgnoreCase;
-    // Text, needle, start, mode, position.
-    const std::tuple<const char*, const char*, int32_t, int32_t, int32_t> cases[] = {
-        {"4916.45", ".", 1, kCase, 5},
-        {"4916.45", "", 1, kCase, 0},
-        {"", ".", 1, kCase, 0},
-        {nullptr, ".", 1, kCase, 0},
-        {"4916.45", nullptr, 1, kCase, 0},
-        {"abcabc", "bc", 3, kCase, 5},
-        {"abcabc", "bc", 2, kCase, 2},
-        {"abcabc", "bc", -5, kCase, 2},
-        {"abcabc", "c", 6, kCase, 6},
-        {"abcabc", "c", 7, kCase, 0},
-        {"$GPRMC", "rmc", 1, kCase, 0},
-        {"$GPRMC", "rmc", 1, kNoCase, 4},
-        {"xAZ", "az", 0, kNoCase, 2},
-        {"@[`{", "`{", 1, kNoCase, 3},
-        {"aBc", "BCD", 1, kNoCase, 0},
-        {"xAbAB", "ab", 3, kNoCase, 4},
-        {"xAbAB", "ab", 6, kNoCase, 0},
-        {"Abx", "aby", 1, kNoCase, 0}};
-    for (const auto& [text, needle, start, mode, expected] : cases)
-        EXPECT_EQ(TextSearch(text, needle, start, mode), expected)
-            << (text ? text : "null") << " " << (needle ? needle : "null") << " " << start;
+    // Text, needle, start, position: exact, then ignoring case.
+    using Searches = std::vector<std::tuple<const char*, const char*, int32_t, int32_t>>;
+    const Searches exact = {
+        {"4916.45", ".", 1, 5}, {"4916.45", "", 1, 0},      {"", ".", 1, 0},
+        {nullptr, ".", 1, 0},   {"4916.45", nullptr, 1, 0}, {"abcabc", "bc", 3, 5},
+        {"abcabc", "bc", 2, 2}, {"abcabc", "bc", -5, 2},    {"abcabc", "c", 6, 6},
+        {"abcabc", "c", 7, 0},  {"$GPRMC", "rmc", 1, 0}};
+    const Searches noCase = {{"$GPRMC", "rmc", 1, 4}, {"xAZ", "az", 0, 2},   {"@[`{", "`{", 1, 3},
+                             {"aBc", "BCD", 1, 0},    {"xAbAB", "ab", 3, 4}, {"xAbAB", "ab", 6, 0},
+                             {"Abx", "aby", 1, 0}};
+    for (const auto& [mode, searches] : {std::pair{0, exact}, std::pair{kTextIgnoreCase, noCase}})
+        for (const auto& [text, needle, start, expected] : searches)
+            EXPECT_EQ(TextSearch(text, needle, start, mode), expected)
+                << (text ? text : "null") << " " << (needle ? needle : "null") << " " << start;
     EXPECT_EQ(TextFindFrom("abcabc", "bc", 3), 5);
     EXPECT_EQ(TextFind("abcabc", "ca"), 3);
     EXPECT_EQ(TextLength(nullptr), 0);

@@ -21,7 +21,6 @@ std::atomic<int> selfWait{-1};
 
 struct Procedures {  // for the started threads
     static int64_t RecordArgument(int64_t argument) { return lastArgument = argument, 0; }
-    // Runs until `release` is set (for at most ten seconds).
     static int64_t WaitForRelease(int64_t) {
         for (int slice = 0; slice < 1000 && !release; ++slice)
             DelayMilliseconds(10);

@@ -1,11 +1,9 @@
 // The event queue, windows, menus, the requester, and where the files go (HOME in scratch).
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <string>
 #include <thread>
 #include <tuple>
 
@@ -19,13 +17,9 @@ namespace {
 
 std::string ran;  // which bound procedures ran, in order
 template <char kTag>
-int64_t Record() {
-    return ran += kTag, 0;
-}
+const EventProcedure Record = [] { return ran += kTag, int64_t{0}; };
 int released = 0;
-void CountRelease(int64_t) {
-    ++released;
-}
+const EventDataRelease CountRelease = [](int64_t) { ++released; };
 
 using EventsTest = UiTest;
 
@@ -48,25 +42,22 @@ TEST_F(EventsTest, QueueBindingsCoalescingPurgeAndData) {
     EXPECT_EQ(ran, "654321654321");
     EXPECT_EQ(EventGadget(), 7);  // the taken event is current again
     EXPECT_EQ(EventType(), FocusLost);
-    PostEvent(70000, 1, 1, 0);  // kinds above 65535 never coalesce
-    PostEvent(70000, 1, 1, 0);
-    PostEvent(65535, 1, 1, 0);
-    PostEvent(65535, 1, 1, 0);
+    for (int32_t kind : {70000, 70000, 65535, 65535})  // kinds above 65535 never coalesce
+        PostEvent(kind, 1, 1, 0);
     PostEvent(GadgetEvent, 2, 2, Action, 43, CountRelease);
     PostEvent(GadgetEvent, 3, 1, Action);
     PostEvent(GadgetEvent, 4, 2, Action);
     PurgeWindowEvents(2);
     EXPECT_EQ(released, 1);  // the purged event's data
     PostEvent(GadgetEvent, 5, 1, Action);
-    const std::vector<Taken> left = {{3, 5, 768},   {70000, 1, 0}, {70000, 1, 0},
-                                     {65535, 1, 0}, {3, 3, 0},     {3, 5, 0}};
+    const Events left = {{3, 5, 768},   {70000, 1, 0}, {70000, 1, 0},
+                         {65535, 1, 0}, {3, 3, 0},     {3, 5, 0}};
     EXPECT_EQ(TakeAll(), left);
     EXPECT_EQ(released, 2);  // the first event's data went when the next was taken
-    // Data without a release is left alone; what still waits at the end is released.
-    PostEvent(GadgetEvent, 8, 1, Action, 45);
+    PostEvent(GadgetEvent, 8, 1, Action, 45);  // data without a release is left alone
     PostEvent(GadgetEvent, 9, 1, Action, 46, CountRelease);
     ASSERT_EQ(NextEvent(), GadgetEvent);
-    EventQueueEnd();
+    EventQueueEnd();  // releases what still waits
     EXPECT_EQ(released, 3);
     EventQueueInit();
 }
@@ -119,9 +110,8 @@ TEST_F(EventsTest, WindowFlagsPlaceAndShowTheWindow) {
     EXPECT_EQ(Origin(WindowHandle(7)), std::pair(180.0, 128.0));
     EXPECT_EQ(WindowHandle(7)->parent, hidden);
     EXPECT_EQ(WindowHandle(6)->parent, nullptr);
-    // Nothing to centre over: the window stays where it was asked to be.
     OpenMainWindow(8, 10, 20, 100, 60, "placed", 0x2000 | 0x4);
-    platform.makeKeyWindow(nullptr);
+    platform.makeKeyWindow(nullptr);  // nothing to centre over: it stays where it was asked to be
     OpenMainWindow(9, 10, 20, 100, 60, "over nothing", 0x100 | 0x4);
     EXPECT_EQ(Origin(WindowHandle(9)), Origin(WindowHandle(8)));
 }
@@ -133,12 +123,10 @@ TEST_F(EventsTest, ClosingPurgesEventsAndHandsTheKeyboardBack) {
     PostEvent(GadgetEvent, 5, 1, TextChanged);
     PostEvent(GadgetEvent, 6, 0, TextChanged);
     CloseWindowByNumber(1);
-    EXPECT_EQ(TakeAll(),
-              (std::vector<Taken>{{GadgetEvent, 6, TextChanged}, {WindowBecameKey, 0, 0}}));
-    // The window that was key is hidden now: the first visible window gets the keyboard.
+    EXPECT_EQ(TakeAll(), (Events{{GadgetEvent, 6, TextChanged}, {WindowBecameKey, 0, 0}}));
     PlatformWindow* hiddenLater = Open(3, 0x44);
     Open(4, 0x44);
-    hiddenLater->visible = false;
+    hiddenLater->visible = false;  // the key window, hidden: the first visible one gets the keys
     CloseWindowByNumber(4);
     EXPECT_EQ(platform.keyWindow(), first);
 }
@@ -219,7 +207,7 @@ TEST_F(EventsTest, MenuBarsTheApplicationMenuAndTheRequester) {
     platform.chooseAppMenuItem(PlatformAppMenuItem::Preferences);  // still disabled
     platform.chooseAppMenuItem(PlatformAppMenuItem::About);
     platform.chooseAppMenuItem(PlatformAppMenuItem::Quit);
-    EXPECT_EQ(TakeAll(), (std::vector<Taken>{{MenuItemChosen, -3, 0}, {MenuItemChosen, -1, 0}}));
+    EXPECT_EQ(TakeAll(), (Events{{MenuItemChosen, -3, 0}, {MenuItemChosen, -1, 0}}));
     Open(1, 0x4 | 0x2000);
     PlatformMenuBar* before = platform.installedMenuBar();
     CreateMenuBar(1, WindowHandle(1));  // waits until its window is key
@@ -264,9 +252,8 @@ struct SlowPostingPlatform : FakePlatform {
 TEST(PlatformShutDownTest, NoThreadIsInsideOrEntersAPlatformThatWasReplaced) {
     SlowPostingPlatform platform;
     SetUiPlatform(&platform);
-    std::atomic<bool> stop{false};
-    std::thread worker([&] {
-        while (!stop)
+    std::jthread worker([](std::stop_token stop) {
+        while (!stop.stop_requested())
             PostToGuiThread([] {});
     });
     while (platform.posts < 20)
@@ -276,8 +263,6 @@ TEST(PlatformShutDownTest, NoThreadIsInsideOrEntersAPlatformThatWasReplaced) {
     const int posts = platform.posts;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(platform.posts, posts);
-    stop = true;
-    worker.join();
 }
 
 namespace fs = std::filesystem;
@@ -288,9 +273,8 @@ mode_t ModeOf(const std::string& path) {
     return stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-// "@" is the scratch folder, holding "home". The plain file is made holding "mine", the folder
-// with mode 0755; the chosen folder ("": stay) and those made on the way get the mode. A null
-// home or XDG_CONFIG_HOME is unset.
+// "@" is the scratch folder, holding "home"; a null home or XDG_CONFIG_HOME is unset. The plain
+// file holds "mine", madeFolder is 0755; the chosen one ("": stay) and folders on its way get mode.
 struct Row {
     const char* name;
     bool contentsWritable;
@@ -337,8 +321,7 @@ TEST(UserFolderTest, WhereTheFilesGo) {
         }
         const std::string home = row.home ? At(scratch, row.home) : "";
         const std::string config = row.xdgConfigHome ? At(scratch, row.xdgConfigHome) : "";
-        // A narrow umask, as a user may have: the folders made must still be usable.
-        const mode_t previousMask = umask(0277);
+        const mode_t previousMask = umask(0277);  // narrow, yet the folders made must be usable
         const std::string chosen =
             UserFolderToEnter(row.contentsWritable, row.home ? home.c_str() : nullptr,
                               row.xdgConfigHome ? config.c_str() : nullptr, row.convention);

@@ -1,10 +1,6 @@
 // Gadgets against the in-memory platform: records, binding, the five kinds, and worker calls.
-#include <gtest/gtest.h>
-
-#include <string>
 #include <thread>
 #include <tuple>
-#include <vector>
 
 #include "tests/support/ui_fixture.h"
 #include "ui/gadget_kinds.h"
@@ -12,7 +8,7 @@
 
 namespace {
 
-std::vector<Taken> seen;  // (gadget, type, the gadget's state) as bound procedures saw them
+Events seen;  // (gadget, type, the gadget's state) as bound procedures saw them
 int64_t RecordEvent() {
     seen.push_back({EventGadget(), EventType(), GetGadgetState(EventGadget())});
     return 0;
@@ -113,11 +109,10 @@ TEST_F(GadgetsTest, BindingFollowsTypeGadgetAndWindow) {
     ASSERT_EQ(BindGadgetEvent(6, RecordEvent, TextChanged), 1);
     platform.focus(View(5));
     platform.type(View(6), "y");
-    // clang-format off
-    EXPECT_EQ(seen, (std::vector<Taken>{{5, FocusGained, 10000}, {5, TextChanged, 100007},
-        {5, FocusLost, 100007}, {5, FocusGained, 100007}, {5, FocusLost, 100007},
-        {6, TextChanged, 0}}));
-    // clang-format on
+    const Events expected = {{5, FocusGained, 10000}, {5, TextChanged, 100007},
+                             {5, FocusLost, 100007},  {5, FocusGained, 100007},
+                             {5, FocusLost, 100007},  {6, TextChanged, 0}};
+    EXPECT_EQ(seen, expected);
     seen.clear();  // bound in window 0: the same number in another window does not run it
     OpenMainWindow(7, 300, 0, 200, 100, "Other", 0x44);
     CreateButtonGadget(5, 0, 0, 80, 25, "Go");
@@ -133,7 +128,7 @@ TEST_F(GadgetsTest, LabelsButtonsAndProgramChangesThatPostNothing) {
     for (int press = 0; press < 3; ++press)
         platform.click(View(3));
     // Each procedure ran inside its press and saw the flipped state.
-    EXPECT_EQ(seen, (std::vector<Taken>{{3, Action, 1}, {3, Action, 0}, {3, Action, 1}}));
+    EXPECT_EQ(seen, (Events{{3, Action, 1}, {3, Action, 0}, {3, Action, 1}}));
     TakeAll();
     SetGadgetText(1, "48.1173");
     SetGadgetState(1, 7);  // a label has no state
@@ -171,15 +166,13 @@ TEST_F(GadgetsTest, ButtonFlagsSetTheirViews) {
         {0, 25, false, A::Natural, false, true},
         {kButtonToggle, 25, true, A::Natural, false, true},
         {kButtonLeft | kButtonDefault, 25, false, A::Left, true, true},
-        {kButtonRight | kButtonDefault, 30, false, A::Right, false, false},
-    };
+        {kButtonRight | kButtonDefault, 30, false, A::Right, false, false}};
     for (const auto& [flags, height, toggles, alignment, isDefault, rounded] : cases) {
         CreateButtonGadget(4, 0, 0, 80, height, "Go", flags);
         const PlatformView* view = View(4);
-        EXPECT_EQ(view->toggles, toggles) << flags;
-        EXPECT_EQ(view->alignment, alignment) << flags;
-        EXPECT_EQ(view->isDefault, isDefault) << flags;
-        EXPECT_EQ(view->rounded, rounded) << flags;
+        EXPECT_EQ(std::tuple(view->toggles, view->alignment, view->isDefault, view->rounded),
+                  std::tuple(toggles, alignment, isDefault, rounded))
+            << flags;
     }
 }
 
@@ -191,10 +184,9 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
         {kStringLowerCase, "AbC", "abc", "XyZ", "xyz"},
         {kStringUpperCase | kStringLowerCase, "ab", "AB", "AbC", "abc"},
         {kStringReadOnly, "x", "", "fixed", "fixed"}};
-    // A maximum length holds under every rule.
     for (const int32_t flags : {kStringNumeric, kStringUpperCase, kStringLowerCase}) {
         CreateStringGadget(6, 0, 0, 80, 20, "", flags);
-        SetGadgetAttribute(6, 1, 2);
+        SetGadgetAttribute(6, 1, 2);  // a maximum length holds under every rule
         platform.type(View(6), flags == kStringNumeric ? "123" : "abc");
         EXPECT_EQ(View(6)->text.size(), 2u) << flags;
     }
@@ -217,7 +209,7 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
     EXPECT_EQ(View(8)->text, "a\xC3\xA9x");
     GadgetRecord(8)->functions->EventHandler(View(8));  // Return's action means nothing
     platform.focus(View(6));                            // a password field reports changes only
-    EXPECT_EQ(TakeAll(), (std::vector<Taken>{{3, 8, TextChanged}, {3, 6, FocusGained}}));
+    EXPECT_EQ(TakeAll(), (Events{{3, 8, TextChanged}, {3, 6, FocusGained}}));
 }
 
 TEST_F(GadgetsTest, TrackBarAndIPAddress) {
@@ -227,13 +219,12 @@ TEST_F(GadgetsTest, TrackBarAndIPAddress) {
               "34501 0");
     BindGadgetCallback(0, RecordEvent);
     platform.moveSlider(View(0), 12000);
-    EXPECT_EQ(seen, (std::vector<Taken>{{0, Action, 12000}}));
+    EXPECT_EQ(seen, (Events{{0, Action, 12000}}));
     SetGadgetAttribute(0, 2, 10000);  // a lower maximum moves the state
     SetGadgetAttribute(0, 1, 1000);
     EXPECT_EQ(GetGadgetState(0), 10000);
     EXPECT_EQ(GetGadgetAttribute(0, 1), 1000);
     EXPECT_EQ(View(0)->tickMarks, 9001);  // one per value
-
     CreateIPAddressGadget(4, 0, 0, 120, 20);
     // clang-format off
     const std::tuple<const char*, const char*, int64_t> cases[] = {
@@ -267,8 +258,7 @@ TEST_F(GadgetsTest, IPAddressEditsMustStayFullAddresses) {
     EXPECT_EQ(View(4)->text, "127.0.0.99");
     EXPECT_EQ(platform.beeps, 3);
     platform.pressReturn(View(4));  // unlike a string field: reported as a focus loss
-    EXPECT_EQ(TakeAll(),
-              (std::vector<Taken>{{3, 4, FocusGained}, {3, 4, TextChanged}, {3, 4, FocusLost}}));
+    EXPECT_EQ(TakeAll(), (Events{{3, 4, FocusGained}, {3, 4, TextChanged}, {3, 4, FocusLost}}));
 }
 
 TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) {
@@ -303,8 +293,7 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) 
     EXPECT_EQ(shown(), "48.1173 | -11.5");
     std::thread([&] { state = GetGadgetState(4); }).join();
     EXPECT_EQ(state, 0x04030201);
-    // The texts shown are held; what comes meanwhile waits. The program's own later text wins;
-    // a gadget that went takes no text; with nothing left to show, the hold ends.
+    // While shown texts are held the rest waits; the program's own wins, a gone gadget gets none.
     ASSERT_EQ(platform.delays.size(), 1u);
     EXPECT_GT(platform.delays[0], 0);
     bool delayedElsewhere = true;  // only the GUI thread may start a delay
@@ -317,11 +306,9 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) 
     CreateTextGadget(2, 0, 20, 100, 20, "fresh", 0);
     EXPECT_EQ(platform.runDelayedTasks(), 1u);
     EXPECT_EQ(shown(), "from the program | fresh");
-    EXPECT_EQ(platform.delays.size(), 1u);
-    // After the hold, texts set together reach the GUI thread in one task and are shown at
-    // once; of those that come during the next hold, the newest are shown at its end.
-    const GadgetText together[] = {{1, "47.6"}, {2, "-122.3"}};
-    std::thread([&] { SetGadgetTexts(together); }).join();
+    EXPECT_EQ(platform.delays.size(), 1u);  // nothing left to show: no new hold
+    // Texts set together come in one task, shown at once; of those held next, the newest show.
+    std::thread([] { SetGadgetTexts(std::vector<GadgetText>{{1, "47.6"}, {2, "-122.3"}}); }).join();
     EXPECT_EQ(Drain(), 1);
     EXPECT_EQ(shown(), "47.6 | -122.3");
     std::thread([] {
@@ -337,8 +324,7 @@ TEST_F(GadgetsTest, WorkerSetsAreHandedOverCoalescedHeldAndReadFromTheSnapshot) 
     std::thread([] { SetGadgetText(1, "47.9"); }).join();
     EXPECT_EQ(Drain(), 1);
     EXPECT_EQ(shown(), "47.9 | -122.4");
-    const GadgetText here[] = {{1, "1"}, {2, "2"}};
-    SetGadgetTexts(here);
+    SetGadgetTexts(std::vector<GadgetText>{{1, "1"}, {2, "2"}});
     EXPECT_EQ(shown(), "1 | 2");
     // A hold that ends with the layers ends with them: the next start shows a text at once.
     EndLayers(LayerEnd::Everything);

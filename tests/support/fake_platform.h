@@ -97,12 +97,10 @@ class FakePlatform : public UiPlatform {
         pending_.clear();
     }
     void answerNextAlert(int64_t tag) { alertAnswers_.push_back(tag); }
-    // Delayed tasks run as soon as posted ones (this clock is as fast as the program looks),
-    // unless the test holds them and runs them itself: how many there were.
+    // Delayed tasks run like posted ones (no clock to wait for) unless held for runDelayedTasks.
     bool holdDelayedTasks = false;
     size_t runDelayedTasks() {
-        std::vector<std::function<void()>> due;
-        due.swap(delayed_);
+        const std::vector<std::function<void()>> due = std::exchange(delayed_, {});
         for (const auto& task : due)
             task();
         return due.size();
@@ -319,9 +317,8 @@ class FakePlatform : public UiPlatform {
         std::string result = proposed;
         if (view->validator != nullptr) {
             bool replaced = true;  // as left by anything before: the validator must say
-            const bool accepted =
-                view->validator->isPartialStringValid(proposed, &result, &replaced);
-            if (!replaced && !accepted) return;
+            const bool valid = view->validator->isPartialStringValid(proposed, &result, &replaced);
+            if (!replaced && !valid) return;
             if (!replaced) result = proposed;
         }
         if (result == view->text) return;

@@ -15,9 +15,9 @@ struct Taken {  // a layer event as (kind, object, type)
     int64_t kind, object, type;
     bool operator==(const Taken&) const = default;
 };
+using Events = std::vector<Taken>;
 
-class UiTest : public ::testing::Test {
-  protected:
+struct UiTest : ::testing::Test {
     void SetUp() override {
         SetUiPlatform(&platform);
         StartLayers();
@@ -38,8 +38,8 @@ class UiTest : public ::testing::Test {
         }
         return platform.handledEvents - before;
     }
-    static std::vector<Taken> TakeAll() {  // every queued event
-        std::vector<Taken> taken;
+    static Events TakeAll() {  // every queued event
+        Events taken;
         while (int32_t kind = NextEvent())
             taken.push_back({kind, EventGadget(), EventType()});
         return taken;
@@ -47,13 +47,10 @@ class UiTest : public ::testing::Test {
     FakePlatform platform;
 };
 
-class GadgetTest : public UiTest {
-  protected:
+struct GadgetTest : UiTest {
     void SetUp() override {
         UiTest::SetUp();
-        ASSERT_NE(OpenMainWindow(0, 0, 0, 260, 160, "Test", 0x44), 0);
-        window = WindowHandle(0);
-        TakeAll();
+        ASSERT_NE(window = Open(0, 0x44, 0), nullptr);
     }
     static std::string Text(int64_t gadget) {
         TempScope scope;
