@@ -36,6 +36,7 @@ TEST(RmcJudgeTest, AcceptsOnlyFixesWithAGoodChecksumInRange) {
         {"$BDRMC,1,A,5130.1234,N,00007.5000,W*02", "51.5020567 -0.1250000"},
         {"$QZRMC,1,A,4807.038,N,01131.000,E", "48.117300 11.516667"},     // QZSS, a Z in the talker
         {"$GNRMC,1,A,4807.038,N,01131.000,E*1c", "48.117300 11.516667"},  // lower-case hex
+        {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*]A", ""},  // no hex
         {"$GPRMC,48,A,4807.038,N,01131.000,E*3f", "48.117300 11.516667"},
         {"$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6a",
          "48.117300 11.516667"},  // lower-case a, the first letter digit
