@@ -183,6 +183,7 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
         {kStringUpperCase, "\xC3\xA9t", "\xC3\x89T", "xY\xE9", "XY\xC9"},
         {kStringLowerCase, "AbC", "abc", "XyZ", "xyz"},
         {kStringUpperCase | kStringLowerCase, "ab", "AB", "AbC", "abc"},
+        {kStringBorderless, "x", "x", "y", "y"},
         {kStringReadOnly, "x", "", "fixed", "fixed"}};
     for (const int32_t flags : {kStringNumeric, kStringUpperCase, kStringLowerCase}) {
         CreateStringGadget(6, 0, 0, 80, 20, "", flags);
@@ -194,6 +195,7 @@ TEST_F(GadgetsTest, StringFieldsCheckEveryKeystroke) {
         CreateStringGadget(6, 0, 0, 80, 20, "", flags);
         platform.type(View(6), typed);
         EXPECT_EQ(View(6)->text, shown) << flags;
+        EXPECT_EQ(View(6)->bordered, flags != kStringBorderless) << flags;
         SetGadgetText(6, set);
         EXPECT_EQ(Text(6), read) << flags;
     }
